@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds both targets: i686 (what ships) and x86_64 (what the tests run under 64-bit Wine).
+# BUILD_ROOT (default: build) lets several checkouts or people build side by side.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_root=${BUILD_ROOT:-$root/build}
+for arch in i686 x86_64; do
+  dir="$build_root/$arch"
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" \
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-exec.sh" >/dev/null
+  fi
+  cmake --build "$dir" -- -j"$(nproc)"
+done

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian machine and fetches the
+# bzip2 sources into third_party/ (ignored by git). Safe to run again: a second run only checks.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+packages=(
+  cmake ninja-build make
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth x11-utils xdotool imagemagick
+  locales fonts-ipafont-gothic fonts-ipafont-mincho
+  googletest libz-mingw-w64-dev bzip2 dpkg-dev python3
+)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen >/dev/null
+fi
+
+# bzip2 sources from Debian's source package, derived from the machine's own package sources.
+bz="$root/third_party/bzip2"
+if [ ! -f "$bz/bzlib.c" ]; then
+  src_list=/etc/apt/sources.list.d/debian-src.sources
+  if [ ! -f "$src_list" ] && [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | as_root tee "$src_list" >/dev/null
+    as_root apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  (cd "$work" && apt-get source --download-only -qq bzip2 >/dev/null)
+  orig=$(ls "$work"/bzip2_*.orig.tar.* | head -n 1)
+  rm -rf "$bz" && mkdir -p "$bz"
+  tar -xf "$orig" -C "$bz" --strip-components=1
+  deb=$(ls "$work"/bzip2_*.debian.tar.* 2>/dev/null | head -n 1 || true)
+  if [ -n "$deb" ]; then
+    mkdir -p "$work/debian" && tar -xf "$deb" -C "$work"
+    if [ -f "$work/debian/patches/series" ]; then
+      while read -r patch; do
+        case "$patch" in ''|'#'*) continue ;; esac
+        patch -s -d "$bz" -p1 < "$work/debian/patches/$patch" || echo "setup: patch $patch skipped"
+      done < "$work/debian/patches/series"
+    fi
+  fi
+  rm -rf "$work"
+fi
+echo "setup: ready"

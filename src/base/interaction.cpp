@@ -1,0 +1,35 @@
+#include "base/interaction.h"
+
+#include <atomic>
+
+namespace {
+
+class SystemInteraction final : public Interaction {
+public:
+    int Message(HWND owner, const wchar_t* text, const wchar_t* title, UINT style) override {
+        return MessageBoxW(owner, text, title, style);
+    }
+    PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* info) override { return SHBrowseForFolderW(info); }
+    SHORT AsyncKeyState(int virtualKey) override { return GetAsyncKeyState(virtualKey); }
+};
+
+SystemInteraction systemInteraction;
+std::atomic<Interaction*> boundInteraction{&systemInteraction};
+
+}  // namespace
+
+void BindInteraction(Interaction* interaction) {
+    boundInteraction.store(interaction ? interaction : &systemInteraction);
+}
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT style) {
+    return boundInteraction.load()->Message(owner, text, title, style);
+}
+
+PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info) {
+    return boundInteraction.load()->BrowseForFolder(info);
+}
+
+SHORT QueryAsyncKeyState(int virtualKey) {
+    return boundInteraction.load()->AsyncKeyState(virtualKey);
+}

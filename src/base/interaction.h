@@ -1,0 +1,23 @@
+// The one place where the program waits for a person: message boxes, folder browsers and the
+// keyboard state. The program uses the system's own; tests bind a script that answers and
+// records what was shown. Everything else (files, registry, drives, shell links) is always real.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+class Interaction {
+public:
+    virtual ~Interaction() = default;
+    virtual int Message(HWND owner, const wchar_t* text, const wchar_t* title, UINT style) = 0;
+    // Returns the chosen item (freed by the caller with CoTaskMemFree) or null when cancelled.
+    virtual PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* info) = 0;
+    virtual SHORT AsyncKeyState(int virtualKey) = 0;
+};
+
+// Binds the interaction used from now on, by every thread; null restores the system's own.
+void BindInteraction(Interaction* interaction);
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT style);
+PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info);
+SHORT QueryAsyncKeyState(int virtualKey);

@@ -1,0 +1,38 @@
+// The process-wide progress record shared by the install worker, the transfer operations and
+// the progress dialog. Counters and the cancel flag are atomics; the status text is guarded so
+// a reader always sees a whole text.
+#pragma once
+
+#include <windows.h>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+constexpr size_t kStatusCapacity = 1024;
+
+struct ProgressState {
+    std::atomic<uint64_t> sourceBytes{0};
+    std::atomic<uint64_t> totalBytes{0};
+    std::atomic<uint64_t> doneBytes{0};
+    std::atomic<uint64_t> fileBytes{0};
+    std::atomic<uint64_t> fileDoneBytes{0};
+    std::atomic<int> cancelRequested{0};
+    std::atomic<HANDLE> workerThread{nullptr};
+    std::atomic<HWND> progressWindow{nullptr};
+
+    // Replaces the whole status text (cut at 1023 characters).
+    void SetStatusText(const wchar_t* text);
+    // Copies the current status text into buffer (always terminated).
+    void GetStatusText(wchar_t* buffer, size_t capacity) const;
+    std::wstring StatusText() const;
+
+private:
+    mutable std::mutex statusLock_;
+    wchar_t statusText_[kStatusCapacity] = L"";
+};
+
+extern ProgressState progressState;
+
+// Counters to 0 and the status to "開始"; the cancel flag and the handles stay.
+void ResetProgressState();

@@ -1,0 +1,21 @@
+// uninst.dat: the list of what an uninstallation may delete, its writer and its reader.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "startup/settings.h"
+
+struct UninstallItem {
+    int32_t kind;  // 0: deleted by the uninstaller; any other value: left in place
+    wchar_t path[kPathCapacity];
+};
+
+extern std::vector<UninstallItem> uninstallList;
+
+// Appends the template beside the program (paths put under InstallPath) to uninstallList and
+// appends the whole list to uninst.dat in the install folder. False after its message box.
+bool WriteUninstallRecord();
+
+// Empties uninstallList and fills it from the file; false when the file cannot be opened.
+bool ReadUninstallRecord(const wchar_t* recordPath);

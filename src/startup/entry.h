@@ -1,0 +1,21 @@
+// The program's entry logic: run modes, staging into the temporary folder, and the folder of
+// the running program.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+extern HINSTANCE instanceHandle;
+
+// Process exit code for the given argument text (the part of the command line after the
+// program name). Opens the main dialog in working mode.
+int RunInstaller(HINSTANCE instance, const wchar_t* arguments);
+
+// Copies the named file from the program's folder into the temporary folder.
+bool CopyToTempFolder(const wchar_t* fileName);
+
+// Folder of the running program file, without a final backslash.
+std::wstring GetModuleFolder();
+
+// Restricts DLL loading to the system folder; called first thing in the entry.
+void HardenDllSearch();
