@@ -35,6 +35,11 @@ wine_env_drives() {
   ln -sfn "$INSTALLER_SCRATCH/cd-n" "$dos/n:"
   "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v m: /d cdrom /f >/dev/null 2>&1
   "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v n: /d cdrom /f >/dev/null 2>&1
+  # The dialogs ask for Japanese Windows fonts; map them to the IPA Gothic fonts that setup installs.
+  local font
+  for font in 'MS UI Gothic' 'ＭＳ Ｐゴシック' 'ＭＳ ゴシック' 'MS Shell Dlg'; do
+    "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d 'IPAPGothic' /f >/dev/null 2>&1
+  done
   wineserver -k 2>/dev/null || true
 }
 
