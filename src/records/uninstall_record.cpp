@@ -1,11 +1,253 @@
 #include "records/uninstall_record.h"
 
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "base/handles.h"
+#include "base/interaction.h"
+#include "base/text.h"
+#include "install/progress_state.h"
+#include "startup/entry.h"
+
 std::vector<UninstallItem> uninstallList;
 
-bool WriteUninstallRecord() { return false; }
+namespace {
+
+const wchar_t kRecordName[] = L"uninst.dat";
+const wchar_t kErrorTitle[] = L"エラー";
+const wchar_t kTemplateUnreadable[] =
+    L"アンインストールファイルリストが開けません。\n\nインストールしたゲームデータは手動で削除してください。";
+const wchar_t kRecordUnwritable[] =
+    L"アンインストールファイルリストを作成できません。\n\nインストールしたゲームデータは手動で削除してください。";
+
+// Readers hold a line in 260 characters: 258 before the line end, the line end, the terminator.
+// The writer never produces a longer line and the reader never takes one in part.
+constexpr size_t kMaxLineLength = kPathCapacity - 2;
+constexpr UINT kRecordCodePage = 932;
+
+enum class LineStatus { kEnd, kWhole, kTooLong };
+
+// Reads one line without its line end. A line longer than kMaxLineLength is consumed to its end
+// and reported as too long, so that no part of it is ever taken for a line of its own.
+LineStatus ReadRecordLine(FILE* file, std::wstring* line) {
+    line->clear();
+    bool tooLong = false;
+    wint_t c = fgetwc(file);
+    if (c == WEOF) return LineStatus::kEnd;
+    for (; c != WEOF && c != L'\n'; c = fgetwc(file)) {
+        if (line->size() < kMaxLineLength) {
+            line->push_back(static_cast<wchar_t>(c));
+        } else {
+            tooLong = true;
+        }
+    }
+    return tooLong ? LineStatus::kTooLong : LineStatus::kWhole;
+}
+
+// Splits "kind,path[,ignored]" the way the record has always been read: the line ends at its
+// first CR, leading commas are skipped, runs of commas are one delimiter, the kind converts like
+// wcstol in base 10. False when the line holds no path.
+bool ParseRecordLine(std::wstring line, int32_t* kind, std::wstring* path) {
+    size_t end = line.find_first_of(L"\r\n");
+    if (end != std::wstring::npos) line.resize(end);
+    size_t position = line.find_first_not_of(L',');
+    if (position == std::wstring::npos) return false;
+    size_t kindEnd = line.find(L',', position);
+    std::wstring kindText = line.substr(position, kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
+    if (kindEnd == std::wstring::npos) return false;
+    position = line.find_first_not_of(L',', kindEnd);
+    if (position == std::wstring::npos) return false;
+    size_t pathEnd = line.find(L',', position);
+    *path = line.substr(position, pathEnd == std::wstring::npos ? std::wstring::npos : pathEnd - position);
+    long value = wcstol(kindText.c_str(), nullptr, 10);
+    if (value > INT32_MAX) value = INT32_MAX;
+    if (value < INT32_MIN) value = INT32_MIN;
+    *kind = static_cast<int32_t>(value);
+    return !path->empty();
+}
+
+// A template path must name something inside the install folder: relative, no drive, stream or
+// root, and no component that climbs out (".." and the forms Windows trims to it).
+bool StaysInsideInstallFolder(const std::wstring& relative) {
+    if (relative.empty() || relative[0] == L'\\' || relative[0] == L'/') return false;
+    if (relative.find(L':') != std::wstring::npos) return false;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) end = relative.size();
+        std::wstring component = relative.substr(start, end - start);
+        bool onlyDotsAndSpaces = !component.empty() && component.find_first_not_of(L". ") == std::wstring::npos;
+        if (onlyDotsAndSpaces && component.find(L"..") != std::wstring::npos) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+void ReportLeftOut(const wchar_t* reason, const std::wstring& text) {
+    OutputDebugStringW(FormatText(L"uninst.dat: %ls: %ls\n", reason, text.c_str()).c_str());
+}
+
+// True when code page 932 holds the text exactly: no replacement character, no best-fit
+// substitute (U+00A5 would otherwise come back as a backslash), and the bytes read back alike.
+bool RoundTripsThroughCodePage932(const std::wstring& text) {
+    if (text.empty()) return true;
+    const int length = static_cast<int>(text.size());
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(kRecordCodePage, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0,
+                                    nullptr, &usedDefault);
+    if (bytes <= 0 || usedDefault) return false;
+    std::string narrow(static_cast<size_t>(bytes), '\0');
+    if (WideCharToMultiByte(kRecordCodePage, WC_NO_BEST_FIT_CHARS, text.data(), length, &narrow[0], bytes, nullptr,
+                            &usedDefault) != bytes ||
+        usedDefault) {
+        return false;
+    }
+    int wide = MultiByteToWideChar(kRecordCodePage, MB_ERR_INVALID_CHARS, narrow.data(), bytes, nullptr, 0);
+    if (wide <= 0) return false;
+    std::wstring back(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(kRecordCodePage, MB_ERR_INVALID_CHARS, narrow.data(), bytes, &back[0], wide);
+    return back == text;
+}
+
+// The line of an item, when the reader will get back exactly this path from it.
+bool FormatRecordLine(int32_t kind, const std::wstring& path, std::wstring* line) {
+    if (path.empty() || path.find_first_of(L",\r\n") != std::wstring::npos) return false;
+    std::wstring text = FormatText(L"%d,%ls", static_cast<int>(kind), path.c_str());
+    if (text.size() > kMaxLineLength || !RoundTripsThroughCodePage932(text)) return false;
+    *line = text + L"\n";
+    return true;
+}
+
+bool QueryPath(DWORD (*query)(LPCWSTR, LPWSTR, DWORD), const std::wstring& path, std::wstring* result) {
+    DWORD needed = query(path.c_str(), nullptr, 0);
+    if (needed == 0) return false;
+    std::wstring buffer(needed, L'\0');
+    DWORD written = query(path.c_str(), &buffer[0], needed);
+    if (written == 0 || written >= needed) return false;
+    buffer.resize(written);
+    *result = buffer;
+    return true;
+}
+
+DWORD ShortPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) {
+    return GetShortPathNameW(path, buffer, capacity);
+}
+DWORD LongPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) {
+    return GetLongPathNameW(path, buffer, capacity);
+}
+
+// Both paths lead to the same existing item.
+bool NameSamePlace(const std::wstring& first, const std::wstring& second) {
+    std::wstring firstLong, secondLong;
+    if (!QueryPath(LongPathQuery, first, &firstLong) || !QueryPath(LongPathQuery, second, &secondLong)) return false;
+    return CompareStringOrdinal(firstLong.c_str(), -1, secondLong.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The 8.3 form of an existing item, or of the existing folder of a pattern with the pattern's
+// last component kept; only when it verifiably names the same place.
+bool ShortFormOf(const std::wstring& path, std::wstring* result) {
+    std::wstring shortPath;
+    if (QueryPath(ShortPathQuery, path, &shortPath) && NameSamePlace(shortPath, path)) {
+        *result = shortPath;
+        return true;
+    }
+    size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash + 1 == path.size()) return false;
+    std::wstring folder = path.substr(0, slash + 1);
+    std::wstring shortFolder;
+    if (!QueryPath(ShortPathQuery, folder, &shortFolder) || !NameSamePlace(shortFolder, folder)) return false;
+    if (shortFolder.empty() || shortFolder.back() != L'\\') shortFolder.push_back(L'\\');
+    *result = shortFolder + path.substr(slash + 1);
+    return true;
+}
+
+// Appends the template's items, each under the install folder.
+bool AppendTemplateItems(const std::wstring& templatePath) {
+    StdioFile file(_wfopen(templatePath.c_str(), L"rt"));
+    if (!file) return false;
+    std::wstring line;
+    for (;;) {
+        LineStatus status = ReadRecordLine(file.get(), &line);
+        if (status == LineStatus::kEnd) break;
+        if (status == LineStatus::kTooLong) {
+            ReportLeftOut(L"template line too long", line);
+            continue;
+        }
+        UninstallItem item = {};
+        std::wstring relative;
+        if (!ParseRecordLine(line, &item.kind, &relative)) continue;
+        if (!StaysInsideInstallFolder(relative)) {
+            ReportLeftOut(L"template path outside the install folder", relative);
+            continue;
+        }
+        if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
+            ReportLeftOut(L"template path too long", relative);
+            continue;
+        }
+        uninstallList.push_back(item);
+    }
+    return true;
+}
+
+bool Fail(const wchar_t* message) {
+    ShowMessageBox(progressState.progressWindow.load(), message, kErrorTitle, MB_OK | MB_ICONERROR);
+    return false;
+}
+
+}  // namespace
+
+bool WriteUninstallRecord() {
+    if (!AppendTemplateItems(GetModuleFolder() + L"\\" + kRecordName)) return Fail(kTemplateUnreadable);
+
+    std::wstring recordPath = std::wstring(installSettings.InstallPath) + kRecordName;
+    if (installSettings.InstallPath[0] == L'\0') return Fail(kRecordUnwritable);
+    StdioFile record(_wfopen(recordPath.c_str(), L"at"));
+    if (!record) return Fail(kRecordUnwritable);
+
+    bool written = true;
+    for (const UninstallItem& item : uninstallList) {
+        std::wstring path(item.path, wcsnlen(item.path, kPathCapacity));
+        std::wstring line;
+        // A path the line cannot carry (too long for the reader, a comma, a character code page
+        // 932 lacks) goes in its 8.3 form when that form names the same item and fits. Otherwise
+        // the item stays out of the record: a file left behind is better than a wrong line,
+        // which could name, and so delete, something else.
+        if (!FormatRecordLine(item.kind, path, &line)) {
+            std::wstring shortPath;
+            if (!ShortFormOf(path, &shortPath) || !FormatRecordLine(item.kind, shortPath, &line)) {
+                ReportLeftOut(L"path cannot be recorded, left out", path);
+                continue;
+            }
+        }
+        if (fputws(line.c_str(), record.get()) < 0) written = false;
+    }
+    if (fflush(record.get()) != 0 || ferror(record.get())) written = false;
+    record.reset();
+    if (!written) return Fail(kRecordUnwritable);
+    return true;
+}
 
 bool ReadUninstallRecord(const wchar_t* recordPath) {
-    (void)recordPath;
     uninstallList.clear();
-    return false;
+    StdioFile file(_wfopen(recordPath, L"rt"));
+    if (!file) return false;
+    std::wstring line;
+    for (;;) {
+        LineStatus status = ReadRecordLine(file.get(), &line);
+        if (status == LineStatus::kEnd) break;
+        if (status == LineStatus::kTooLong) {
+            ReportLeftOut(L"line too long, not taken", line);
+            continue;
+        }
+        UninstallItem item = {};
+        std::wstring path;
+        if (!ParseRecordLine(line, &item.kind, &path)) continue;
+        if (!CopyText(item.path, path.c_str())) continue;
+        uninstallList.push_back(item);
+    }
+    return true;
 }

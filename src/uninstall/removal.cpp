@@ -1,0 +1,85 @@
+#include "uninstall/removal.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "base/handles.h"
+#include "base/text.h"
+#include "startup/settings.h"
+
+namespace {
+
+// "X:\..." or "\\server\share\...": a path that names one place whatever the current folder.
+// Relative and root-relative paths would make the removal depend on where the process stands.
+bool IsFullyQualified(const wchar_t* path) {
+    if (path[0] == L'\\' && path[1] == L'\\') return path[2] != L'\0';
+    wchar_t drive = path[0];
+    bool letter = (drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z');
+    return letter && path[1] == L':' && path[2] == L'\\';
+}
+
+// A drive root ("X:\") or a share root ("\\server\share", with or without a final backslash).
+bool IsRoot(const wchar_t* path) { return PathIsRootW(path) != FALSE; }
+
+bool IsDotEntry(const wchar_t* name) {
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+bool IsReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// Joins folder and name into a path buffer; false when the result would not fit, so the entry
+// is passed over instead of being cut into the name of something else.
+bool JoinPath(wchar_t (&result)[kPathCapacity], const wchar_t* folder, const wchar_t* name) {
+    return CopyText(result, folder) && AddBackslash(result) && AppendText(result, name);
+}
+
+}  // namespace
+
+void DeleteMatchingFiles(const wchar_t* pattern) {
+    if (pattern == nullptr || !IsFullyQualified(pattern) || IsRoot(pattern)) return;
+    wchar_t folder[kPathCapacity];
+    if (!CopyText(folder, pattern)) return;
+
+    WIN32_FIND_DATAW entry;
+    FindHandle search(FindFirstFileW(folder, &entry));
+    if (!search) return;
+
+    if (!PathRemoveFileSpecW(folder) || !AddBackslash(folder)) return;
+    do {
+        // Folders are never deleted here, and a link is not ours to remove.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (IsReparsePoint(entry.dwFileAttributes)) continue;
+        wchar_t path[kPathCapacity];
+        if (!JoinPath(path, folder, entry.cFileName)) continue;
+        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path);
+    } while (FindNextFileW(search.get(), &entry));
+}
+
+void RemoveEmptyFolders(const wchar_t* folder) {
+    if (folder == nullptr || !IsFullyQualified(folder) || IsRoot(folder)) return;
+    if (wcsnlen(folder, kPathCapacity) >= kPathCapacity) return;
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
+    // Whatever lies behind a junction or a folder link belongs to somewhere else.
+    if (IsReparsePoint(attributes)) return;
+
+    wchar_t searchPattern[kPathCapacity];
+    if (!JoinPath(searchPattern, folder, L"*")) return;
+    {
+        WIN32_FIND_DATAW entry;
+        FindHandle search(FindFirstFileW(searchPattern, &entry));
+        if (!search) return;
+        do {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+            if (IsDotEntry(entry.cFileName) || IsReparsePoint(entry.dwFileAttributes)) continue;
+            wchar_t child[kPathCapacity];
+            if (!JoinPath(child, folder, entry.cFileName)) continue;
+            SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
+            RemoveEmptyFolders(child);
+        } while (FindNextFileW(search.get(), &entry));
+    }
+    RemoveDirectoryW(folder);
+}
