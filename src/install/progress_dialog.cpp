@@ -1,0 +1,115 @@
+#include "install/progress_dialog.h"
+
+#include <commctrl.h>
+
+#include <climits>
+
+#include "base/interaction.h"
+#include "base/text.h"
+#include "install/file_list.h"
+#include "install/progress_state.h"
+#include "install/worker.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr UINT kRefreshMilliseconds = 10;
+constexpr int kBarMaximum = 100;
+
+// done / total in percent, truncated; may exceed 100 when files outgrow their listed sizes.
+int Percentage(uint64_t done, uint64_t total) {
+    if (total == 0) return 0;
+    double percent = static_cast<double>(done) / static_cast<double>(total) * 100.0;
+    return percent >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
+}
+
+void ShowPercentage(HWND dialog, int barId, int textId, int percent) {
+    // The text tells the truth; the bar simply stops at its end.
+    int position = percent > kBarMaximum ? kBarMaximum : percent;
+    SendDlgItemMessageW(dialog, barId, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    wchar_t text[32];
+    wsprintfW(text, L"%d %%", percent);
+    SetDlgItemTextW(dialog, textId, text);
+}
+
+void RefreshDisplay(HWND dialog) {
+    ShowPercentage(dialog, IDC_OVERALL_BAR, IDC_OVERALL_PERCENT,
+                   Percentage(progressState.doneBytes.load(), progressState.totalBytes.load()));
+    ShowPercentage(dialog, IDC_FILE_BAR, IDC_FILE_PERCENT,
+                   Percentage(progressState.fileDoneBytes.load(), progressState.fileBytes.load()));
+
+    static const wchar_t kPrefix[] = L"現在の状態：";
+    wchar_t line[(sizeof kPrefix / sizeof kPrefix[0]) + kStatusCapacity];
+    CopyText(line, kPrefix);
+    size_t prefixLength = wcslen(line);
+    progressState.GetStatusText(line + prefixLength, kStatusCapacity);
+    SetDlgItemTextW(dialog, IDC_STATUS, line);
+}
+
+void OnInitDialog(HWND dialog) {
+    if (!LoadFileList()) {
+        EndDialog(dialog, 0);
+        return;
+    }
+    SendDlgItemMessageW(dialog, IDC_OVERALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kBarMaximum));
+    SendDlgItemMessageW(dialog, IDC_OVERALL_BAR, PBM_SETPOS, 0, 0);
+
+    HANDLE worker = CreateThread(nullptr, 0, InstallWorker, nullptr, 0, nullptr);
+    // A handle left by an earlier dialog belongs to a worker that has ended (see OnTimer).
+    HANDLE earlier = progressState.workerThread.exchange(worker);
+    if (earlier) CloseHandle(earlier);
+    SetTimer(dialog, IDT_PROGRESS, kRefreshMilliseconds, nullptr);
+}
+
+void OnTimer(HWND dialog) {
+    // The exit code is read before the refresh, so the tick that finds the worker ended shows
+    // its final counters and status text.
+    DWORD exitCode = 0;
+    HANDLE worker = progressState.workerThread.load();
+    if (worker && !GetExitCodeThread(worker, &exitCode)) exitCode = 0;
+
+    RefreshDisplay(dialog);
+    if (worker && exitCode == STILL_ACTIVE) return;
+
+    KillTimer(dialog, IDT_PROGRESS);
+    // The worker has ended: nothing needs its handle any more.
+    HANDLE ended = progressState.workerThread.exchange(nullptr);
+    if (ended) CloseHandle(ended);
+
+    SetForegroundWindow(dialog);
+    if (exitCode == 1) {
+        ShowMessageBox(dialog, L"インストール作業が正常に完了しました。", L"確認", MB_OK);
+        EndDialog(dialog, 1);
+    } else {
+        ShowMessageBox(dialog,
+                       L"インストール作業が中断されました。\n\nインストール途中のファイルは破損しています。\n"
+                       L"インストール作業を完了させてからアンインストールを行うか、手動で削除して下さい。",
+                       L"確認", MB_ICONWARNING | MB_OK);
+        EndDialog(dialog, 0);
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    progressState.progressWindow = dialog;
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog(dialog);
+            break;
+        case WM_TIMER:
+            OnTimer(dialog);
+            break;
+        case WM_COMMAND:
+            // Only a request: the copy and expansion loops ask the user before stopping.
+            if (LOWORD(wParam) == IDCANCEL) progressState.cancelRequested = 1;
+            break;
+        case WM_CLOSE:
+            progressState.cancelRequested = 1;
+            break;
+        case WM_DESTROY:
+            KillTimer(dialog, IDT_PROGRESS);
+            break;
+    }
+    return FALSE;
+}

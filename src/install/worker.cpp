@@ -1,0 +1,138 @@
+#include "install/worker.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <string>
+
+#include "base/interaction.h"
+#include "base/text.h"
+#include "install/disc.h"
+#include "install/file_list.h"
+#include "install/progress_state.h"
+#include "records/shortcuts.h"
+#include "records/uninstall_record.h"
+#include "startup/settings.h"
+#include "transfer/copy.h"
+#include "transfer/crc32.h"
+#include "transfer/expand.h"
+#include "transfer/folders.h"
+
+namespace {
+
+constexpr uint16_t kNoDisc = 65535;
+constexpr uint64_t kBytesPerUnit = 1000000;
+
+const wchar_t kDamagedFileText[] =
+    L"\n\nファイルが破損している可能性があります。以下の原因が考えられます。\n\n"
+    L"①コピー先ファイルが読み取り専用属性に設定されている。\n②コピー先ファイルが他アプリケーションで使用中である。\n"
+    L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
+    L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
+
+void SetStatus(const std::wstring& text) { progressState.SetStatusText(text.c_str()); }
+
+void ShowWorkerError(const std::wstring& text) {
+    ShowMessageBox(progressState.progressWindow.load(), text.c_str(), L"エラー", MB_ICONERROR | MB_OK);
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The folder whose volume holds the destination: the drive root for "C:\...", the share root
+// for "\\server\share\...". Empty when the text names neither.
+std::wstring VolumeQueryPath(const wchar_t* destinationFolder) {
+    std::wstring folder = destinationFolder;
+    if (folder.size() >= 2 && IsSeparator(folder[0]) && IsSeparator(folder[1])) {
+        size_t serverEnd = folder.find_first_of(L"\\/", 2);
+        if (serverEnd == std::wstring::npos || serverEnd == 2) return {};
+        size_t shareEnd = folder.find_first_of(L"\\/", serverEnd + 1);
+        if (shareEnd == std::wstring::npos) shareEnd = folder.size();
+        if (shareEnd == serverEnd + 1) return {};
+        return folder.substr(0, shareEnd) + L"\\";
+    }
+    size_t firstSeparator = folder.find_first_of(L"\\/");
+    std::wstring drive = folder.substr(0, firstSeparator == std::wstring::npos ? folder.size() : firstSeparator);
+    if (drive.empty()) return {};
+    return drive + L"\\";
+}
+
+bool IsCompressedSource(const wchar_t* sourcePath) { return wcscmp(PathFindExtensionW(sourcePath), L".bz2") == 0; }
+
+// One listed file: disc, folders, transfer and the optional check. False ends the installation.
+bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
+    if (entry.disc != *previousDisc && !LocateDisc(entry.disc)) return false;
+
+    // The source folder may have just been replaced by the disc search.
+    std::wstring sourcePath = FormatText(L"%ls\\%ls", installSettings.SourceFolder, entry.sourcePath);
+
+    if (!CreateParentFolders(entry.destinationPath)) {
+        SetStatus(FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
+        return false;
+    }
+
+    SetStatus(FormatText(L"%ls ファイルをコピー中", entry.name));
+    progressState.fileBytes = static_cast<uint64_t>(entry.size);
+    progressState.fileDoneBytes = 0;
+
+    if (IsCompressedSource(sourcePath.c_str())) {
+        SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
+        if (!ExpandBz2File(entry.destinationPath, sourcePath.c_str())) {
+            SetStatus(FormatText(L"%ls ファイルの解凍に失敗", entry.name));
+            return false;
+        }
+    } else if (!CopyFileChunked(sourcePath.c_str(), entry.destinationPath)) {
+        SetStatus(FormatText(L"%ls ファイルのコピーに失敗", entry.name));
+        return false;
+    }
+
+    if (installSettings.VerifyFiles == 1) {
+        SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
+        if (!CheckFileCrc32(entry.destinationPath, entry.crcText)) {
+            ShowWorkerError(FormatText(L"%ls%ls", entry.name, kDamagedFileText));
+            return false;
+        }
+    }
+
+    *previousDisc = entry.disc;
+    return true;
+}
+
+}  // namespace
+
+bool HasEnoughFreeSpace(const wchar_t* destinationFolder) {
+    std::wstring volume = VolumeQueryPath(destinationFolder);
+    ULARGE_INTEGER available{}, total{}, free{};
+    // A volume that cannot be asked is no reason to refuse the installation.
+    if (volume.empty() || !GetDiskFreeSpaceExW(volume.c_str(), &available, &total, &free)) return true;
+    uint64_t needed = progressState.totalBytes.load() / kBytesPerUnit;
+    uint64_t freeUnits = free.QuadPart / kBytesPerUnit;
+    return freeUnits > needed;
+}
+
+DWORD WINAPI InstallWorker(LPVOID) {
+    SetStatus(L"インストールするファイルのサイズを検査中");
+    uint64_t totalBytes = 0;
+    for (const FileEntry& entry : fileList) totalBytes += static_cast<uint64_t>(entry.size);
+    progressState.totalBytes = totalBytes;
+
+    SetStatus(L"インストール先HDDの空き容量を検査中");
+    if (!HasEnoughFreeSpace(installSettings.InstallPath)) {
+        ShowWorkerError(FormatText(L"インストール先の空き容量が足りません。\n\n正常にインストールするには %I64d "
+                                   L"MB以上の空き領域が必要です。",
+                                   static_cast<long long>(totalBytes / kBytesPerUnit)));
+        return 0;
+    }
+
+    uint16_t previousDisc = kNoDisc;
+    for (const FileEntry& entry : fileList) {
+        if (!InstallEntry(entry, &previousDisc)) return 0;
+    }
+
+    SetStatus(L"ショートカットの作成中");
+    CreateShortcuts();
+
+    SetStatus(L"アンインストールデータの作成中");
+    WriteUninstallRecord();
+
+    SetStatus(L"完了");
+    return 1;
+}
