@@ -1,5 +1,6 @@
 #include "install/worker.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cwchar>
@@ -131,6 +132,9 @@ DWORD WINAPI InstallWorker(LPVOID) {
     CreateShortcuts();
 
     SetStatus(L"アンインストールデータの作成中");
+    // With an empty list no file has made the game folder yet, and the record needs it; when it
+    // cannot be made, the record writer reports that itself.
+    SHCreateDirectoryExW(nullptr, installSettings.InstallPath, nullptr);
     WriteUninstallRecord();
 
     SetStatus(L"完了");

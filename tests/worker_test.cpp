@@ -1,0 +1,315 @@
+// The install worker on a real thread, with a real setup.lst, real discs under T:\ and in the
+// CD-ROM drives M: and N:, and a real destination; only the answers to its boxes are scripted.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <bzlib.h>
+
+#include <clocale>
+#include <string>
+
+#include "base/handles.h"
+#include "base/text.h"
+#include "install/file_list.h"
+#include "install/progress_state.h"
+#include "install/worker.h"
+#include "records/shortcuts.h"
+#include "startup/entry.h"
+#include "startup/settings.h"
+#include "support/scripted_interaction.h"
+#include "support/test_files.h"
+
+namespace {
+
+const std::wstring kWork = L"T:\\h4b-worker";
+const std::wstring kLaunch = kWork + L"\\launch";
+const std::wstring kDiscM = L"T:\\cd-m";
+const std::wstring kDiscN = L"T:\\cd-n";
+
+const wchar_t kDamagedFileText[] =
+    L"\n\nファイルが破損している可能性があります。以下の原因が考えられます。\n\n"
+    L"①コピー先ファイルが読み取り専用属性に設定されている。\n②コピー先ファイルが他アプリケーションで使用中である。\n"
+    L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
+    L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
+
+std::wstring BesideProgram(const wchar_t* name) { return GetModuleFolder() + L"\\" + name; }
+
+// The common CRC-32, computed bit by bit so the check does not lean on the code under test.
+std::wstring CrcText(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return FormatText(L"%08x", ~crc);
+}
+
+std::string Compress(const std::string& bytes) {
+    std::string out(bytes.size() + bytes.size() / 50 + 1024, '\0');
+    unsigned int outLength = static_cast<unsigned int>(out.size());
+    int result = BZ2_bzBuffToBuffCompress(&out[0], &outLength, const_cast<char*>(bytes.data()),
+                                          static_cast<unsigned int>(bytes.size()), 9, 0, 0);
+    EXPECT_EQ(result, BZ_OK);
+    out.resize(outLength);
+    return out;
+}
+
+std::string FileText(const std::wstring& path) {
+    std::string bytes;
+    return ReadFileBytes(path, &bytes) ? bytes : std::string("<missing>");
+}
+
+uint64_t FreeUnits(const wchar_t* root) {
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!GetDiskFreeSpaceExW(root, &available, &total, &free)) return UINT64_MAX;
+    return free.QuadPart / 1000000;
+}
+
+class InstallWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        _wsetlocale(LC_ALL, L"Japanese_Japan.932");
+        RemoveTree(kWork);
+        RemoveTree(kDiscM);
+        RemoveTree(kDiscN);
+        destination_ = destinationRoot_ / L"インストール先";
+
+        installSettings = InstallSettings{};
+        CopyText(installSettings.Company, L"h4b工房");
+        CopyText(installSettings.AppName, L"h4bワーカー");
+        CopyText(installSettings.InstFolder, L"インストール先");
+        CopyText(installSettings.AppExe, L"game.exe");
+        CopyText(installSettings.InstallPath, (destination_ + L"\\").c_str());
+        CopyText(installSettings.SourceFolder, kLaunch.c_str());
+
+        owner_ = CreateWindowW(L"STATIC", L"progress", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        progressState.progressWindow = owner_;
+        progressState.cancelRequested = 0;
+        ASSERT_TRUE(WriteFileBytes(BesideProgram(L"uninst.dat"), ""));
+        ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\drvno.dat", "drvno:0\r\n"));
+    }
+
+    void TearDown() override {
+        RemoveShortcuts();
+        DestroyWindow(owner_);
+        progressState.progressWindow = nullptr;
+        progressState.cancelRequested = 0;
+        DeleteFileW(BesideProgram(L"setup.lst").c_str());
+        DeleteFileW(BesideProgram(L"uninst.dat").c_str());
+        RemoveTree(kWork);
+        RemoveTree(kDiscM);
+        RemoveTree(kDiscN);
+    }
+
+    // Loads the list as the progress dialog does and runs the worker on its own thread.
+    DWORD Install(const std::wstring& setupLst) {
+        EXPECT_TRUE(WriteFileBytes(BesideProgram(L"setup.lst"), ToCp932(setupLst)));
+        EXPECT_TRUE(LoadFileList());
+        ObjectHandle thread(CreateThread(nullptr, 0, InstallWorker, nullptr, 0, nullptr));
+        EXPECT_TRUE(thread.valid());
+        // Only a safety net against an endless disc prompt; no test depends on the duration.
+        if (WaitForSingleObject(thread.get(), 5 * 60 * 1000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the worker did not end";
+            ExitProcess(3);
+        }
+        DWORD exitCode = 99;
+        EXPECT_TRUE(GetExitCodeThread(thread.get(), &exitCode));
+        return exitCode;
+    }
+
+    std::wstring Installed(const wchar_t* relative) const { return destination_ + L"\\" + relative; }
+
+    ScriptedInteraction script_;
+    TempFolder destinationRoot_{L"h4bw"};
+    std::wstring destination_;
+    HWND owner_ = nullptr;
+};
+
+TEST_F(InstallWorkerTest, EmptyListStillWritesShortcutsAndUninstallRecord) {
+    ASSERT_TRUE(WriteFileBytes(BesideProgram(L"uninst.dat"), ToCp932(L"1,save\\*.sav\r\n")));
+    RemoveTree(kLaunch);  // no disc anywhere: an empty list must not ask for one
+
+    EXPECT_EQ(Install(L""), 1u);
+
+    EXPECT_TRUE(script_.Messages().empty());
+    EXPECT_EQ(progressState.totalBytes.load(), 0u);
+    EXPECT_EQ(progressState.StatusText(), L"完了");
+    EXPECT_EQ(FileText(Installed(L"uninst.dat")), ToCp932(L"1," + destination_ + L"\\save\\*.sav\r\n"));
+    wchar_t programs[MAX_PATH] = L"";
+    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAMS, FALSE));
+    EXPECT_TRUE(FileExists(std::wstring(programs) + L"\\h4b工房\\h4bワーカー\\「h4bワーカー」.lnk"));
+}
+
+TEST_F(InstallWorkerTest, DiscIsSoughtForTheFirstEntryAndWhereTheDiscNumberChanges) {
+    // Nothing at the launch folder: the first entry must already look for disc 0 (in N:).
+    RemoveTree(kLaunch);
+    ASSERT_TRUE(WriteFileBytes(kDiscN + L"\\drvno.dat", "drvno:0\r\n"));
+    ASSERT_TRUE(WriteFileBytes(kDiscN + L"\\data\\a.dat", "A from disc 0"));
+    ASSERT_TRUE(WriteFileBytes(kDiscN + L"\\data\\sub\\b.dat", "B from disc 0"));
+    ASSERT_TRUE(WriteFileBytes(kDiscN + L"\\data\\d.dat", "D from the first disc 0"));
+    ASSERT_TRUE(WriteFileBytes(kWork + L"\\disc1\\drvno.dat", "drvno:1\r\n"));
+    ASSERT_TRUE(WriteFileBytes(kWork + L"\\disc1\\data\\c.dat", "C from disc 1"));
+    ASSERT_TRUE(WriteFileBytes(kWork + L"\\disc0again\\drvno.dat", "drvno:0\r\n"));
+    ASSERT_TRUE(WriteFileBytes(kWork + L"\\disc0again\\data\\d.dat", "D from disc 0 put back"));
+
+    // Each prompt exchanges the discs the way a person would: disc 1 goes into M: and disc 0
+    // leaves N:; then disc 0 comes back into N:.
+    int prompts = 0;
+    script_.OnMessage([&](const ShownMessage& shown) {
+        if (shown.title != L"ディスク交換") return;
+        if (++prompts == 1) {
+            MoveFileW((kWork + L"\\disc1").c_str(), kDiscM.c_str());
+            MoveFileW(kDiscN.c_str(), (kWork + L"\\disc0out").c_str());
+        } else {
+            MoveFileW((kWork + L"\\disc0again").c_str(), kDiscN.c_str());
+        }
+    });
+    script_.AnswerMessages({IDRETRY, IDRETRY});
+
+    EXPECT_EQ(Install(L"0,a.dat,13,0\r\n0,sub\\b.dat,13,0\r\n1,c.dat,13,0\r\n0,d.dat,22,0\r\n"), 1u);
+
+    std::vector<ShownMessage> shown = script_.Messages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text.rfind(L"ディスク 2 を挿入", 0), 0u) << "disc 1 before the third entry";
+    EXPECT_EQ(shown[1].text.rfind(L"ディスク 1 を挿入", 0), 0u) << "disc 0 again before the fourth entry";
+    EXPECT_EQ(shown[0].owner, owner_);
+    EXPECT_EQ(FileText(Installed(L"a.dat")), "A from disc 0");
+    EXPECT_EQ(FileText(Installed(L"sub\\b.dat")), "B from disc 0");
+    EXPECT_EQ(FileText(Installed(L"c.dat")), "C from disc 1");
+    EXPECT_EQ(FileText(Installed(L"d.dat")), "D from disc 0 put back");
+    EXPECT_STREQ(installSettings.SourceFolder, L"N:");
+}
+
+TEST_F(InstallWorkerTest, CompressedSourceIsExpandedUnderItsOwnStatusAndVerified) {
+    const std::string original = PatternBytes(3 * 4096 + 100, 7);
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\pack\\big.dat.bz2", Compress(original)));
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\plain.txt", "plain"));
+    installSettings.VerifyFiles = 1;
+
+    // A pending cancel makes the expansion ask once; the status at that moment is the one the
+    // worker set for the expansion. Cancel means go on.
+    progressState.cancelRequested = 1;
+    std::wstring statusWhileExpanding;
+    script_.OnMessage([&](const ShownMessage& shown) {
+        if (shown.text == L"インストールを中断しますか？") statusWhileExpanding = progressState.StatusText();
+    });
+    script_.AnswerMessages({IDCANCEL});
+
+    std::wstring list = L"0,pack\\big.dat.bz2," + std::to_wstring(original.size()) + L"," + CrcText(original) +
+                        L"\r\n0,plain.txt,5," + CrcText("plain") + L"\r\n";
+    EXPECT_EQ(Install(list), 1u);
+
+    EXPECT_EQ(statusWhileExpanding, L"big.dat.bz2 ファイルの解凍中です。");
+    EXPECT_EQ(script_.Messages().size(), 1u);
+    EXPECT_EQ(FileText(Installed(L"pack\\big.dat")), original);
+    EXPECT_FALSE(FileExists(Installed(L"pack\\big.dat.bz2")));
+    EXPECT_EQ(FileText(Installed(L"plain.txt")), "plain");
+    EXPECT_EQ(progressState.totalBytes.load(), original.size() + 5);
+    EXPECT_EQ(progressState.doneBytes.load(), original.size() + 5);
+    EXPECT_EQ(progressState.sourceBytes.load(), 5u) << "only plain copies count their source size";
+}
+
+TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerifying) {
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\v.dat", "hello"));
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\w.dat", "world"));
+    const std::wstring list = L"0,v.dat,5,00000000\r\n0,w.dat,5," + CrcText("world") + L"\r\n";
+    installSettings.VerifyFiles = 1;
+
+    EXPECT_EQ(Install(list), 0u);
+
+    std::vector<ShownMessage> shown = script_.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, std::wstring(L"v.dat") + kDamagedFileText);
+    EXPECT_EQ(shown[0].title, L"エラー");
+    EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
+    EXPECT_EQ(shown[0].owner, owner_);
+    EXPECT_EQ(FileText(Installed(L"v.dat")), "hello");
+    EXPECT_FALSE(FileExists(Installed(L"w.dat")));
+    EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
+    EXPECT_EQ(progressState.StatusText(), L"v.dat ファイルのCRC32を確認中");
+
+    // Without verification (0, or anything but 1) the checksum text plays no part.
+    for (int verify : {0, 2}) {
+        installSettings.VerifyFiles = verify;
+        RemoveTree(destination_);
+        EXPECT_EQ(Install(L"0,v.dat,5,not a checksum\r\n0,w.dat,5,\x3000\r\n"), 1u) << verify;
+        EXPECT_EQ(FileText(Installed(L"w.dat")), "world");
+    }
+    EXPECT_EQ(script_.Messages().size(), 1u);
+}
+
+TEST_F(InstallWorkerTest, MissingSourceStopsWithTheCopyFailureStatus) {
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\first.dat", "first"));
+    EXPECT_EQ(Install(L"0,first.dat,5,0\r\n0,absent.dat,5,0\r\n0,never.dat,5,0\r\n"), 0u);
+    EXPECT_EQ(progressState.StatusText(), L"absent.dat ファイルのコピーに失敗");
+    EXPECT_EQ(FileText(Installed(L"first.dat")), "first");
+    EXPECT_FALSE(FileExists(Installed(L"never.dat")));
+    EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
+    // The copy explained the failure itself; the worker adds nothing.
+    EXPECT_EQ(script_.Messages().size(), 1u);
+}
+
+TEST_F(InstallWorkerTest, NotEnoughSpaceStopsBeforeAnyFileWithTheNeededMegabytes) {
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\a.dat", "a"));
+    EXPECT_EQ(Install(L"0,a.dat,400000000000000000,0\r\n0,a.dat,500000123456789012,0\r\n"), 0u);
+
+    std::vector<ShownMessage> shown = script_.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text,
+              L"インストール先の空き容量が足りません。\n\n正常にインストールするには 900000123456 "
+              L"MB以上の空き領域が必要です。");
+    EXPECT_EQ(shown[0].title, L"エラー");
+    EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
+    EXPECT_EQ(shown[0].owner, owner_);
+    EXPECT_EQ(progressState.totalBytes.load(), 900000123456789012u);
+    EXPECT_EQ(progressState.StatusText(), L"インストール先HDDの空き容量を検査中");
+    EXPECT_FALSE(FolderExists(destination_));
+}
+
+// Drive U: is a 6 MB volume of its own (tests/worker_volume.cmake), so its free space moves
+// only when this test fills it.
+TEST(FreeSpace, NeedsAtLeastOneWholeMegabyteMoreThanTheListAndPassesWhenUnaskable) {
+    ASSERT_EQ(FreeUnits(L"U:\\"), 6u) << "drive U: should be the 6 MB test volume";
+    const wchar_t kOnU[] = L"U:\\Games\\Title\\";
+
+    progressState.totalBytes = 5999999;  // needed 5, free 6
+    EXPECT_TRUE(HasEnoughFreeSpace(kOnU));
+    progressState.totalBytes = 6000000;  // needed 6, free 6
+    EXPECT_FALSE(HasEnoughFreeSpace(kOnU));
+
+    ASSERT_TRUE(WriteFileBytes(L"U:\\filler1", std::string(1100000, 'x')));
+    ASSERT_EQ(FreeUnits(L"U:\\"), 5u);
+    progressState.totalBytes = 5000000;  // needed 5, free 5
+    EXPECT_FALSE(HasEnoughFreeSpace(kOnU));
+    progressState.totalBytes = 4999999;  // needed 4, free 5
+    EXPECT_TRUE(HasEnoughFreeSpace(kOnU));
+
+    // A share is asked at its root; "\\?\U:\" stands for one that answers.
+    progressState.totalBytes = 5000000;
+    EXPECT_FALSE(HasEnoughFreeSpace(L"\\\\?\\U:\\Games\\Title\\"));
+    progressState.totalBytes = 4000000;
+    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\?\\U:\\Games\\Title\\"));
+
+    ASSERT_TRUE(WriteFileBytes(L"U:\\filler2", std::string(4500000, 'x')));
+    ASSERT_EQ(FreeUnits(L"U:\\"), 0u);
+    progressState.totalBytes = 0;  // needed 0, free 0
+    EXPECT_FALSE(HasEnoughFreeSpace(kOnU));
+    DeleteFileW(L"U:\\filler1");
+    DeleteFileW(L"U:\\filler2");
+
+    // Volumes that cannot be asked do not stop the installation.
+    progressState.totalBytes = UINT64_MAX;
+    DWORD drives = GetLogicalDrives();
+    wchar_t unused = L'Q';
+    while (unused > L'D' && (drives & (1u << (unused - L'A')))) --unused;
+    ASSERT_FALSE(drives & (1u << (unused - L'A')));
+    EXPECT_TRUE(HasEnoughFreeSpace((std::wstring(1, unused) + L":\\Games\\Title\\").c_str()));
+    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\nosuchserver\\share\\Games\\Title\\"));
+    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\nosuchserver"));
+    EXPECT_TRUE(HasEnoughFreeSpace(L""));
+    progressState.totalBytes = 0;
+}
+
+}  // namespace
