@@ -1,0 +1,446 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <locale.h>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "install/progress_state.h"
+#include "support/scripted_interaction.h"
+#include "support/test_files.h"
+#include "transfer/copy.h"
+#include "transfer/crc32.h"
+#include "transfer/folders.h"
+
+namespace {
+
+const HWND kOwner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5151));
+
+const wchar_t kWriteFailureText[] =
+    L"\n\nコピー先ファイルが作成できません。以下の原因が考えられます。\n\n①コピー先ファイルが読み取り専用属性に設定"
+    L"されている。\n②コピー先ファイルが他アプリケーションで使用中である。\n③他アプリケーションが影響を与えている。\n④"
+    L"書き込み先HDDの異常。\n⑤メモリの不足。\n\n以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け"
+    L"致しますが、サポート窓口までお問い合わせください。";
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
+        ResetProgressState();
+        progressState.cancelRequested = 0;
+        progressState.progressWindow = kOwner;
+    }
+    void TearDown() override {
+        progressState.cancelRequested = 0;
+        progressState.progressWindow = nullptr;
+    }
+
+    struct Counters {
+        uint64_t source, done, fileDone;
+    };
+    static Counters Snapshot() {
+        return {progressState.sourceBytes.load(), progressState.doneBytes.load(), progressState.fileDoneBytes.load()};
+    }
+
+    static void ExpectErrorBox(const ShownMessage& shown, const std::wstring& text) {
+        EXPECT_EQ(shown.text, text);
+        EXPECT_EQ(shown.title, L"エラー");
+        EXPECT_EQ(shown.style, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(shown.owner, kOwner);
+    }
+
+    static void ExpectCancelQuestion(const ShownMessage& shown) {
+        EXPECT_EQ(shown.text, L"インストールを中断しますか？");
+        EXPECT_EQ(shown.title, L"確認");
+        EXPECT_EQ(shown.style, static_cast<UINT>(MB_OKCANCEL | MB_ICONWARNING));
+        EXPECT_EQ(shown.owner, kOwner);
+    }
+
+    TempFolder folder_{L"h2copy"};
+};
+
+// ---- chunked copy ----
+
+TEST_F(TransferTest, CopiesWholeChunksAndCountsEveryByte) {
+    for (size_t size : {size_t{1000000}, size_t{1000001}, size_t{2500000}, size_t{17}}) {
+        SCOPED_TRACE(size);
+        const std::string bytes = PatternBytes(size, static_cast<uint32_t>(size));
+        const std::wstring source = folder_ / L"源\\src.bin";
+        const std::wstring destination = folder_ / L"dst.bin";
+        ASSERT_TRUE(WriteFileBytes(source, bytes));
+        Counters before = Snapshot();
+        ScriptedInteraction script;
+        ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+        EXPECT_TRUE(script.Messages().empty());
+        std::string copied;
+        ASSERT_TRUE(ReadFileBytes(destination, &copied));
+        EXPECT_TRUE(copied == bytes);
+        Counters after = Snapshot();
+        EXPECT_EQ(after.source - before.source, size);
+        EXPECT_EQ(after.done - before.done, size);
+        EXPECT_EQ(after.fileDone - before.fileDone, size);
+    }
+}
+
+TEST_F(TransferTest, EmptySourceNeedsNoPollAndLongerDestinationIsTruncated) {
+    const std::wstring source = folder_ / L"empty.bin";
+    const std::wstring destination = folder_ / L"dst.bin";
+    ASSERT_TRUE(WriteFileBytes(source, ""));
+    ASSERT_TRUE(WriteFileBytes(destination, PatternBytes(3000000)));
+    progressState.cancelRequested = 1;
+    ScriptedInteraction script;
+    ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+    EXPECT_TRUE(script.Messages().empty()) << "no abort poll for an empty file";
+    EXPECT_EQ(progressState.cancelRequested.load(), 1);
+    std::string copied = "x";
+    ASSERT_TRUE(ReadFileBytes(destination, &copied));
+    EXPECT_TRUE(copied.empty());
+
+    progressState.cancelRequested = 0;
+    const std::string shortBytes = PatternBytes(10, 9);
+    ASSERT_TRUE(WriteFileBytes(destination, PatternBytes(3000000)));
+    ASSERT_TRUE(WriteFileBytes(source, shortBytes));
+    ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+    ASSERT_TRUE(ReadFileBytes(destination, &copied));
+    EXPECT_TRUE(copied == shortBytes);
+}
+
+TEST_F(TransferTest, UnopenableSourceAndUnwritableDestination) {
+    const std::wstring missing = folder_ / L"missing.bin";
+    const std::wstring destination = folder_ / L"dst.bin";
+    {
+        ScriptedInteraction script;
+        EXPECT_FALSE(CopyFileChunked(missing.c_str(), destination.c_str()));
+        auto shown = script.Messages();
+        ASSERT_EQ(shown.size(), 1u);
+        ExpectErrorBox(shown[0], missing +
+                                     L"\n\nインストール元ファイルが読み取れません。ファイルが破損している可能性があります。"
+                                     L"\n以下の原因が考えられます。\n\n①読み取りドライブ、読み取りディスクの異常。\n\n以上を"
+                                     L"ご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポー"
+                                     L"ト窓口までお問い合わせください。");
+        EXPECT_EQ(Snapshot().source, 0u);
+        EXPECT_FALSE(FileExists(destination));
+    }
+    {
+        const std::wstring source = folder_ / L"src.bin";
+        ASSERT_TRUE(WriteFileBytes(source, PatternBytes(1234)));
+        ASSERT_TRUE(WriteFileBytes(destination, "old"));
+        // Held open without sharing by another program. (A read-only attribute would do the
+        // same on Windows, but Wine running as root lets the owner write anyway.)
+        HANDLE holder = CreateFileW(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        ScriptedInteraction script;
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        auto shown = script.Messages();
+        ASSERT_EQ(shown.size(), 1u);
+        ExpectErrorBox(shown[0],
+                       destination +
+                           L"\n\nインストール先ファイルが作成できません。以下の原因が考えられます。\n\n①コピー先ファイ"
+                           L"ルが読み取り専用属性に設定されている。\n②コピー先ファイルが他アプリケーションで使用中であ"
+                           L"る。\n③他アプリケーションが影響を与えている。\n④書き込み先HDDの異常。\n⑤メモリの不足。"
+                           L"\n\n以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポ"
+                           L"ート窓口までお問い合わせください。");
+        Counters after = Snapshot();
+        EXPECT_EQ(after.source, 1234u) << "the size is counted before the destination opens";
+        EXPECT_EQ(after.done, 0u);
+        EXPECT_EQ(after.fileDone, 0u);
+        CloseHandle(holder);
+        std::string kept;
+        ASSERT_TRUE(ReadFileBytes(destination, &kept));
+        EXPECT_EQ(kept, "old");
+    }
+}
+
+TEST_F(TransferTest, SourceThatEndsEarlyIsAReadFailure) {
+    // The source is cut to two whole chunks while the first abort question waits, so the
+    // third read finds nothing although the size measured at the start was larger.
+    const std::wstring source = folder_ / L"src.bin";
+    const std::wstring destination = folder_ / L"dst.bin";
+    const std::string bytes = PatternBytes(2500000, 5);
+    ASSERT_TRUE(WriteFileBytes(source, bytes));
+    progressState.cancelRequested = 1;
+    ScriptedInteraction script;
+    script.AnswerMessages({IDCANCEL});
+    bool truncated = false;
+    script.OnMessage([&](const ShownMessage& shown) {
+        if (shown.title != L"確認") return;
+        HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        LARGE_INTEGER end;
+        end.QuadPart = 2000000;
+        truncated = file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+                    SetEndOfFile(file);
+        CloseHandle(file);
+    });
+    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+    ASSERT_TRUE(truncated);
+    auto shown = script.Messages();
+    ASSERT_EQ(shown.size(), 2u);
+    ExpectCancelQuestion(shown[0]);
+    ExpectErrorBox(shown[1], source +
+                                 L"\n\nコピー元ファイルが異常です。ファイルが破損している可能性があります。\n以下の原因が"
+                                 L"考えられます。\n\n①読み取りドライブ、読み取りディスクの異常。\n\n以上をご確認頂いても"
+                                 L"正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合"
+                                 L"わせください。 = 2000000/2500000 byte");
+    Counters after = Snapshot();
+    EXPECT_EQ(after.source, 2500000u);
+    EXPECT_EQ(after.done, 2000000u);
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(destination, &kept));
+    EXPECT_TRUE(kept == bytes.substr(0, 2000000));
+}
+
+TEST_F(TransferTest, CancelQuestionBeforeEachChunk) {
+    const std::wstring source = folder_ / L"src.bin";
+    const std::wstring destination = folder_ / L"dst.bin";
+    const std::string bytes = PatternBytes(10000000, 3);
+    ASSERT_TRUE(WriteFileBytes(source, bytes));
+    {
+        // Cancel: the copy goes on and the flag is clear afterwards.
+        progressState.cancelRequested = 1;
+        ScriptedInteraction script;
+        script.AnswerMessages({IDCANCEL});
+        EXPECT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+        ASSERT_EQ(script.Messages().size(), 1u);
+        ExpectCancelQuestion(script.Messages()[0]);
+        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        std::string copied;
+        ASSERT_TRUE(ReadFileBytes(destination, &copied));
+        EXPECT_TRUE(copied == bytes);
+    }
+    {
+        // OK before the first chunk: nothing is copied, the created destination stays.
+        ResetProgressState();
+        progressState.cancelRequested = 1;
+        ScriptedInteraction script;
+        script.AnswerMessages({IDOK});
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        ASSERT_EQ(script.Messages().size(), 1u);
+        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        EXPECT_EQ(progressState.doneBytes.load(), 0u);
+        std::string kept = "x";
+        ASSERT_TRUE(ReadFileBytes(destination, &kept));
+        EXPECT_TRUE(kept.empty());
+    }
+    {
+        // A second press while chunks flow: the question comes between chunks, and the chunks
+        // written before it stay. The press is made as soon as the first answer has cleared
+        // the flag, so it lands before one of the later chunks.
+        ResetProgressState();
+        progressState.cancelRequested = 1;
+        ScriptedInteraction script;
+        script.AnswerMessages({IDCANCEL, IDOK});
+        std::thread presser;
+        script.OnMessage([&](const ShownMessage&) {
+            if (presser.joinable()) return;
+            presser = std::thread([] {
+                while (progressState.cancelRequested.load() != 0) std::this_thread::yield();
+                progressState.cancelRequested = 1;
+            });
+        });
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        presser.join();
+        ASSERT_EQ(script.Messages().size(), 2u);
+        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        const uint64_t written = progressState.fileDoneBytes.load();
+        EXPECT_GE(written, 1000000u);
+        EXPECT_LT(written, 10000000u);
+        EXPECT_EQ(written % 1000000, 0u) << "the question only comes between whole chunks";
+        std::string kept;
+        ASSERT_TRUE(ReadFileBytes(destination, &kept));
+        EXPECT_TRUE(kept == bytes.substr(0, static_cast<size_t>(written)));
+    }
+}
+
+TEST_F(TransferTest, SizeIsTakenFromTheOpenedSource) {
+    // A (sparse) source of exactly 4,294,967,295 bytes has a size like any other: it is counted
+    // and the copy starts; the answer OK to the first question ends it before any byte moves.
+    const std::wstring source = folder_ / L"huge.bin";
+    const std::wstring destination = folder_ / L"huge-copy.bin";
+    {
+        HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER end;
+        end.QuadPart = 0xFFFFFFFFLL;
+        ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(file));
+        CloseHandle(file);
+    }
+    progressState.cancelRequested = 1;
+    ScriptedInteraction script;
+    script.AnswerMessages({IDOK});
+    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+    auto shown = script.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectCancelQuestion(shown[0]);
+    EXPECT_EQ(progressState.sourceBytes.load(), 0xFFFFFFFFull);
+    EXPECT_TRUE(FileExists(destination));
+}
+
+// ---- CRC-32 ----
+
+uint32_t ReferenceCrc32(const uint8_t* data, size_t length) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+std::string HexOf(uint32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+TEST(Crc32, ClassContractAndKnownDigests) {
+    CMakeCRC32 hash;
+    EXPECT_STREQ(hash.GetName(nullptr), L"CRC32");
+    wchar_t name[8] = L"xxxxxxx";
+    EXPECT_EQ(hash.GetName(name), name);
+    EXPECT_STREQ(name, L"CRC32");
+    EXPECT_EQ(hash.GetDigestSize(), 4u);
+    EXPECT_EQ(hash.GetBlockSize(), 64u);
+
+    char digest[16];
+    hash.Update(reinterpret_cast<const uint8_t*>("123456789"), 9);
+    hash.HexDigest(digest);
+    EXPECT_STREQ(digest, "cbf43926");
+    hash.HexDigest(digest);  // HexDigest started a new computation
+    EXPECT_STREQ(digest, "00000000");
+    const char fox[] = "The quick brown fox jumps over the lazy dog";
+    hash.Update(reinterpret_cast<const uint8_t*>(fox), strlen(fox));
+    hash.HexDigest(digest);
+    EXPECT_STREQ(digest, "414fa339");
+
+    uint8_t block[64] = {};
+    uint32_t state = 0xFFFFFFFFu;
+    EXPECT_EQ(hash.ProcessBlocks(block, &state, 64 + 7), 7u) << "only whole blocks are processed";
+    EXPECT_EQ(~state, ReferenceCrc32(block, 64));
+}
+
+TEST(Crc32, FastPathsAgreeWithTheBytewiseDefinition) {
+    std::mt19937 random(12345);
+    std::string data(300000, '\0');
+    for (char& c : data) c = static_cast<char>(random());
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+
+    // Every length up to a few blocks, at every alignment of the start.
+    for (size_t offset = 0; offset < 16; ++offset) {
+        for (size_t length = 0; length <= 600; ++length) {
+            ASSERT_EQ(Crc32Of(bytes + offset, length), ReferenceCrc32(bytes + offset, length))
+                << "offset " << offset << " length " << length;
+        }
+    }
+    for (size_t length : {size_t{4095}, size_t{4096}, size_t{65537}, size_t{299999}}) {
+        EXPECT_EQ(Crc32Of(bytes + 1, length), ReferenceCrc32(bytes + 1, length)) << length;
+    }
+
+    // Any split of Update gives the digest of the whole.
+    const std::string whole = HexOf(ReferenceCrc32(bytes, data.size()));
+    auto digestWithSplits = [&](auto nextSize) {
+        CMakeCRC32 hash;
+        size_t position = 0;
+        while (position < data.size()) {
+            size_t size = std::min(nextSize(), data.size() - position);
+            hash.Update(bytes + position, size);
+            position += size;
+        }
+        char digest[16];
+        hash.HexDigest(digest);
+        return std::string(digest);
+    };
+    for (size_t split : {size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{32768}}) {
+        EXPECT_EQ(digestWithSplits([split] { return split; }), whole) << split;
+    }
+    for (int round = 0; round < 5; ++round) {
+        EXPECT_EQ(digestWithSplits([&] { return static_cast<size_t>(random() % 200); }), whole);
+        EXPECT_EQ(digestWithSplits([&] { return static_cast<size_t>(random() % 70000); }), whole);
+    }
+}
+
+TEST_F(TransferTest, CheckFileCrc32ComparesTheWholeTextIgnoringCase) {
+    const std::wstring digits = folder_ / L"digits.txt";
+    ASSERT_TRUE(WriteFileBytes(digits, "123456789"));
+    ScriptedInteraction script;
+    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"cbf43926"));
+    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CBF43926"));
+    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CbF43926"));
+    for (const wchar_t* wrong : {L"0xcbf43926", L" cbf43926", L"cbf43926 ", L"cbf4392", L"cbf439260", L"", L"cbf43927",
+                                 L"ｃbf43926"}) {
+        EXPECT_FALSE(CheckFileCrc32(digits.c_str(), wrong)) << wrong;
+    }
+
+    const std::wstring empty = folder_ / L"empty.txt";
+    ASSERT_TRUE(WriteFileBytes(empty, ""));
+    EXPECT_TRUE(CheckFileCrc32(empty.c_str(), L"00000000"));
+    EXPECT_FALSE(CheckFileCrc32(empty.c_str(), L"0"));
+
+    // Find content whose CRC-32 is below 0x10000000: its text needs the leading zero.
+    std::string content;
+    for (uint32_t n = 0;; ++n) {
+        content = PatternBytes(100000 + n % 7, n);
+        if (Crc32Of(content.data(), content.size()) < 0x10000000u) break;
+    }
+    const std::string text = HexOf(Crc32Of(content.data(), content.size()));
+    ASSERT_EQ(text[0], '0');
+    const std::wstring low = folder_ / L"低い.bin";
+    ASSERT_TRUE(WriteFileBytes(low, content));
+    EXPECT_TRUE(CheckFileCrc32(low.c_str(), std::wstring(text.begin(), text.end()).c_str()));
+    EXPECT_FALSE(CheckFileCrc32(low.c_str(), std::wstring(text.begin() + 1, text.end()).c_str()));
+    EXPECT_TRUE(script.Messages().empty());
+
+    const std::wstring missing = folder_ / L"missing.bin";
+    EXPECT_FALSE(CheckFileCrc32(missing.c_str(), L"00000000"));
+    auto shown = script.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectErrorBox(shown[0], missing + L"\nCRC32のチェックができません。");
+}
+
+// ---- folders ----
+
+TEST_F(TransferTest, ParentFoldersAreCreatedOrTheFailureExplained) {
+    ScriptedInteraction script;
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"a.dat").c_str()));
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"x\\y\\z\\a.dat").c_str()));
+    EXPECT_TRUE(FolderExists(folder_ / L"x\\y\\z"));
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"x\\y\\z\\a.dat").c_str()));
+    EXPECT_TRUE(CreateParentFolders(L"T:\\root-file.dat"));
+    ASSERT_TRUE(WriteFileBytes(folder_ / L"blocker", "file"));
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"blocker\\a.dat").c_str())) << "reported by the file creation";
+    EXPECT_TRUE(script.Messages().empty());
+
+    wchar_t freeDrive = 0;
+    const DWORD drives = GetLogicalDrives();
+    for (wchar_t letter = L'Z'; letter >= L'D'; --letter) {
+        if (!(drives & (1u << (letter - L'A')))) {
+            freeDrive = letter;
+            break;
+        }
+    }
+    ASSERT_NE(freeDrive, 0);
+    const std::wstring onMissingDrive = std::wstring(1, freeDrive) + L":\\ゲーム\\data\\a.dat";
+    const std::wstring relative = L"game\\sub\\a.dat";
+    EXPECT_FALSE(CreateParentFolders(onMissingDrive.c_str()));
+    EXPECT_FALSE(CreateParentFolders(relative.c_str()));
+    auto shown = script.Messages();
+    ASSERT_EQ(shown.size(), 2u);
+    const std::wstring tail = L"\n※インストール先のパスを確認して下さい。";
+    for (size_t i = 0; i < 2; ++i) {
+        const std::wstring& path = i == 0 ? onMissingDrive : relative;
+        SCOPED_TRACE(path);
+        ASSERT_GT(shown[i].text.size(), path.size() + 2 + tail.size());
+        EXPECT_EQ(shown[i].text.substr(0, path.size() + 2), path + L"\n\n");
+        EXPECT_EQ(shown[i].text.substr(shown[i].text.size() - tail.size()), tail);
+        EXPECT_EQ(shown[i].title, L"エラー");
+        EXPECT_EQ(shown[i].style, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(shown[i].owner, kOwner);
+    }
+}
+
+}  // namespace
