@@ -1,0 +1,56 @@
+// Making a set of disc folders from a folder of game files: the data folders filled in list
+// order up to a capacity, a drvno.dat on every disc, and on the first the installer with its
+// control files, setup.lst written in code page 932.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+constexpr uint64_t kCd700Capacity = 737280000;  // 360,000 sectors of 2,048 bytes
+constexpr int kMaxDiscs = 10;                   // drvno.dat marks a disc with one digit
+constexpr size_t kDefaultInstallRoom = 64;
+
+struct DiscSetOptions {
+    std::wstring gameFolder;
+    std::wstring outFolder;  // must not exist or be empty; receives disc1, disc2, ...
+    uint64_t capacity = kCd700Capacity;
+    std::vector<std::wstring> compressPatterns;  // matched against the name, or the path when it has a "\"
+    std::wstring orderFile;                      // optional: list paths in the wanted order
+    std::wstring installerPath;
+    std::wstring iniPath;
+    std::wstring templatePath;  // optional: an empty uninst.dat otherwise
+    // Characters a player's install folder may take (with its final backslash); every path
+    // must still fit the installer's 259-character limit behind such a folder.
+    size_t installRoom = kDefaultInstallRoom;
+};
+
+struct AuthoredFile {
+    std::wstring listPath;  // as written to setup.lst (".bz2" kept)
+    int disc = 0;           // 0-based
+    uint64_t size = 0;      // installed size
+    uint64_t storedSize = 0;
+    std::string crc;
+    bool compressed = false;
+};
+
+struct DiscSetResult {
+    std::vector<AuthoredFile> files;
+    std::vector<uint64_t> discBytes;  // bytes on each disc, control files included
+    std::vector<std::wstring> discFolders;
+};
+
+// done and total count source bytes; item names the file being worked on.
+using AuthorProgress = std::function<void(uint64_t done, uint64_t total, const std::wstring& item)>;
+
+// False with a message in *error when the game folder holds something the installer would
+// refuse or mishandle (checked before anything is written), or when writing fails.
+bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
+                 std::wstring* error);
+
+// The folder name of a disc inside the output folder: disc1 for disc 0.
+std::wstring DiscFolderName(int disc);
+
+// Parses a capacity: bytes, a number with K, M or G (powers of 1,024), or cd650, cd700, dvd5, dvd9.
+bool ParseCapacity(const std::wstring& text, uint64_t* capacity);

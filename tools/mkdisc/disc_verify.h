@@ -1,0 +1,23 @@
+// Checking a set of disc folders against the setup.lst of its first disc, the way the
+// installer will read them: markers, control files, every listed file present, and the size
+// and CRC-32 of every file after expansion.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct VerifyReport {
+    size_t filesChecked = 0;
+    std::vector<std::wstring> problems;  // each one makes the set unfit to ship
+    std::vector<std::wstring> notes;     // worth knowing, harmless to the installation
+};
+
+using VerifyProgress = std::function<void(size_t fileIndex, size_t fileCount, const std::wstring& item)>;
+
+// True when no problem was found.
+bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyProgress& progress, VerifyReport* report);
+
+// The disc number that the drvno.dat in the folder names (its first word "drvno:N"), or -1.
+int ReadDiscNumber(const std::wstring& discFolder);

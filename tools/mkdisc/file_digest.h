@@ -1,0 +1,31 @@
+// Moving one game file onto a disc, or reading it back from one, while computing the size
+// and CRC-32 of the bytes the installer will write.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Called with the count of source bytes consumed since the previous call.
+using ByteProgress = std::function<void(uint64_t)>;
+
+struct FileDigest {
+    uint64_t size = 0;  // bytes of the file as installed (after expansion)
+    std::string crc;    // CRC-32 as eight lowercase hexadecimal digits
+};
+
+// Reads source and, when target is not empty, writes an identical copy to it.
+bool CopyWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest, std::wstring* error,
+                    const ByteProgress& progress);
+
+// Compresses source into target as one bzip2 stream; the digest describes the source bytes.
+bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
+                        std::wstring* error, const ByteProgress& progress);
+
+// Expands the first bzip2 stream of source, as the installer does; the digest describes the
+// expanded bytes. Damaged or cut-off data is an error.
+bool ExpandWithDigest(const std::wstring& source, FileDigest* digest, std::wstring* error,
+                      const ByteProgress& progress);
+
+// Size of a file; false when it cannot be queried.
+bool QueryFileSize(const std::wstring& path, uint64_t* size);

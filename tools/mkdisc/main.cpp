@@ -1,0 +1,171 @@
+// mkdisc: makes the discs of a game for installer.exe, and checks a set of discs.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "disc_author.h"
+#include "disc_verify.h"
+#include "tool_text.h"
+
+namespace {
+
+const wchar_t kUsage[] =
+    L"mkdisc - makes the discs of a game for installer.exe, and checks them\n"
+    L"\n"
+    L"  mkdisc make --game <folder> --out <folder> --installer <installer.exe> --ini <setup.ini>\n"
+    L"              [--template <uninst.dat>] [--capacity <size>] [--compress <pattern>]...\n"
+    L"              [--order <file>] [--install-room <characters>] [--quiet]\n"
+    L"  mkdisc verify <disc folder> [<disc folder>...] [--quiet]\n"
+    L"  mkdisc --help\n"
+    L"\n"
+    L"make     copies every file of the game folder into disc folders <out>\\disc1, disc2, ...,\n"
+    L"         filling each up to the capacity in list order. Every disc gets drvno.dat\n"
+    L"         (drvno:0 on disc1) and a data folder; disc1 also gets installer.exe, setup.ini,\n"
+    L"         setup.lst (disc,path,size,crc32 per file, Shift_JIS) and uninst.dat (the\n"
+    L"         template, or an empty one). Nothing is written when a name would be refused.\n"
+    L"  --capacity      bytes per disc: a number with an optional K, M or G (powers of 1,024),\n"
+    L"                  or cd650, cd700 (the default), dvd5, dvd9. File bytes count, control\n"
+    L"                  files included; leave room for the disc's file system.\n"
+    L"  --compress      store matching files bzip2-compressed as <name>.bz2, expanded by the\n"
+    L"                  installer. A pattern without \\ matches names (\"*.dat\"), one with \\\n"
+    L"                  matches paths inside the game folder (\"movie\\*\"). May repeat.\n"
+    L"                  Game files whose names end in .bz2 are always compressed once more.\n"
+    L"  --order         a text file (UTF-8 or Shift_JIS) naming the files to put on the\n"
+    L"                  discs, one path inside the game folder per line, in the order wanted;\n"
+    L"                  without it every file goes, sorted by path.\n"
+    L"  --install-room  characters a player's install folder may take (default 64): every\n"
+    L"                  path must fit the installer's 259-character limit behind it.\n"
+    L"verify   reads drvno.dat of each folder and setup.lst of the first disc, and checks\n"
+    L"         that every listed file is there and has the listed size and CRC-32 after\n"
+    L"         expansion.\n"
+    L"\n"
+    L"Exit status: 0 done, 1 refused or problems found, 2 wrong command line.\n";
+
+int UsageError(const std::wstring& text) {
+    PrintErrorLine(L"mkdisc: " + text);
+    PrintErrorLine(L"mkdisc: see mkdisc --help");
+    return 2;
+}
+
+std::wstring Megabytes(uint64_t bytes) {
+    return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0);
+}
+
+// Progress for long work: at most one line every two seconds.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool quiet) : quiet_(quiet), last_(GetTickCount64()) {}
+    void Show(const std::wstring& text) {
+        if (quiet_) return;
+        const ULONGLONG now = GetTickCount64();
+        if (now - last_ < 2000) return;
+        last_ = now;
+        PrintErrorLine(text);
+    }
+
+private:
+    bool quiet_;
+    ULONGLONG last_;
+};
+
+int RunMake(const std::vector<std::wstring>& args) {
+    DiscSetOptions options;
+    bool quiet = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& name = args[i];
+        if (name == L"--quiet") {
+            quiet = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) return UsageError(name + L" needs a value");
+        const std::wstring& value = args[++i];
+        if (name == L"--game") options.gameFolder = value;
+        else if (name == L"--out") options.outFolder = value;
+        else if (name == L"--installer") options.installerPath = value;
+        else if (name == L"--ini") options.iniPath = value;
+        else if (name == L"--template") options.templatePath = value;
+        else if (name == L"--order") options.orderFile = value;
+        else if (name == L"--compress") options.compressPatterns.push_back(value);
+        else if (name == L"--capacity") {
+            if (!ParseCapacity(value, &options.capacity)) return UsageError(L"cannot read the capacity " + value);
+        } else if (name == L"--install-room") {
+            wchar_t* end = nullptr;
+            unsigned long room = wcstoul(value.c_str(), &end, 10);
+            if (value.empty() || *end) return UsageError(L"cannot read the install room " + value);
+            options.installRoom = room;
+        } else {
+            return UsageError(L"unknown option " + name);
+        }
+    }
+    for (const auto& [given, what] : {std::pair{&options.gameFolder, L"--game"}, {&options.outFolder, L"--out"},
+                                      {&options.installerPath, L"--installer"}, {&options.iniPath, L"--ini"}})
+        if (given->empty()) return UsageError(std::wstring(what) + L" is required");
+
+    ProgressLine line(quiet);
+    DiscSetResult result;
+    std::wstring error;
+    const bool made = MakeDiscSet(
+        options,
+        [&](uint64_t done, uint64_t total, const std::wstring& item) {
+            const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+            line.Show(FormatText(L"mkdisc: %3d%%  %ls of %ls  %ls", percent, Megabytes(done).c_str(),
+                                 Megabytes(total).c_str(), item.c_str()));
+        },
+        &result, &error);
+    if (!made) {
+        PrintErrorLine(L"mkdisc: refused: " + error);
+        return 1;
+    }
+    std::vector<size_t> counts(result.discFolders.size());
+    uint64_t installed = 0;
+    for (const AuthoredFile& file : result.files) {
+        ++counts[static_cast<size_t>(file.disc)];
+        installed += file.size;
+    }
+    for (size_t d = 0; d < result.discFolders.size(); ++d)
+        PrintLine(FormatText(L"%ls: drvno:%d, %zu files, %ls", result.discFolders[d].c_str(), static_cast<int>(d),
+                             counts[d], Megabytes(result.discBytes[d]).c_str()));
+    PrintLine(FormatText(L"%zu files, %ls installed, on %zu disc(s)", result.files.size(),
+                         Megabytes(installed).c_str(), result.discFolders.size()));
+    return 0;
+}
+
+int RunVerify(const std::vector<std::wstring>& args) {
+    std::vector<std::wstring> folders;
+    bool quiet = false;
+    for (const std::wstring& arg : args) {
+        if (arg == L"--quiet") quiet = true;
+        else if (arg.size() > 1 && arg[0] == L'-' && arg[1] == L'-') return UsageError(L"unknown option " + arg);
+        else folders.push_back(arg);
+    }
+    if (folders.empty()) return UsageError(L"verify needs at least one disc folder");
+    ProgressLine line(quiet);
+    VerifyReport report;
+    const bool sound = VerifyDiscSet(
+        folders,
+        [&](size_t index, size_t count, const std::wstring& item) {
+            line.Show(FormatText(L"mkdisc: checking %zu of %zu  %ls", index + 1, count, item.c_str()));
+        },
+        &report);
+    for (const std::wstring& note : report.notes) PrintLine(L"note: " + note);
+    for (const std::wstring& problem : report.problems) PrintLine(L"PROBLEM: " + problem);
+    PrintLine(FormatText(L"%zu files checked, %zu problem(s)", report.filesChecked, report.problems.size()));
+    return sound ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == L"--help" || args[0] == L"-h" || args[0] == L"/?" || args[0] == L"help") {
+        PrintLine(kUsage);
+        return args.empty() ? 2 : 0;
+    }
+    const std::wstring command = args[0];
+    args.erase(args.begin());
+    if (command == L"make") return RunMake(args);
+    if (command == L"verify") return RunVerify(args);
+    return UsageError(L"unknown command " + command);
+}

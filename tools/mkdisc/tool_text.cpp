@@ -1,0 +1,85 @@
+#include "tool_text.h"
+
+#include <windows.h>
+
+#include <vector>
+
+bool ToCodePage932Strict(const std::wstring& text, std::string* bytes) {
+    bytes->clear();
+    if (text.empty()) return true;
+    BOOL usedDefault = FALSE;
+    int length = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
+                                     0, nullptr, &usedDefault);
+    if (length <= 0 || usedDefault) return false;
+    bytes->resize(static_cast<size_t>(length));
+    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), bytes->data(), length,
+                        nullptr, &usedDefault);
+    if (usedDefault) return false;
+    // Best-fit is off, yet some platforms still map lookalikes: a round trip proves the bytes.
+    std::wstring back;
+    return FromCodePage932Strict(*bytes, &back) && back == text;
+}
+
+static bool FromCodePage(unsigned codePage, const std::string& bytes, std::wstring* text) {
+    text->clear();
+    if (bytes.empty()) return true;
+    int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                     nullptr, 0);
+    if (length <= 0) return false;
+    text->resize(static_cast<size_t>(length));
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), text->data(),
+                        length);
+    return true;
+}
+
+bool FromCodePage932Strict(const std::string& bytes, std::wstring* text) {
+    return FromCodePage(932, bytes, text);
+}
+
+bool FromUtf8Strict(const std::string& bytes, std::wstring* text) {
+    return FromCodePage(CP_UTF8, bytes, text);
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string bytes(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
+                            nullptr);
+    return bytes;
+}
+
+static void WriteLineTo(DWORD which, const std::wstring& text) {
+    HANDLE output = GetStdHandle(which);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+    std::wstring line = text + L"\n";
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(output, &mode)) {
+        WriteConsoleW(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        return;
+    }
+    std::string bytes = ToUtf8(line);
+    WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void PrintLine(const std::wstring& text) {
+    WriteLineTo(STD_OUTPUT_HANDLE, text);
+}
+
+void PrintErrorLine(const std::wstring& text) {
+    WriteLineTo(STD_ERROR_HANDLE, text);
+}
+
+std::wstring SystemErrorText(unsigned long code) {
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
+                                  reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    return L"error " + std::to_wstring(code) + (text.empty() ? L"" : L": " + text);
+}

@@ -1,0 +1,21 @@
+// Text for the tool: strict code page conversions (a name the discs cannot hold must be
+// refused, not replaced by '?') and console output that reads right under Wine and Windows.
+#pragma once
+
+#include <string>
+
+// UTF-16 to code page 932; false when a character has no code page 932 form.
+bool ToCodePage932Strict(const std::wstring& text, std::string* bytes);
+// Code page 932 to UTF-16; false on bytes that are not valid code page 932.
+bool FromCodePage932Strict(const std::string& bytes, std::wstring* text);
+// UTF-8 to UTF-16; false on invalid UTF-8.
+bool FromUtf8Strict(const std::string& bytes, std::wstring* text);
+std::string ToUtf8(const std::wstring& text);
+
+// Writes a line to standard output or standard error: wide text on a console, UTF-8 bytes
+// into a pipe or file.
+void PrintLine(const std::wstring& text);
+void PrintErrorLine(const std::wstring& text);
+
+// The system's text for an error code, without the final line break.
+std::wstring SystemErrorText(unsigned long code);
