@@ -1,10 +1,148 @@
 #include "startup/entry.h"
 
+#include <shellapi.h>
+
+#include <clocale>
+#include <cwchar>
+#include <vector>
+
+#include "base/handles.h"
+#include "base/interaction.h"
+#include "base/text.h"
+#include "frontend/main_dialog.h"
+#include "resources/resource_ids.h"
+#include "startup/settings.h"
+
 HINSTANCE instanceHandle = nullptr;
 
-void HardenDllSearch() {}
+namespace {
 
-int RunInstaller(HINSTANCE instance, const wchar_t*) {
-    instanceHandle = instance;
+const wchar_t kErrorTitle[] = L"エラー";
+const wchar_t kWorkingSwitch[] = L"/lunch:";
+constexpr size_t kWorkingSwitchLength = 7;
+
+// Staged in this order; the program itself goes first so that a running copy in the temporary
+// folder stops the staging before anything else is replaced.
+const wchar_t* const kStagedFiles[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
+
+void ShowError(const wchar_t* text) { ShowMessageBox(nullptr, text, kErrorTitle, MB_ICONERROR); }
+
+// The temporary folder, ending with a backslash; empty when the system cannot name one that fits.
+std::wstring TempFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    DWORD length = GetTempPathW(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return folder;
+}
+
+int RunWorkingMode(const wchar_t* sourceFolder) {
+    if (!CopyText(installSettings.SourceFolder, sourceFolder)) {
+        ShowError(L"インストール元フォルダのパスが長すぎます。");
+        return 1;
+    }
+    DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
     return 0;
+}
+
+int StageAndRelaunch() {
+    for (const wchar_t* name : kStagedFiles) {
+        if (!CopyToTempFolder(name)) {
+            ShowError(L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。");
+            return 1;
+        }
+    }
+    // CopyToTempFolder has just succeeded with this folder, so it is known to be usable.
+    std::wstring tempFolder = TempFolder();
+    std::wstring program = FormatText(L"%ls%ls", tempFolder.c_str(), L"installer.exe");
+    std::wstring parameters = kWorkingSwitch + GetModuleFolder();
+    ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), tempFolder.c_str(), SW_SHOWNORMAL);
+    return 0;
+}
+
+}  // namespace
+
+void HardenDllSearch() {
+    // Looked up at run time: Vista without its update has no such export, and the program
+    // must still start there.
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel) {
+        auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+        if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    // Takes the current folder out of the search as well (the staged copy starts in the
+    // temporary folder, where anyone can drop a DLL).
+    SetDllDirectoryW(L"");
+}
+
+std::wstring GetModuleFolder() {
+    std::vector<wchar_t> path(MAX_PATH, L'\0');
+    DWORD length = 0;
+    for (;;) {
+        length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) break;
+        if (path.size() >= 32768) return {};
+        path.assign(path.size() * 2, L'\0');
+    }
+    std::wstring folder(path.data(), length);
+    size_t slash = folder.find_last_of(L'\\');
+    if (slash != std::wstring::npos) folder.resize(slash);
+    return folder;
+}
+
+bool CopyToTempFolder(const wchar_t* fileName) {
+    std::wstring tempFolder = TempFolder();
+    std::wstring source = FormatText(L"%ls\\%ls", GetModuleFolder().c_str(), fileName);
+    std::wstring target = FormatText(L"%ls%ls", tempFolder.c_str(), fileName);
+    if (tempFolder.empty() || !CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        std::wstring text = FormatText(
+            L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n%ls",
+            target.c_str());
+        ShowError(text.c_str());
+        return false;
+    }
+    if (!SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        std::wstring text = FormatText(L"コピー先のファイル属性を変更できませんでした。\n%ls", target.c_str());
+        ShowError(text.c_str());
+    }
+    return true;
+}
+
+void RemoveSelf() {
+    wchar_t program[MAX_PATH] = {};
+    wchar_t interpreter[MAX_PATH] = {};
+    DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
+    if (programLength > 0 && programLength < MAX_PATH && interpreterLength > 0 && interpreterLength < MAX_PATH) {
+        std::wstring commandLine = FormatText(L"\"%ls\" /c del \"%ls\"", interpreter, program);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+            ObjectHandle process(started.hProcess);
+            ObjectHandle thread(started.hThread);
+        }
+    }
+    ExitProcess(0);
+}
+
+int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
+    _wsetlocale(LC_ALL, L"Japanese_Japan.932");
+    instanceHandle = instance;
+    if (!arguments) arguments = L"";
+
+    if (wcscmp(arguments, L"/luninst1") == 0) {
+        ShowError(L"インストーラとアンインストーラの取り違いです。");
+        return 0;
+    }
+    if (wcscmp(arguments, L"/luninst2") == 0) {
+        ShowError(L"インストーラとアンインストーラの取り違いです。");
+        return 1;
+    }
+    if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0) return RunWorkingMode(arguments + kWorkingSwitchLength);
+    return StageAndRelaunch();
 }

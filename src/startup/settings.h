@@ -29,9 +29,20 @@ extern InstallSettings installSettings;
 void ClearInstallSettings();
 
 // UTF-16 to code page 932 and back. A failed conversion yields an empty result instead of
-// ending the process.
+// ending the process; ReadInstallerValue then gives the key its default.
 std::string WideToCodePage932(const std::wstring& text);
 std::wstring CodePage932ToWide(const std::string& text);
+
+// The same conversions for any code page; *converted (when given) tells a failed conversion
+// from an empty text. Characters the code page cannot hold become its replacement character.
+std::string WideToCodePage(UINT codePage, const std::wstring& text, bool* converted);
+std::wstring CodePageToWide(UINT codePage, const std::string& text, bool* converted);
+
+// The narrow form of a file path that the ANSI profile functions, which decode paths with
+// codePage (the process's ANSI code page, GetACP()), turn back into the same file: the path
+// itself when it survives that round trip exactly, else its short (8.3) form when that does.
+// Empty when neither exists (the short form needs the file to exist).
+std::string AnsiProfilePath(const std::wstring& path, UINT codePage);
 
 // Reads one key of section "INSTALLER" of the profile file at iniPath into a field of
 // kValueCapacity characters; an absent key gives defaultValue.
@@ -41,6 +52,9 @@ void ReadInstallerValue(const wchar_t* key, const wchar_t* defaultValue, wchar_t
 std::wstring GetSetupIniPath();
 
 // Reads the six keys of setup.ini into installSettings, in the order of the file's key table.
-// Returns false after telling the user when setup.ini exists but cannot be reached through a
-// code page 932 path; the fields then keep the defaults.
+// Returns false after telling the user (owner: the given window) when setup.ini exists but no
+// form of its path survives the process's ANSI code page; the fields then hold the defaults.
 bool LoadInstallerConfig(HWND owner);
+
+// LoadInstallerConfig for a given setup.ini, deciding reachability for the given ANSI code page.
+bool LoadInstallerConfigFrom(HWND owner, const std::wstring& iniPath, UINT codePage);

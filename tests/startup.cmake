@@ -1,0 +1,12 @@
+# setup.ini is read through the ANSI profile functions, which decode paths and values with the
+# process's ANSI code page: Wine takes it from LANG (ja_JP.UTF-8: 932, C.UTF-8: 1252). The suite
+# runs under both, and checks inside that it got the code page it was started for. C.UTF-8 is
+# used rather than an ungenerated locale such as en_US.UTF-8, under which Wine cannot name files
+# outside ASCII at all.
+if(TARGET startup_test)
+    set_property(TEST startup_test APPEND PROPERTY ENVIRONMENT "LANG=ja_JP.UTF-8;STARTUP_EXPECTED_ACP=932")
+    add_test(NAME startup_test_acp1252 COMMAND startup_test)
+    set_tests_properties(startup_test_acp1252 PROPERTIES
+        ENVIRONMENT "LANG=C.UTF-8;STARTUP_EXPECTED_ACP=1252"
+        TIMEOUT 600)
+endif()

@@ -1,0 +1,266 @@
+// setup.ini reading and the start-up helpers, against the real profile functions. The program
+// runs twice (tests/startup.cmake): under ANSI code page 932 and under 1252, because the profile
+// functions decode file paths and values with the process's ANSI code page.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "startup/entry.h"
+#include "startup/settings.h"
+#include "support/scripted_interaction.h"
+#include "support/test_files.h"
+
+namespace {
+
+const wchar_t kDefaultCompany[] = L"Company";
+const wchar_t kDefaultPublisher[] = L"Publisher";
+const wchar_t kDefaultUrl[] = L"URLInfoAbout";
+const wchar_t kDefaultAppName[] = L"ゲーム";
+const wchar_t kDefaultInstFolder[] = L"ゲーム";
+const wchar_t kDefaultAppExe[] = L"non.exe";
+
+// A code page that no system provides, standing for an ANSI code page in which no form of a
+// path survives (a volume without short names, for example).
+constexpr UINT kUnusableCodePage = 12345;
+
+std::string IniBytes(const std::wstring& lines) { return ToCp932(L"[INSTALLER]\r\n" + lines); }
+
+// Leaves something in every field, so a test sees that loading really replaces it.
+void FillWithLeftovers() {
+    for (wchar_t* field : {installSettings.Company, installSettings.Publisher, installSettings.URLInfoAbout,
+                           installSettings.AppName, installSettings.InstFolder, installSettings.AppExe})
+        wcscpy(field, L"leftover");
+}
+
+void ExpectAllDefaults() {
+    EXPECT_STREQ(installSettings.Company, kDefaultCompany);
+    EXPECT_STREQ(installSettings.Publisher, kDefaultPublisher);
+    EXPECT_STREQ(installSettings.URLInfoAbout, kDefaultUrl);
+    EXPECT_STREQ(installSettings.AppName, kDefaultAppName);
+    EXPECT_STREQ(installSettings.InstFolder, kDefaultInstFolder);
+    EXPECT_STREQ(installSettings.AppExe, kDefaultAppExe);
+}
+
+std::wstring Repeat(const std::wstring& text, size_t times) {
+    std::wstring result;
+    for (size_t i = 0; i < times; ++i) result += text;
+    return result;
+}
+
+}  // namespace
+
+TEST(StartupEnvironment, RunsUnderTheAnsiCodePageItsTestEntryAsksFor) {
+    char expected[16] = {};
+    DWORD length = GetEnvironmentVariableA("STARTUP_EXPECTED_ACP", expected, sizeof(expected));
+    ASSERT_GT(length, 0u) << "the test entry must say which ANSI code page this run is for";
+    EXPECT_EQ(GetACP(), std::strtoul(expected, nullptr, 10));
+}
+
+TEST(InstallerConfig, MissingFileSectionOrKeysGiveTheDefaultsAndAnEmptyValueStaysEmpty) {
+    ScriptedInteraction screen;
+    TempFolder folder(L"ini");
+
+    FillWithLeftovers();
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
+    ExpectAllDefaults();
+
+    ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini", "[OTHER]\r\nCompany=Elsewhere\r\nAppExe=other.exe\r\n"));
+    FillWithLeftovers();
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
+    ExpectAllDefaults();
+
+    ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini", IniBytes(L"Company=H1 Works\r\nAppExe=\r\nInstFolder=\r\n")));
+    FillWithLeftovers();
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
+    EXPECT_STREQ(installSettings.Company, L"H1 Works");
+    EXPECT_STREQ(installSettings.AppExe, L"") << "a present, empty AppExe is not replaced by non.exe";
+    EXPECT_STREQ(installSettings.InstFolder, L"");
+    EXPECT_STREQ(installSettings.Publisher, kDefaultPublisher);
+    EXPECT_STREQ(installSettings.URLInfoAbout, kDefaultUrl);
+    EXPECT_STREQ(installSettings.AppName, kDefaultAppName);
+
+    EXPECT_TRUE(screen.Messages().empty()) << "defaults apply silently";
+}
+
+TEST(InstallerConfig, JapaneseValuesInCodePage932ArriveIntact) {
+    ScriptedInteraction screen;
+    TempFolder folder(L"ini");
+    // ソ and 表 end in the byte of a backslash; ｹﾞｰﾑ is half-width (single bytes above 0xA0).
+    const std::wstring company = L"株式会社ソフト表現";
+    const std::wstring publisher = L"出版 ﾊﾟﾌﾞﾘｯｼｬｰ";
+    const std::wstring url = L"https://example.jp/サポート/";
+    const std::wstring appName = L"ゲーム名～第二章①";
+    const std::wstring instFolder = L"ゲーム\\能力";
+    const std::wstring appExe = L"起動.exe";
+    ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini",
+                               IniBytes(L"Company=" + company + L"\r\nPublisher=" + publisher + L"\r\nURLInfoAbout=" +
+                                        url + L"\r\nAppName=" + appName + L"\r\nInstFolder=" + instFolder +
+                                        L"\r\nAppExe=" + appExe + L"\r\n")));
+
+    FillWithLeftovers();
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
+    EXPECT_EQ(installSettings.Company, company);
+    EXPECT_EQ(installSettings.Publisher, publisher);
+    EXPECT_EQ(installSettings.URLInfoAbout, url);
+    EXPECT_EQ(installSettings.AppName, appName);
+    EXPECT_EQ(installSettings.InstFolder, instFolder);
+    EXPECT_EQ(installSettings.AppExe, appExe);
+
+    wchar_t field[kValueCapacity] = L"leftover";
+    ReadInstallerValue(L"Missing", L"既定値", field, (folder / L"setup.ini").c_str());
+    EXPECT_STREQ(field, L"既定値") << "a Japanese default passes through the profile functions unchanged";
+}
+
+TEST(InstallerConfig, LongValuesAreCutAt255BytesAndACutLeadByteIsNotRejected) {
+    TempFolder folder(L"ini");
+    const std::wstring hiragana = L"あ";  // two bytes in code page 932
+    // One ASCII byte first, so that byte 255 ends a double-byte character exactly.
+    const std::wstring even = L"a" + Repeat(hiragana, 149) + L"b";      // 300 bytes
+    const std::wstring halved = Repeat(hiragana, 150);                  // 300 bytes, byte 255 is a lead byte
+    const std::wstring ascii = Repeat(L"0123456789", 30);               // 300 bytes
+    ASSERT_EQ(ToCp932(even).size(), 300u);
+    ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini",
+                               IniBytes(L"Even=" + even + L"\r\nHalved=" + halved + L"\r\nAscii=" + ascii + L"\r\n")));
+    const std::wstring path = folder / L"setup.ini";
+
+    wchar_t field[kValueCapacity] = {};
+    ReadInstallerValue(L"Ascii", L"default", field, path.c_str());
+    EXPECT_EQ(std::wstring(field), ascii.substr(0, 255));
+
+    ReadInstallerValue(L"Even", L"default", field, path.c_str());
+    EXPECT_EQ(std::wstring(field), L"a" + Repeat(hiragana, 127));
+
+    ReadInstallerValue(L"Halved", L"default", field, path.c_str());
+    std::wstring value = field;
+    ASSERT_GE(value.size(), 127u) << "the whole characters before the cut arrive";
+    EXPECT_EQ(value.substr(0, 127), Repeat(hiragana, 127));
+    // Under code page 1252 the profile functions hand over all 255 bytes, the last a lone lead
+    // byte, which becomes one replacement character; under 932 they stop before the halved character.
+    if (GetACP() == 932) {
+        EXPECT_EQ(value.size(), 127u);
+    } else {
+        ASSERT_EQ(value.size(), 128u);
+        EXPECT_NE(value[127], hiragana[0]);
+    }
+
+    std::wstring lone = CodePage932ToWide("\x82\xa0\x82");
+    ASSERT_EQ(lone.size(), 2u) << "a lone lead byte at the end is converted, not rejected";
+    EXPECT_EQ(lone[0], hiragana[0]);
+}
+
+TEST(InstallerConfig, FoldersNamedOutsideTheAnsiCodePageStillReadTheirValues) {
+    ScriptedInteraction screen;
+    // Hangul is outside code page 932 (and 1252); Japanese is outside 1252 only.
+    for (const wchar_t* prefix : {L"한국어", L"日本語フォルダ"}) {
+        TempFolder folder(prefix);
+        ASSERT_TRUE(FolderExists(folder.path()));
+        const std::wstring path = folder / L"setup.ini";
+        ASSERT_TRUE(WriteFileBytes(path, IniBytes(L"Company=H1 Soft\r\nAppName=冒険ゲーム\r\nAppExe=play.exe\r\n")));
+
+        std::string narrow = AnsiProfilePath(path, GetACP());
+        ASSERT_FALSE(narrow.empty()) << "a short form exists for the staged file";
+        EXPECT_EQ(CodePageToWide(GetACP(), narrow, nullptr).find(L'~') != std::wstring::npos,
+                  GetACP() != 932 || std::wstring(prefix) == L"한국어")
+            << "the long path is kept where it survives, else the short form is used";
+
+        FillWithLeftovers();
+        EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, path, GetACP()));
+        EXPECT_STREQ(installSettings.Company, L"H1 Soft");
+        EXPECT_STREQ(installSettings.AppName, L"冒険ゲーム");
+        EXPECT_STREQ(installSettings.AppExe, L"play.exe");
+        EXPECT_STREQ(installSettings.Publisher, kDefaultPublisher);
+
+        // No file there: a path that needed the short form has none now, and either way the
+        // defaults apply silently.
+        DeleteFileW(path.c_str());
+        if (std::wstring(prefix) == L"한국어") {
+            EXPECT_TRUE(AnsiProfilePath(path, GetACP()).empty());
+        }
+        FillWithLeftovers();
+        EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, path, GetACP()));
+        ExpectAllDefaults();
+    }
+    EXPECT_TRUE(screen.Messages().empty());
+}
+
+TEST(InstallerConfig, AFileThatNoPathFormReachesIsReportedInsteadOfReadAsDefaults) {
+    ScriptedInteraction screen;
+    TempFolder folder(L"한국어");
+    const std::wstring path = folder / L"setup.ini";
+    ASSERT_TRUE(WriteFileBytes(path, IniBytes(L"Company=H1 Soft\r\nAppName=冒険ゲーム\r\n")));
+    EXPECT_TRUE(AnsiProfilePath(path, kUnusableCodePage).empty());
+
+    HWND owner = GetDesktopWindow();
+    FillWithLeftovers();
+    EXPECT_FALSE(LoadInstallerConfigFrom(owner, path, kUnusableCodePage));
+    ExpectAllDefaults();
+    std::vector<ShownMessage> shown = screen.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].owner, owner);
+    EXPECT_EQ(shown[0].title, L"エラー");
+    EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_NE(shown[0].text.find(path), std::wstring::npos) << "the message names the file";
+    EXPECT_NE(shown[0].text.find(L"読み込めませんでした"), std::wstring::npos);
+}
+
+TEST(CodePageConversion, FailuresGiveEmptyResultsInsteadOfExceptions) {
+    bool converted = true;
+    EXPECT_EQ(WideToCodePage(kUnusableCodePage, L"abc", &converted), "");
+    EXPECT_FALSE(converted);
+    converted = true;
+    EXPECT_EQ(CodePageToWide(kUnusableCodePage, "abc", &converted), L"");
+    EXPECT_FALSE(converted);
+
+    converted = false;
+    EXPECT_EQ(WideToCodePage(932, L"", &converted), "");
+    EXPECT_TRUE(converted) << "an empty text converts";
+
+    EXPECT_EQ(WideToCodePage932(L"日本語 ｶﾅ"), ToCp932(L"日本語 ｶﾅ"));
+    EXPECT_EQ(CodePage932ToWide(ToCp932(L"表示～①")), L"表示～①");
+    std::string replaced = WideToCodePage932(L"한");
+    EXPECT_EQ(replaced.size(), 1u) << "a character outside code page 932 becomes one replacement character";
+    EXPECT_EQ(CodePage932ToWide(replaced).find(L'한'), std::wstring::npos);
+}
+
+TEST(StartupHelpers, ModuleFolderAndSetupIniPath) {
+    std::wstring folder = GetModuleFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), L'\\');
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(FileExists(folder + L"\\startup_test.exe"));
+    EXPECT_EQ(GetSetupIniPath(), folder + L"\\setup.ini");
+}
+
+TEST(StartupHelpers, ClearingTheSettingsKeepsSourceFolderAndInstalled) {
+    FillWithLeftovers();
+    wcscpy(installSettings.InstallPath, L"C:\\Games\\H1\\");
+    installSettings.DesktopShortcut = 1;
+    installSettings.VerifyFiles = 1;
+    installSettings.IsVistaOrLater = 1;
+    wcscpy(installSettings.SourceFolder, L"M:");
+    installSettings.Installed = 1;
+
+    ClearInstallSettings();
+    for (const wchar_t* field : {installSettings.Company, installSettings.Publisher, installSettings.URLInfoAbout,
+                                 installSettings.AppName, installSettings.InstFolder, installSettings.InstallPath,
+                                 installSettings.AppExe})
+        EXPECT_STREQ(field, L"");
+    EXPECT_EQ(installSettings.DesktopShortcut, 0);
+    EXPECT_EQ(installSettings.VerifyFiles, 0);
+    EXPECT_EQ(installSettings.IsVistaOrLater, 0);
+    EXPECT_STREQ(installSettings.SourceFolder, L"M:");
+    EXPECT_EQ(installSettings.Installed, 1);
+}
+
+TEST(StartupHelpers, HardeningTakesTheDllDirectoryOutOfTheSearch) {
+    ASSERT_TRUE(SetDllDirectoryW(GetModuleFolder().c_str()));
+    wchar_t directory[MAX_PATH] = {};
+    ASSERT_GT(GetDllDirectoryW(MAX_PATH, directory), 0u);
+    HardenDllSearch();
+    directory[0] = L'x';
+    EXPECT_EQ(GetDllDirectoryW(MAX_PATH, directory), 0u);
+    EXPECT_STREQ(directory, L"");
+}
