@@ -273,4 +273,30 @@ TEST(PathInsideFolder, ResolvesDotsAndIgnoresCaseButNothingElse) {
     }
 }
 
+// T:\h4b-links\game\link is a folder link to T:\h4b-links\elsewhere (tests/uninstall_links.cmake).
+TEST(UninstallThroughLinks, RecordedItemsBehindAFolderLinkStay) {
+    _wsetlocale(LC_ALL, L"Japanese_Japan.932");
+    ScriptedInteraction script;
+    const std::wstring base = L"T:\\h4b-links";
+    DWORD linkAttributes = GetFileAttributesW((base + L"\\game\\link").c_str());
+    ASSERT_NE(linkAttributes, INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    ASSERT_TRUE(WriteFileBytes(base + L"\\elsewhere\\victim.dat", "keep me"));
+    ASSERT_TRUE(WriteFileBytes(base + L"\\game\\inside\\own.dat", "x"));
+    ASSERT_TRUE(WriteFileBytes(base + L"\\game\\uninst.dat",
+                               ToCp932(L"0," + base + L"\\game\\link\\victim.dat\r\n0," + base + L"\\game\\link\\*\r\n0," +
+                                       base + L"\\game\\inside\\own.dat\r\n")));
+    installSettings = InstallSettings{};
+    CopyText(installSettings.AppName, L"h4bリンク");
+    CopyText(installSettings.InstallPath, (base + L"\\game\\").c_str());
+    removeInstalledFiles = true;
+
+    EXPECT_TRUE(RunUninstall());
+
+    EXPECT_TRUE(FileExists(base + L"\\elsewhere\\victim.dat"));
+    EXPECT_FALSE(FileExists(base + L"\\game\\inside\\own.dat"));
+    EXPECT_FALSE(FileExists(base + L"\\game\\uninst.dat"));
+    EXPECT_TRUE(script.Messages().empty());
+}
+
 }  // namespace

@@ -67,6 +67,17 @@ bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b, size_t length) {
     return CompareStringOrdinal(a, static_cast<int>(length), b, static_cast<int>(length), TRUE) == CSTR_EQUAL;
 }
 
+// True when a folder between the install folder and the item is a junction or folder link: the
+// item would then lie somewhere else than its path says.
+bool PassesThroughLink(const std::wstring& resolvedPath, const std::wstring& installFolder) {
+    for (size_t end = resolvedPath.find_first_of(L"\\/", installFolder.size()); end != std::wstring::npos;
+         end = resolvedPath.find_first_of(L"\\/", end + 1)) {
+        DWORD attributes = GetFileAttributesW(resolvedPath.substr(0, end).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return false;
+}
+
 void ShowMissingRecord(const std::wstring& recordPath) {
     std::wstring text = FormatText(L"%ls%ls", recordPath.c_str(),
                                    L"\n\nアンインストールファイルリストがみつかりません。\n\n"
@@ -132,7 +143,9 @@ bool RunUninstall() {
         if (item.kind != 0 || !removeInstalledFiles) continue;
         if (!IsPathInsideFolder(item.path, installFolder.c_str())) continue;
         // Delete what was checked, not the text before resolution.
-        DeleteMatchingFiles(ResolvePath(item.path).c_str());
+        std::wstring resolved = ResolvePath(item.path);
+        if (PassesThroughLink(resolved, installFolder)) continue;
+        DeleteMatchingFiles(resolved.c_str());
     }
     DeleteMatchingFiles(record.c_str());
     RemoveEmptyFolders(installFolder.c_str());
