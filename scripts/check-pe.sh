@@ -2,6 +2,7 @@
 # Checks the shipped 32-bit program: machine i386, GUI subsystem, the manifest's execution
 # level, common-controls dependency and supported systems, and imports from system DLLs only.
 set -uo pipefail
+export LC_ALL=C  # objdump translates "file format" under a Japanese LANG (the test runs set one)
 exe=$1
 objdump=i686-w64-mingw32-objdump
 failures=0
