@@ -223,3 +223,26 @@ TEST_F(StagingTest, ASourceFolderTooLongForItsFieldIsRefusedAndTheLongestThatFit
     DWORD code = 0;
     EXPECT_FALSE(ui::WaitForExit(accepted, 0, &code)) << "working mode runs until the user ends it";
 }
+
+TEST_F(StagingTest, TheDriverProgramRunsAndAnswersForScripts) {
+    const std::wstring driver = FullPath(GetModuleFolder() + L"\\..\\tools\\driver\\driver.exe");
+    ASSERT_TRUE(FileExists(driver));
+
+    // "run" waits for the program and passes its exit code on; "click" answers the box meanwhile.
+    ui::Process run = Start(driver, L"run \"" + BuiltInstaller() + L"\" /luninst2");
+    ASSERT_TRUE(run);
+    DWORD installer = ui::WaitForChildProcess(run.id);
+    ASSERT_NE(installer, 0u);
+    reaper_.Add(installer);
+    ASSERT_NE(ui::WaitForMessageBox(kErrorTitle, ui::kDefaultTimeout, installer), nullptr);
+    EXPECT_EQ(ui::ArgumentText(ui::ProcessCommandLine(installer)), L"/luninst2");
+
+    ui::Process click = Start(driver, L"click \"エラー\" 1");
+    ASSERT_TRUE(click);
+    EXPECT_EQ(ExitCode(click), 0u);
+    EXPECT_EQ(ExitCode(run), 1u) << "the installer's own exit code";
+
+    ui::Process missing = Start(driver, L"wait \"no such window h1\" 0");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(ExitCode(missing), 1u);
+}

@@ -10,3 +10,13 @@ if(TARGET startup_test)
         ENVIRONMENT "LANG=C.UTF-8;STARTUP_EXPECTED_ACP=1252"
         TIMEOUT 600)
 endif()
+
+# A DLL that exists only beside the test program: found there before the DLL search is
+# hardened, and no longer afterwards.
+if(TARGET startup_test)
+    set(APP_FOLDER_DLL_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/app_folder_probe.c)
+    file(WRITE ${APP_FOLDER_DLL_SOURCE} "__declspec(dllexport) int AppFolderProbe(void) { return 7; }\n")
+    add_library(app_folder_probe SHARED ${APP_FOLDER_DLL_SOURCE})
+    set_target_properties(app_folder_probe PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    add_dependencies(startup_test app_folder_probe)
+endif()

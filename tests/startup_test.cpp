@@ -255,12 +255,19 @@ TEST(StartupHelpers, ClearingTheSettingsKeepsSourceFolderAndInstalled) {
     EXPECT_EQ(installSettings.Installed, 1);
 }
 
-TEST(StartupHelpers, HardeningTakesTheDllDirectoryOutOfTheSearch) {
+TEST(StartupHelpers, HardeningLeavesOnlyTheSystemFolderInTheDllSearch) {
+    // app_folder_probe.dll lies only beside this program (built by tests/startup.cmake).
+    ASSERT_TRUE(FileExists(GetModuleFolder() + L"\\app_folder_probe.dll"));
+    HMODULE probe = LoadLibraryW(L"app_folder_probe.dll");
+    ASSERT_NE(probe, nullptr) << "before hardening the program's folder is searched";
+    FreeLibrary(probe);
+    ASSERT_EQ(GetModuleHandleW(L"app_folder_probe.dll"), nullptr);
     ASSERT_TRUE(SetDllDirectoryW(GetModuleFolder().c_str()));
-    wchar_t directory[MAX_PATH] = {};
-    ASSERT_GT(GetDllDirectoryW(MAX_PATH, directory), 0u);
+
     HardenDllSearch();
-    directory[0] = L'x';
+    EXPECT_EQ(LoadLibraryW(L"app_folder_probe.dll"), nullptr) << "only the system folder is searched";
+    wchar_t directory[MAX_PATH] = L"x";
     EXPECT_EQ(GetDllDirectoryW(MAX_PATH, directory), 0u);
-    EXPECT_STREQ(directory, L"");
+    EXPECT_STREQ(directory, L"") << "the extra DLL folder is gone";
+    EXPECT_NE(LoadLibraryW(L"shlwapi.dll"), nullptr) << "system DLLs still load";
 }
