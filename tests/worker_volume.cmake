@@ -2,6 +2,7 @@
 # a 6 MB tmpfs linked as drive U: of the test prefix for the run of worker_test.
 set(WORKER_VOLUME_MOUNT [=[
 set -e
+: "${WINEPREFIX:?run through scripts/test.sh}"
 volume="$WINEPREFIX/../worker-volume"
 mkdir -p "$volume"
 mountpoint -q "$volume" || mount -t tmpfs -o size=6m tmpfs "$volume"
@@ -9,6 +10,7 @@ find "$volume" -mindepth 1 -delete
 ln -sfn "$volume" "$WINEPREFIX/dosdevices/u:"
 ]=])
 set(WORKER_VOLUME_UNMOUNT [=[
+: "${WINEPREFIX:?run through scripts/test.sh}"
 volume="$WINEPREFIX/../worker-volume"
 rm -f "$WINEPREFIX/dosdevices/u:"
 if mountpoint -q "$volume"; then umount -l "$volume"; fi
