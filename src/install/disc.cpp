@@ -79,8 +79,10 @@ bool IsCandidateDrive(wchar_t driveLetter) {
         case DRIVE_FIXED:
             return true;
         case DRIVE_CDROM:
-            // A volume that answers shows a readable disc is inserted.
-            return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != FALSE;
+            // A volume that answers shows a readable disc is inserted. Some systems answer for an
+            // empty drive too; a root folder that cannot be reached is no disc either.
+            return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != FALSE &&
+                   GetFileAttributesW(root) != INVALID_FILE_ATTRIBUTES;
         default:
             return false;
     }
