@@ -5,13 +5,17 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <clocale>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "startup/entry.h"
 #include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
+#include "ui_driver.h"
 
 namespace {
 
@@ -42,6 +46,38 @@ void ExpectAllDefaults() {
     EXPECT_STREQ(installSettings.AppName, kDefaultAppName);
     EXPECT_STREQ(installSettings.InstFolder, kDefaultInstFolder);
     EXPECT_STREQ(installSettings.AppExe, kDefaultAppExe);
+}
+
+std::wstring TempPath() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+void ExpectErrorBox(const ShownMessage& shown, const std::wstring& text) {
+    EXPECT_EQ(shown.owner, nullptr) << "no window exists yet to own it";
+    EXPECT_EQ(shown.title, L"エラー");
+    EXPECT_EQ(shown.style, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(shown.text, text);
+}
+
+// Runs the entry in working mode on this thread and ends its modal dialog from another as soon
+// as the window shows. Returns the entry's result; *shown tells whether the dialog appeared.
+int RunWorkingModeUntilShown(const std::wstring& arguments, bool* shown) {
+    const DWORD entryThread = GetCurrentThreadId();
+    std::atomic<bool> appeared{false};
+    std::thread closer([&] {
+        appeared = ui::WaitForProcessWindow(GetCurrentProcessId()) != nullptr;
+        PostThreadMessageW(entryThread, WM_QUIT, 0, 0);
+    });
+    int result = RunInstaller(GetModuleHandleW(nullptr), arguments.c_str());
+    closer.join();
+    // The dialog loop passes the quit message on; it must not end the next test's loop.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    *shown = appeared;
+    return result;
 }
 
 std::wstring Repeat(const std::wstring& text, size_t times) {
@@ -270,4 +306,69 @@ TEST(StartupHelpers, HardeningLeavesOnlyTheSystemFolderInTheDllSearch) {
     EXPECT_EQ(GetDllDirectoryW(MAX_PATH, directory), 0u);
     EXPECT_STREQ(directory, L"") << "the extra DLL folder is gone";
     EXPECT_NE(LoadLibraryW(L"shlwapi.dll"), nullptr) << "system DLLs still load";
+}
+
+TEST(RunModes, UninstallerSwitchesAreRefusedAfterTheLocaleAndInstanceAreSet) {
+    ScriptedInteraction screen;
+    instanceHandle = nullptr;
+    _wsetlocale(LC_ALL, L"C");
+    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), L"/luninst1"), 0);
+    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), L"/luninst2"), 1);
+    EXPECT_EQ(instanceHandle, GetModuleHandleW(nullptr));
+    const wchar_t* locale = _wsetlocale(LC_ALL, nullptr);
+    ASSERT_NE(locale, nullptr);
+    EXPECT_STREQ(locale, L"Japanese_Japan.932");
+
+    std::vector<ShownMessage> shown = screen.Messages();
+    ASSERT_EQ(shown.size(), 2u);
+    for (const ShownMessage& message : shown) ExpectErrorBox(message, L"インストーラとアンインストーラの取り違いです。");
+}
+
+TEST(RunModes, WorkingModeTakesTheWholeRestAsSourceFolderAndRefusesOneThatDoesNotFit) {
+    ScriptedInteraction screen;
+    const std::wstring tooLong = L"T:\\" + std::wstring(257, L'a');  // 260 characters
+    wcscpy(installSettings.SourceFolder, L"M:");
+    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), (L"/lunch:" + tooLong).c_str()), 1);
+    std::vector<ShownMessage> shown = screen.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectErrorBox(shown[0], L"インストール元フォルダのパスが長すぎます。");
+    EXPECT_EQ(std::wstring(installSettings.SourceFolder).size(), 0u) << "nothing of the over-long text is kept";
+
+    // Blanks (also leading and trailing) and quotes are kept as they stand; an empty rest is an
+    // empty source folder. (Each dialog run costs about two seconds under Wine: its loop is slow
+    // to notice the quit message.)
+    for (const std::wstring& folder : {std::wstring(L" T:\\h1 \"disc\"  two blanks "), std::wstring()}) {
+        SCOPED_TRACE(testing::PrintToString(folder));
+        bool dialogShown = false;
+        EXPECT_EQ(RunWorkingModeUntilShown(L"/lunch:" + folder, &dialogShown), 0);
+        EXPECT_TRUE(dialogShown);
+        EXPECT_EQ(installSettings.SourceFolder, folder);
+    }
+}
+
+TEST(Staging, CopyToTempFolderOverwritesResetsAttributesAndNamesTheTargetWhenItFails) {
+    ScriptedInteraction screen;
+    const std::wstring name = L"h1_staged_probe.dat";
+    const std::wstring source = GetModuleFolder() + L"\\" + name;
+    const std::wstring target = TempPath() + name;
+    ASSERT_TRUE(WriteFileBytes(source, "from the disc"));
+    ASSERT_TRUE(SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(WriteFileBytes(target, "an older copy"));
+
+    EXPECT_TRUE(CopyToTempFolder(name.c_str()));
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, "from the disc");
+    EXPECT_EQ(GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u)
+        << "the staged copy can be replaced by the next staging";
+    EXPECT_TRUE(CopyToTempFolder(name.c_str())) << "and is";
+    EXPECT_TRUE(screen.Messages().empty());
+    RemoveTree(source);
+    RemoveTree(target);
+
+    EXPECT_FALSE(CopyToTempFolder(L"h1_not_on_the_disc.dat"));
+    std::vector<ShownMessage> shown = screen.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectErrorBox(shown[0], L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n" +
+                                 TempPath() + L"h1_not_on_the_disc.dat");
 }
