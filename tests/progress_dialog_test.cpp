@@ -22,7 +22,7 @@
 
 namespace {
 
-const std::wstring kWork = L"T:\\h4b-progress";
+const std::wstring kWork = L"T:\\progress-suite";
 const std::wstring kDiscM = L"T:\\cd-m";
 const wchar_t kCompleted[] = L"インストール作業が正常に完了しました。";
 const wchar_t kInterrupted[] =
@@ -102,8 +102,8 @@ protected:
         RemoveTree(kWork);
         RemoveTree(kDiscM);
         installSettings = InstallSettings{};
-        CopyText(installSettings.Company, L"h4b進行");
-        CopyText(installSettings.AppName, L"h4b進行ゲーム");
+        CopyText(installSettings.Company, L"進行試験社");
+        CopyText(installSettings.AppName, L"進行試験ゲーム");
         CopyText(installSettings.AppExe, L"game.exe");
         CopyText(installSettings.InstallPath, (destination_.path() + L"\\game\\").c_str());
         CopyText(installSettings.SourceFolder, (kWork + L"\\launch").c_str());
@@ -151,7 +151,7 @@ protected:
         EXPECT_EQ(progressState.cancelRequested.load(), 1);
     }
 
-    TempFolder destination_{L"h4bp"};
+    TempFolder destination_{L"progress"};
 };
 
 TEST_F(ProgressDialogTest, CompletedInstallationShowsTruePercentagesAndEndsWithOne) {

@@ -61,8 +61,8 @@ protected:
         _wsetlocale(LC_ALL, L"Japanese_Japan.932");
         game_ = root_ / L"ゲーム";
         installSettings = InstallSettings{};
-        CopyText(installSettings.Company, L"h4b削除社");
-        CopyText(installSettings.AppName, L"h4b削除ゲーム");
+        CopyText(installSettings.Company, L"削除試験社");
+        CopyText(installSettings.AppName, L"削除試験ゲーム");
         CopyText(installSettings.InstallPath, (game_ + L"\\").c_str());
         installSettings.Installed = 1;
 
@@ -108,7 +108,7 @@ protected:
         EXPECT_TRUE(FolderExists(game_ + L"\\empty"));
     }
 
-    TempFolder root_{L"h4bu"};
+    TempFolder root_{L"uninstall"};
     std::wstring game_;
 };
 
@@ -192,7 +192,7 @@ TEST_F(UninstallTest, RootRelativeOrEmptyInstallFolderTouchesNothing) {
     ScriptedInteraction script;
     // Records and an empty folder where each bad install folder would find them: at the root
     // of the scratch drive T: and in the folder the process stands in.
-    const std::wstring bait = L"T:\\h4b-uninstall-bait";
+    const std::wstring bait = L"T:\\uninstall-bait";
     RemoveTree(bait);
     const std::wstring baitRecord = L"0," + bait + L"\\victim.txt\r\n0," + bait + L"\\*\r\n0,victim.txt\r\n";
     ASSERT_TRUE(WriteFileBytes(L"T:\\uninst.dat", ToCp932(baitRecord)));
@@ -273,11 +273,11 @@ TEST(PathInsideFolder, ResolvesDotsAndIgnoresCaseButNothingElse) {
     }
 }
 
-// T:\h4b-links\game\link is a folder link to T:\h4b-links\elsewhere (tests/uninstall_links.cmake).
+// T:\uninstall-links\game\link is a folder link to T:\uninstall-links\elsewhere (tests/uninstall_links.cmake).
 TEST(UninstallThroughLinks, RecordedItemsBehindAFolderLinkStay) {
     _wsetlocale(LC_ALL, L"Japanese_Japan.932");
     ScriptedInteraction script;
-    const std::wstring base = L"T:\\h4b-links";
+    const std::wstring base = L"T:\\uninstall-links";
     DWORD linkAttributes = GetFileAttributesW((base + L"\\game\\link").c_str());
     ASSERT_NE(linkAttributes, INVALID_FILE_ATTRIBUTES);
     ASSERT_TRUE(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -287,7 +287,7 @@ TEST(UninstallThroughLinks, RecordedItemsBehindAFolderLinkStay) {
                                ToCp932(L"0," + base + L"\\game\\link\\victim.dat\r\n0," + base + L"\\game\\link\\*\r\n0," +
                                        base + L"\\game\\inside\\own.dat\r\n")));
     installSettings = InstallSettings{};
-    CopyText(installSettings.AppName, L"h4bリンク");
+    CopyText(installSettings.AppName, L"リンク試験");
     CopyText(installSettings.InstallPath, (base + L"\\game\\").c_str());
     removeInstalledFiles = true;
 

@@ -23,7 +23,7 @@
 
 namespace {
 
-const std::wstring kWork = L"T:\\h4b-worker";
+const std::wstring kWork = L"T:\\worker-suite";
 const std::wstring kLaunch = kWork + L"\\launch";
 const std::wstring kDiscM = L"T:\\cd-m";
 const std::wstring kDiscN = L"T:\\cd-n";
@@ -77,8 +77,8 @@ protected:
         destination_ = destinationRoot_ / L"インストール先";
 
         installSettings = InstallSettings{};
-        CopyText(installSettings.Company, L"h4b工房");
-        CopyText(installSettings.AppName, L"h4bワーカー");
+        CopyText(installSettings.Company, L"ワーカー試験社");
+        CopyText(installSettings.AppName, L"ワーカー試験");
         CopyText(installSettings.InstFolder, L"インストール先");
         CopyText(installSettings.AppExe, L"game.exe");
         CopyText(installSettings.InstallPath, (destination_ + L"\\").c_str());
@@ -122,7 +122,7 @@ protected:
     std::wstring Installed(const wchar_t* relative) const { return destination_ + L"\\" + relative; }
 
     ScriptedInteraction script_;
-    TempFolder destinationRoot_{L"h4bw"};
+    TempFolder destinationRoot_{L"worker"};
     std::wstring destination_;
     HWND owner_ = nullptr;
 };
@@ -139,7 +139,7 @@ TEST_F(InstallWorkerTest, EmptyListStillWritesShortcutsAndUninstallRecord) {
     EXPECT_EQ(FileText(Installed(L"uninst.dat")), ToCp932(L"1," + destination_ + L"\\save\\*.sav\r\n"));
     wchar_t programs[MAX_PATH] = L"";
     ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAMS, FALSE));
-    EXPECT_TRUE(FileExists(std::wstring(programs) + L"\\h4b工房\\h4bワーカー\\「h4bワーカー」.lnk"));
+    EXPECT_TRUE(FileExists(std::wstring(programs) + L"\\ワーカー試験社\\ワーカー試験\\「ワーカー試験」.lnk"));
 }
 
 TEST_F(InstallWorkerTest, DiscIsSoughtForTheFirstEntryAndWhereTheDiscNumberChanges) {
