@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cwchar>
@@ -81,7 +82,8 @@ bool StaysInsideInstallFolder(const std::wstring& relative) {
         if (end == std::wstring::npos) end = relative.size();
         std::wstring component = relative.substr(start, end - start);
         bool onlyDotsAndSpaces = !component.empty() && component.find_first_not_of(L". ") == std::wstring::npos;
-        if (onlyDotsAndSpaces && component.find(L"..") != std::wstring::npos) return false;
+        size_t dots = static_cast<size_t>(std::count(component.begin(), component.end(), L'.'));
+        if (onlyDotsAndSpaces && dots >= 2) return false;
         start = end + 1;
     }
     return true;
