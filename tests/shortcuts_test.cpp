@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "base/handles.h"
+#include "base/text.h"
+#include "install/progress_state.h"
+#include "records/shortcuts.h"
+#include "startup/settings.h"
+#include "support/scripted_interaction.h"
+#include "support/test_files.h"
+
+namespace {
+
+const wchar_t kCompany[] = L"h3ショートカット試験社";
+const wchar_t kGameA[] = L"h3試験ゲーム甲";
+const wchar_t kGameB[] = L"h3試験ゲーム乙";
+const std::wstring kInstall = L"T:\\h3-sc\\game\\";
+
+struct LinkFields {
+    std::wstring target, arguments, workingFolder, description;
+    bool operator==(const LinkFields& other) const {
+        return target == other.target && arguments == other.arguments && workingFolder == other.workingFolder &&
+               description == other.description;
+    }
+};
+
+void PrintTo(const LinkFields& link, std::ostream* out) {
+    *out << testing::PrintToString(link.target) << " " << testing::PrintToString(link.arguments) << " "
+         << testing::PrintToString(link.workingFolder) << " " << testing::PrintToString(link.description);
+}
+
+// Loads a .lnk file back through the shell's own link object.
+bool ReadLink(const std::wstring& path, LinkFields* fields) {
+    ComPtr<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.receiveVoid()))) {
+        return false;
+    }
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.receiveVoid()))) return false;
+    if (FAILED(file->Load(path.c_str(), STGM_READ))) return false;
+    wchar_t text[INFOTIPSIZE];
+    if (FAILED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH))) return false;
+    fields->target = text;
+    if (FAILED(link->GetArguments(text, INFOTIPSIZE))) return false;
+    fields->arguments = text;
+    if (FAILED(link->GetWorkingDirectory(text, MAX_PATH))) return false;
+    fields->workingFolder = text;
+    if (FAILED(link->GetDescription(text, INFOTIPSIZE))) return false;
+    fields->description = text;
+    return true;
+}
+
+std::wstring ShellFolder(int csidl) {
+    wchar_t path[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+class Shortcuts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = installSettings;
+        desktop_ = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+        programs_ = ShellFolder(CSIDL_PROGRAMS);
+        ASSERT_FALSE(desktop_.empty());
+        ASSERT_FALSE(programs_.empty());
+        owner_ = CreateWindowW(L"STATIC", L"progress", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        progressState.progressWindow = owner_;
+        CleanUp();
+        Configure(kCompany, kGameA, L"bin\\game.exe", 1);
+        ASSERT_TRUE(WriteFileBytes(kInstall + L"bin\\game.exe", "MZ"));
+        ASSERT_TRUE(WriteFileBytes(kInstall + L"uninst.exe", "MZ"));  // no manual folder at all
+    }
+    void TearDown() override {
+        CleanUp();
+        progressState.progressWindow = nullptr;
+        DestroyWindow(owner_);
+        installSettings = saved_;
+    }
+    void CleanUp() {
+        RemoveTree(programs_ + L"\\" + kCompany);
+        for (const wchar_t* name : {kGameA, kGameB}) {
+            DeleteFileW(DesktopLink(name).c_str());
+            RemoveTree(programs_ + L"\\" + name);
+        }
+        RemoveTree(programs_ + L"\\h3-empty-probe");
+        DeleteFileW((desktop_ + L"\\h3-wild-probe.lnk").c_str());
+        RemoveTree(L"T:\\h3-sc");
+    }
+    static void Configure(const wchar_t* company, const wchar_t* appName, const wchar_t* appExe, int desktop) {
+        CopyText(installSettings.Company, company);
+        CopyText(installSettings.AppName, appName);
+        CopyText(installSettings.AppExe, appExe);
+        CopyText(installSettings.InstallPath, kInstall.c_str());
+        installSettings.DesktopShortcut = desktop;
+    }
+    std::wstring DesktopLink(const std::wstring& name) const { return desktop_ + L"\\" + name + L".lnk"; }
+    std::wstring MenuFolder(const std::wstring& name) const {
+        return programs_ + L"\\" + kCompany + L"\\" + name;
+    }
+    std::vector<std::wstring> MenuLinks(const std::wstring& folder, const std::wstring& name) const {
+        return {folder + L"\\「" + name + L"」.lnk", folder + L"\\「" + name + L"」のアンインストール.lnk",
+                folder + L"\\「" + name + L"」のマニュアル.lnk"};
+    }
+
+    std::wstring desktop_, programs_;
+    HWND owner_ = nullptr;
+    ComScope com_;
+
+private:
+    InstallSettings saved_;
+};
+
+TEST_F(Shortcuts, FourLinksWithTheirFieldsAndRemovalOfAll) {
+    ScriptedInteraction script;
+    CreateShortcuts();
+    EXPECT_TRUE(script.Messages().empty());
+
+    const std::wstring game = kInstall + L"bin\\game.exe";
+    const std::wstring bin = kInstall + L"bin";
+    const std::wstring gameDescription = std::wstring(kGameA) + L" へのショートカット";
+    LinkFields link;
+    ASSERT_TRUE(ReadLink(DesktopLink(kGameA), &link));
+    EXPECT_EQ(link, (LinkFields{game, L"", bin, gameDescription}));
+
+    const std::vector<std::wstring> menu = MenuLinks(MenuFolder(kGameA), kGameA);
+    ASSERT_TRUE(ReadLink(menu[0], &link));
+    EXPECT_EQ(link, (LinkFields{game, L"", bin, gameDescription}));
+    ASSERT_TRUE(ReadLink(menu[1], &link));
+    EXPECT_EQ(link, (LinkFields{kInstall + L"uninst.exe", L"/luninst1", bin,
+                                std::wstring(kGameA) + L"のアンインストール へのショートカット"}));
+    ASSERT_TRUE(ReadLink(menu[2], &link)) << "the manual's shortcut exists without the manual";
+    EXPECT_EQ(link, (LinkFields{kInstall + L"manual\\index.html", L"", bin,
+                                std::wstring(kGameA) + L"のマニュアルへのショートカット"}));
+
+    RemoveShortcuts();
+    EXPECT_FALSE(FileExists(DesktopLink(kGameA)));
+    for (const std::wstring& path : menu) EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
+    EXPECT_TRUE(FolderExists(programs_)) << "Programs itself stays";
+    EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(Shortcuts, NoDesktopLinkWhenNotChosenButRemovalTakesAHandMadeOne) {
+    ScriptedInteraction script;
+    Configure(kCompany, kGameA, L"game.exe", 0);
+    CreateShortcuts();
+    EXPECT_FALSE(FileExists(DesktopLink(kGameA)));
+    LinkFields link;
+    ASSERT_TRUE(ReadLink(MenuLinks(MenuFolder(kGameA), kGameA)[0], &link));
+    EXPECT_EQ(link.target, kInstall + L"game.exe");
+    EXPECT_EQ(link.workingFolder, L"T:\\h3-sc\\game") << "the install folder without its backslash";
+
+    ASSERT_TRUE(WriteFileBytes(DesktopLink(kGameA), "made by hand"));
+    RemoveShortcuts();
+    EXPECT_FALSE(FileExists(DesktopLink(kGameA)));
+    EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
+}
+
+TEST_F(Shortcuts, RemovalKeepsWhatOthersPutInTheStartMenu) {
+    ScriptedInteraction script;
+    CreateShortcuts();
+    Configure(kCompany, kGameB, L"bin\\game.exe", 0);
+    CreateShortcuts();
+
+    Configure(kCompany, kGameA, L"bin\\game.exe", 1);
+    RemoveShortcuts();
+    EXPECT_FALSE(FolderExists(MenuFolder(kGameA)));
+    for (const std::wstring& path : MenuLinks(MenuFolder(kGameB), kGameB)) EXPECT_TRUE(FileExists(path));
+
+    ASSERT_TRUE(WriteFileBytes(MenuFolder(kGameB) + L"\\memo.txt", "the user's own"));
+    Configure(kCompany, kGameB, L"bin\\game.exe", 0);
+    RemoveShortcuts();
+    for (const std::wstring& path : MenuLinks(MenuFolder(kGameB), kGameB)) EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(FileExists(MenuFolder(kGameB) + L"\\memo.txt"));
+    EXPECT_TRUE(FolderExists(programs_ + L"\\" + kCompany));
+
+    DeleteFileW((MenuFolder(kGameB) + L"\\memo.txt").c_str());
+    RemoveShortcuts();
+    EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
+    EXPECT_TRUE(script.Messages().empty());
+}
+
+TEST_F(Shortcuts, RemovalNeverReachesBeyondTheGamesOwnNames) {
+    ScriptedInteraction script;
+    // Without a company the game's folder sits under Programs, and only that folder is removed.
+    ASSERT_TRUE(CreateDirectoryW((programs_ + L"\\h3-empty-probe").c_str(), nullptr));
+    Configure(L"", kGameA, L"bin\\game.exe", 0);
+    CreateShortcuts();
+    const std::wstring ownFolder = programs_ + L"\\" + kGameA;
+    for (const std::wstring& path : MenuLinks(ownFolder, kGameA)) EXPECT_TRUE(FileExists(path));
+    RemoveShortcuts();
+    EXPECT_FALSE(FolderExists(ownFolder));
+    EXPECT_TRUE(FolderExists(programs_ + L"\\h3-empty-probe")) << "someone else's empty folder";
+
+    // A wildcard in the name would match other files as a search pattern.
+    ASSERT_TRUE(WriteFileBytes(desktop_ + L"\\h3-wild-probe.lnk", "x"));
+    Configure(kCompany, L"h3-wild*", L"bin\\game.exe", 0);
+    RemoveShortcuts();
+    EXPECT_TRUE(FileExists(desktop_ + L"\\h3-wild-probe.lnk"));
+}
+
+TEST_F(Shortcuts, CreateShellLinkReportsTheLastStep) {
+    const std::wstring folder = L"T:\\h3-sc\\links";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_EQ(CreateShellLink((folder + L"\\ok.lnk").c_str(), L"C:\\x\\y.exe", L"-a b", L"C:\\x", L"説明"), S_OK);
+    LinkFields link;
+    ASSERT_TRUE(ReadLink(folder + L"\\ok.lnk", &link));
+    EXPECT_EQ(link, (LinkFields{L"C:\\x\\y.exe", L"-a b", L"C:\\x", L"説明"}));
+
+    EXPECT_TRUE(FAILED(CreateShellLink((folder + L"\\missing\\no.lnk").c_str(), L"C:\\x\\y.exe", L"", L"C:\\x", L"")));
+    const std::wstring tooLong = folder + L"\\" + std::wstring(250, L'l') + L".lnk";
+    EXPECT_TRUE(FAILED(CreateShellLink(tooLong.c_str(), L"C:\\x\\y.exe", L"", L"C:\\x", L"")));
+    EXPECT_FALSE(FileExists(tooLong.substr(0, 259)));
+}
+
+}  // namespace
