@@ -132,7 +132,7 @@ TEST_F(StagingTest, UninstallerSwitchesAreRefusedWithTheirExitCodes) {
 TEST_F(StagingTest, StagingCopiesTheFourFilesOverOlderOnesAndRelaunchesWithTheDiscFolder) {
     const std::wstring temp = TempFolderPath();
     const std::wstring disc = L"T:\\staging\\disc one";  // a blank, passed on unquoted
-    MakeDisc(disc);
+    ASSERT_NO_FATAL_FAILURE(MakeDisc(disc));
     RemoveStagedFiles();
     ASSERT_TRUE(WriteFileBytes(temp + L"setup.ini", "[INSTALLER]\r\nCompany=Older\r\n"));
     ASSERT_TRUE(WriteFileBytes(temp + L"uninst.dat", "older"));
@@ -174,7 +174,7 @@ TEST_F(StagingTest, StagingCopiesTheFourFilesOverOlderOnesAndRelaunchesWithTheDi
 
 TEST_F(StagingTest, StartedFromADriveRootTheCopyGetsTheDriveLetterAndColonOnly) {
     const std::wstring disc = L"T:\\cd-m";  // the disc in drive M:
-    MakeDisc(disc);
+    ASSERT_NO_FATAL_FAILURE(MakeDisc(disc));
     RemoveStagedFiles();
     ASSERT_EQ(GetDriveTypeW(L"M:\\"), static_cast<UINT>(DRIVE_CDROM));
 
@@ -190,7 +190,7 @@ TEST_F(StagingTest, StartedFromADriveRootTheCopyGetsTheDriveLetterAndColonOnly) 
 TEST_F(StagingTest, AMissingSetupLstStopsTheStagingAfterTheFilesBeforeIt) {
     const std::wstring temp = TempFolderPath();
     const std::wstring disc = L"T:\\staging\\no list";
-    MakeDisc(disc, false);
+    ASSERT_NO_FATAL_FAILURE(MakeDisc(disc, false));
     RemoveStagedFiles();
 
     ui::Process staging = Start(disc + L"\\installer.exe", L"");
