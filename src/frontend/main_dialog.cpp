@@ -22,7 +22,7 @@
 #include "uninstall/uninstall_dialog.h"
 
 HWND mainWindow = nullptr;
-int removeSelfOnExit = 0;  // nothing sets it: the installer never deletes itself
+int removeSelfOnExit = 0;  // nothing sets it: the installer does not delete itself after an uninstallation
 
 namespace {
 
@@ -112,6 +112,7 @@ void RunInstallSequence() {
 void RunUninstallSequence() {
     if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_UNINSTALL), mainWindow, UninstallDialogProc, 0) == 1)
         DeleteInstallRecord();
+    if (removeSelfOnExit == 1) RemoveSelf();
     InitMainDialog();
 }
 
