@@ -161,6 +161,20 @@ TEST_F(StagingTest, StagingCopiesTheFourFilesOverOlderOnesAndRelaunchesWithTheDi
     ASSERT_NE(window, nullptr);
     EXPECT_NE(GetDlgItem(window, IDC_EXIT), nullptr) << testing::PrintToString(ui::WindowTitle(window));
 
+    // The driver reaches into the other process's controls: typed text (Japanese included) reads
+    // back, and a click on a check box turns its state over.
+    const std::wstring typed = L"T:\\h1 typed\\フォルダ";
+    EXPECT_TRUE(ui::TypeText(window, IDC_DESTINATION, typed));
+    EXPECT_EQ(ui::ControlText(window, IDC_DESTINATION), typed);
+    ui::ControlState before = ui::GetControlState(window, IDC_VERIFY_FILES);
+    ASSERT_TRUE(before.exists && before.visible && before.enabled);
+    ASSERT_TRUE(ui::ClickButton(window, IDC_VERIFY_FILES));
+    DWORD start = GetTickCount();
+    while (ui::GetControlState(window, IDC_VERIFY_FILES).checked == before.checked && GetTickCount() - start < 5000)
+        Sleep(20);
+    EXPECT_NE(ui::GetControlState(window, IDC_VERIFY_FILES).checked, before.checked);
+    EXPECT_FALSE(ui::GetControlState(window, 4242).exists);
+
     // Started again from the disc while that copy runs: the running program file cannot be
     // replaced, which is reported, and the running copy is left alone.
     ui::Process again = Start(disc + L"\\installer.exe", L"");
@@ -236,6 +250,32 @@ TEST_F(StagingTest, TheDriverProgramRunsAndAnswersForScripts) {
     reaper_.Add(installer);
     ASSERT_NE(ui::WaitForMessageBox(kErrorTitle, ui::kDefaultTimeout, installer), nullptr);
     EXPECT_EQ(ui::ArgumentText(ui::ProcessCommandLine(installer)), L"/luninst2");
+
+    // "msgbox" prints the box's text as UTF-8 for the script reading it.
+    const std::wstring printed = L"T:\\staging\\msgbox.txt";
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        FileHandle output(CreateFileW(printed.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(output);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output.get();
+        startup.hStdError = output.get();
+        std::wstring commandLine = L"\"" + driver + L"\" msgbox \"エラー\" 10";
+        PROCESS_INFORMATION started = {};
+        ASSERT_TRUE(CreateProcessW(driver.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                   &started));
+        ui::Process msgbox;
+        msgbox.handle.reset(started.hProcess);
+        msgbox.id = started.dwProcessId;
+        ObjectHandle thread(started.hThread);
+        EXPECT_EQ(ExitCode(msgbox), 0u);
+    }
+    std::string expected = "\n";
+    expected.insert(0, reinterpret_cast<const char*>(u8"インストーラとアンインストーラの取り違いです。"));
+    EXPECT_EQ(FileBytes(printed), expected);
 
     ui::Process click = Start(driver, L"click \"エラー\" 1");
     ASSERT_TRUE(click);

@@ -3,6 +3,9 @@
 // 2 on a usage error; "run" exits with the program's own exit code.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -87,6 +90,8 @@ int RunProgram(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Line breaks stay "\n" for the shell scripts that read the output.
+    _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 3) return Usage();
     std::wstring command = argv[1];
     if (command == L"run") return RunProgram(argc, argv);
