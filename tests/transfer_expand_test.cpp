@@ -196,6 +196,26 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
     }
 }
 
+TEST_F(ExpandTest, DiskThatFillsUpIsAWriteFailure) {
+    // The 2 MiB volume that tests/transfer_small_volume.cmake links as T:\small-volume.
+    const std::wstring volume = L"T:\\small-volume";
+    if (!FolderExists(volume)) GTEST_SKIP() << "the small volume needs root to mount";
+    const std::wstring source = folder_ / L"big.bin.bz2";
+    const std::wstring destination = volume + L"\\full.bin";
+    const std::string content = CompressibleBytes(3000000, 13);
+    ASSERT_TRUE(WriteFileBytes(source, Compress(content)));
+    ScriptedInteraction script;
+    EXPECT_FALSE(ExpandBz2File(destination.c_str(), source.c_str()));
+    auto shown = script.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(destination, &kept));
+    EXPECT_LT(kept.size(), content.size());
+    EXPECT_TRUE(content.compare(0, kept.size(), kept) == 0);
+    DeleteFileW(destination.c_str());
+}
+
 TEST_F(ExpandTest, SourcePathsInsideAndOutsideCodePage932) {
     const std::string content = CompressibleBytes(50000, 7);
     for (const wchar_t* name : {L"日本語のファイル.dat.bz2", L"한국어_Ωμέγα_Ærø.dat.bz2"}) {

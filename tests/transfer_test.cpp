@@ -228,32 +228,63 @@ TEST_F(TransferTest, CancelQuestionBeforeEachChunk) {
     }
     {
         // A second press while chunks flow: the question comes between chunks, and the chunks
-        // written before it stay. The press is made as soon as the first answer has cleared
-        // the flag, so it lands before one of the later chunks.
-        ResetProgressState();
-        progressState.cancelRequested = 1;
-        ScriptedInteraction script;
-        script.AnswerMessages({IDCANCEL, IDOK});
-        std::thread presser;
-        script.OnMessage([&](const ShownMessage&) {
-            if (presser.joinable()) return;
-            presser = std::thread([] {
-                while (progressState.cancelRequested.load() != 0) std::this_thread::yield();
-                progressState.cancelRequested = 1;
+        // written before it stay. The press is made from another thread as soon as the first
+        // answer has cleared the flag; should the whole copy finish before that thread runs
+        // (a busy machine), the attempt proves nothing and is made again.
+        const std::string many = PatternBytes(30000000, 4);
+        ASSERT_TRUE(WriteFileBytes(source, many));
+        bool aborted = false;
+        for (int attempt = 0; attempt < 5 && !aborted; ++attempt) {
+            ResetProgressState();
+            progressState.cancelRequested = 1;
+            ScriptedInteraction script;
+            script.AnswerMessages({IDCANCEL, IDOK});
+            std::thread presser;
+            script.OnMessage([&](const ShownMessage&) {
+                if (presser.joinable()) return;
+                presser = std::thread([] {
+                    while (progressState.cancelRequested.load() != 0) std::this_thread::yield();
+                    progressState.cancelRequested = 1;
+                });
             });
-        });
-        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
-        presser.join();
-        ASSERT_EQ(script.Messages().size(), 2u);
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
-        const uint64_t written = progressState.fileDoneBytes.load();
-        EXPECT_GE(written, 1000000u);
-        EXPECT_LT(written, 10000000u);
-        EXPECT_EQ(written % 1000000, 0u) << "the question only comes between whole chunks";
-        std::string kept;
-        ASSERT_TRUE(ReadFileBytes(destination, &kept));
-        EXPECT_TRUE(kept == bytes.substr(0, static_cast<size_t>(written)));
+            aborted = !CopyFileChunked(source.c_str(), destination.c_str());
+            presser.join();
+            if (!aborted) continue;
+            ASSERT_EQ(script.Messages().size(), 2u);
+            EXPECT_EQ(progressState.cancelRequested.load(), 0);
+            const uint64_t written = progressState.fileDoneBytes.load();
+            EXPECT_GE(written, 1000000u);
+            EXPECT_LT(written, many.size());
+            EXPECT_EQ(written % 1000000, 0u) << "the question only comes between whole chunks";
+            std::string kept;
+            ASSERT_TRUE(ReadFileBytes(destination, &kept));
+            EXPECT_TRUE(kept == many.substr(0, static_cast<size_t>(written)));
+        }
+        EXPECT_TRUE(aborted) << "no attempt saw the second press before the copy ended";
     }
+}
+
+// The 2 MiB volume that tests/transfer_small_volume.cmake links as T:\small-volume.
+const wchar_t kSmallVolume[] = L"T:\\small-volume";
+
+TEST_F(TransferTest, DiskThatFillsUpIsAWriteFailure) {
+    if (!FolderExists(kSmallVolume)) GTEST_SKIP() << "the small volume needs root to mount";
+    const std::wstring source = folder_ / L"big.bin";
+    const std::wstring destination = std::wstring(kSmallVolume) + L"\\full.bin";
+    const std::string bytes = PatternBytes(3000000, 8);
+    ASSERT_TRUE(WriteFileBytes(source, bytes));
+    ScriptedInteraction script;
+    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+    const uint64_t stored = progressState.fileDoneBytes.load();
+    EXPECT_LT(stored, bytes.size());
+    auto shown = script.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectErrorBox(shown[0], destination + kWriteFailureText + L" = " + std::to_wstring(stored) + L"/3000000 byte");
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(destination, &kept));
+    EXPECT_EQ(kept.size(), stored) << "the counters hold exactly what reached the file";
+    EXPECT_TRUE(bytes.compare(0, kept.size(), kept) == 0);
+    DeleteFileW(destination.c_str());
 }
 
 TEST_F(TransferTest, SizeIsTakenFromTheOpenedSource) {
