@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Installation speed, measured against the machine's own tools in the same run (a benchmark to
+# read, not a test that passes or fails):
+#   1. A game of about 1 GB (large and small files, a third of the bytes stored bzip2-compressed)
+#      on two discs made by mkdisc, in CD-ROM drives D: and E:, installed through the real
+#      dialogs without and with verification, against the baseline of copying the same plain
+#      files (Python's shutil.copyfile) and expanding the same .bz2 files with `bzip2 -dc`.
+#   2. 20,000 files of 4 KiB, installed, against a CopyFileW loop (copyloop.exe) over the same
+#      files under the same Wine.
+# Everything runs from the page cache (the discs are read once before each measurement) in a
+# private prefix and Xvfb under $BUILD_ROOT/bench; the data is removed at the end.
+# Usage: bash scripts/bench-install.sh [--small-only]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export BUILD_ROOT=${BUILD_ROOT:-$root/build}
+small_only=0
+[ "${1:-}" = --small-only ] && small_only=1
+
+bash "$root/scripts/setup.sh" >/dev/null
+bash "$root/scripts/build.sh" >/dev/null
+bin=$BUILD_ROOT/x86_64
+source "$root/scripts/wine-env.sh"
+wine_env_start "$BUILD_ROOT/bench"
+work=$INSTALLER_SCRATCH   # drive T:
+dest_unix=$WINEPREFIX/drive_c/bench-dest
+cleanup() {
+  wine_env_stop
+  rm -rf "$work" "$dest_unix" "$WINEPREFIX/drive_c/bench-copyloop"
+}
+trap cleanup EXIT
+
+company='ベンチ工房'
+app='ベンチゲーム'
+main_title="$app インストーラ"
+user=${USER:-$(id -un)}
+dosdevices=$WINEPREFIX/dosdevices
+drv() { "$WINE64" "$bin/tools/driver/driver.exe" "$@" | tr -d '\r'; }
+now() { date +%s.%N; }
+fail() { echo "bench-install: FAILED: $*" >&2; exit 1; }
+
+make_control_files() {  # folder
+  python3 - "$1" "$company" "$app" <<'PY'
+import sys
+folder, company, app = sys.argv[1:]
+with open(folder + "/setup.ini", "wb") as f:
+    f.write(("[INSTALLER]\r\nCompany=%s\r\nPublisher=%s\r\nURLInfoAbout=https://www.example.com/\r\n"
+             "AppName=%s\r\nInstFolder=%s\r\nAppExe=game.exe\r\n" % (company, company, app, app)).encode("cp932"))
+open(folder + "/uninst.dat", "wb").close()
+PY
+  cp "$bin/installer.exe" "$1/installer.exe"
+}
+
+forget_installation() {
+  "$WINE64" reg delete "HKCU\\Software\\$company" /f >/dev/null 2>&1 || true
+  "$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" /f >/dev/null 2>&1 || true
+  rm -rf "$dest_unix" "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk"
+}
+
+put_discs() {  # disc1 [disc2]: disc 1 in D:, disc 2 in E:
+  ln -sfn "$1" "$dosdevices/d:"
+  "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
+  if [ -n "${2:-}" ]; then
+    ln -sfn "$2" "$dosdevices/e:"
+    "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v e: /d cdrom /f >/dev/null 2>&1
+  else
+    rm -f "$dosdevices/e:"
+  fi
+  wineserver -k 2>/dev/null || true
+}
+
+warm() { find "$@" -type f -exec cat {} + >/dev/null; }
+
+# One installation through the dialogs; prints the seconds from the confirmation to the outcome.
+install_once() {  # verify(0|1)
+  forget_installation
+  "$WINE64" 'D:\installer.exe'
+  drv wait "$main_title" 60 >/dev/null || fail "no main dialog"
+  drv type "$main_title" 1000 'C:\bench-dest' >/dev/null
+  local state
+  state=$(drv state "$main_title" 1004)
+  if { [ "$1" = 0 ] && [[ $state == *checked=1* ]]; } || { [ "$1" = 1 ] && [[ $state == *checked=0* ]]; }; then
+    drv click "$main_title" 1004 >/dev/null
+  fi
+  drv click "$main_title" 1009 >/dev/null
+  drv wait 確認 30 >/dev/null || fail "no confirmation"
+  local t0 t1 outcome
+  t0=$(now)
+  drv click 確認 1 >/dev/null
+  drv gone 確認 30 >/dev/null
+  outcome=$(drv msgbox 確認 1800) || fail "no outcome"
+  t1=$(now)
+  [ "$outcome" = "インストール作業が正常に完了しました。" ] || fail "the installation said: $outcome"
+  drv click 確認 1 >/dev/null; drv gone 確認 30 >/dev/null
+  drv click "$main_title" 1005 >/dev/null; drv wait 確認 30 >/dev/null
+  drv click 確認 1 >/dev/null; drv gone "$main_title" 30 >/dev/null || true
+  wineserver -w 2>/dev/null || true
+  python3 -c "print(f'{$t1 - $t0:.2f}')"
+}
+
+results=()
+report() { results+=("$1"); echo "$1"; }
+
+if [ "$small_only" -eq 0 ]; then
+  echo "== 1 GB game: generating"
+  mkdir -p "$work/big"
+  python3 - "$work/big/game" <<'PY'
+import os, random, sys
+game = sys.argv[1]
+rng = random.Random(1)
+def put(rel, data):
+    path = os.path.join(game, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+urandom = open("/dev/urandom", "rb")
+MiB = 1 << 20
+for i in range(5):                      # 600 MiB in large files
+    put(f"movie/m{i}.mpg", urandom.read(120 * MiB))
+for i in range(40):                     # 40 MiB in medium files
+    put(f"se/effect{i:02d}.wav", urandom.read(MiB))
+for i in range(2000):                   # 31 MiB in small files
+    put(f"image/{i // 100:02d}/cg{i:04d}.bmp", urandom.read(16 * 1024))
+words = [("".join(rng.choice("あいうえおかきくけこさしすせそabcdefghij") for _ in range(rng.randint(2, 7)))).encode("utf-8")
+         for _ in range(5000)]
+block = b" ".join(rng.choice(words) for _ in range(700000))[:4 * MiB]
+for i in range(3):                      # 336 MiB of text, stored compressed
+    with open(os.path.join(game, f"script{i}.dat"), "wb") as f:
+        for j in range(28):
+            f.write(block[j * 1000:] + block[:j * 1000])
+PY
+  make_control_files "$work/big"
+  total=$(du -sb "$work/big/game" | cut -f1)
+  compressed=$(find "$work/big/game" -name '*.dat' -printf '%s\n' | awk '{s+=$1} END {print s}')
+  echo "game: $total bytes, $compressed of them (.dat) to be stored compressed"
+  t0=$(now)
+  "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\big\game' --out 'T:\big\discs' --installer 'T:\big\installer.exe' \
+    --ini 'T:\big\setup.ini' --template 'T:\big\uninst.dat' --compress '*.dat' --capacity 400M --quiet
+  t1=$(now)
+  echo "mkdisc make: $(python3 -c "print(f'{$t1 - $t0:.1f}')") s"
+  put_discs "$work/big/discs/disc1" "$work/big/discs/disc2"
+
+  # Baseline: the same files copied and expanded by the machine's own tools.
+  warm "$work/big/discs"
+  rm -rf "$work/baseline"
+  t0=$(now)
+  python3 - "$work/big/discs" "$work/baseline" <<'PY'
+import os, shutil, subprocess, sys
+discs, out = sys.argv[1:]
+with open(os.path.join(discs, "disc1", "setup.lst"), "rb") as f:
+    lines = f.read().decode("cp932").splitlines()
+for line in lines:
+    disc, path, size, crc = line.split(",")
+    source = os.path.join(discs, f"disc{int(disc) + 1}", "data", *path.split("\\"))
+    target = os.path.join(out, *path.split("\\"))
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    if path.endswith(".bz2"):
+        with open(target[:-4], "wb") as f:
+            subprocess.run(["bzip2", "-dc", source], stdout=f, check=True)
+    else:
+        shutil.copyfile(source, target)
+PY
+  t1=$(now)
+  baseline=$(python3 -c "print(f'{$t1 - $t0:.2f}')")
+  rm -rf "$work/baseline"
+  report "baseline (shutil.copyfile + bzip2 -dc): $baseline s"
+
+  warm "$work/big/discs"
+  plain=$(install_once 0)
+  report "installer, verification off: $plain s  ($(python3 -c "print(f'{$plain / $baseline:.2f}')")x the baseline; target 1.3x)"
+  warm "$work/big/discs"
+  verified=$(install_once 1)
+  report "installer, verification on:  $verified s  ($(python3 -c "print(f'{$verified / $baseline:.2f}')")x the baseline; target 1.5x)"
+  forget_installation
+  rm -rf "$work/big"
+fi
+
+echo "== 20,000 files of 4 KiB"
+mkdir -p "$work/small"
+python3 - "$work/small/game" <<'PY'
+import os, sys
+game = sys.argv[1]
+urandom = open("/dev/urandom", "rb")
+for folder in range(100):
+    os.makedirs(os.path.join(game, f"f{folder:03d}"))
+    for i in range(200):
+        with open(os.path.join(game, f"f{folder:03d}", f"file{i:03d}.bin"), "wb") as f:
+            f.write(urandom.read(4096))
+PY
+make_control_files "$work/small"
+"$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\small\game' --out 'T:\small\discs' --installer 'T:\small\installer.exe' \
+  --ini 'T:\small\setup.ini' --template 'T:\small\uninst.dat' --capacity dvd5 --quiet
+put_discs "$work/small/discs/disc1"
+warm "$work/small/discs"
+loop=$("$WINE64" "$bin/tools/mkdisc/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
+loop_rate=$(awk '{print $(NF-1)}' <<<"$loop")
+report "CopyFileW loop: $loop"
+rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
+warm "$work/small/discs"
+small=$(install_once 0)
+report "installer, verification off: 20000 files in $small s: $(python3 -c "print(f'{20000 / $small:.0f}')") files/s ($(python3 -c "print(f'{20000 / $small / $loop_rate:.2f}')")x the CopyFileW loop's rate)"
+warm "$work/small/discs"
+small_verified=$(install_once 1)
+report "installer, verification on:  20000 files in $small_verified s: $(python3 -c "print(f'{20000 / $small_verified:.0f}')") files/s"
+forget_installation
+
+echo
+echo "== Summary ($(nproc) cores, $(date -u +%Y-%m-%dT%H:%MZ))"
+printf '%s\n' "${results[@]}"
