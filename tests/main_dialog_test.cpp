@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/handles.h"
 #include "frontend/main_dialog.h"
@@ -330,6 +334,255 @@ TEST_F(MainDialogTest, LaunchButtonFollowsTheLookBelowVersionSixAndHidesFromSixO
         EXPECT_TRUE(Checked(dialog, IDC_DESKTOP_SHORTCUT));
         EXPECT_EQ(installSettings.DesktopShortcut, 1);
     });
+}
+
+// ---- The templates and pictures as compiled into the program ------------------------------
+
+struct TemplateControl {
+    int id;
+    std::wstring kind;  // window class
+    std::wstring text;  // caption, or "#<number>" for a picture's resource id
+    int x, y, cx, cy;
+    DWORD style;
+};
+
+struct DialogTemplate {
+    bool extended = false;
+    DWORD style = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    std::wstring title, font;
+    int pointSize = 0, weight = -1, charset = -1;
+    std::vector<TemplateControl> controls;
+};
+
+class TemplateReader {
+public:
+    explicit TemplateReader(const BYTE* data) : base_(data), at_(data) {}
+    WORD Word() { return Take<WORD>(); }
+    DWORD Dword() { return Take<DWORD>(); }
+    short Short() { return Take<short>(); }
+    BYTE Byte() { return Take<BYTE>(); }
+    void AlignDword() {
+        while ((at_ - base_) % 4 != 0) ++at_;
+    }
+    // A text, an ordinal ("#<number>") or nothing.
+    std::wstring TextOrOrdinal() {
+        WORD first = Word();
+        if (first == 0) return L"";
+        if (first == 0xFFFF) return L"#" + std::to_wstring(Word());
+        std::wstring text(1, static_cast<wchar_t>(first));
+        for (WORD c = Word(); c != 0; c = Word()) text += static_cast<wchar_t>(c);
+        return text;
+    }
+
+private:
+    template <typename T>
+    T Take() {
+        T value;
+        memcpy(&value, at_, sizeof(T));
+        at_ += sizeof(T);
+        return value;
+    }
+    const BYTE* base_;
+    const BYTE* at_;
+};
+
+std::wstring ClassName(const std::wstring& raw) {
+    if (raw == L"#128") return L"Button";
+    if (raw == L"#129") return L"Edit";
+    if (raw == L"#130") return L"Static";
+    return raw;
+}
+
+const BYTE* JapaneseResource(const wchar_t* type, int id) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceExW(module, type, MAKEINTRESOURCEW(id), MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+    if (!found) return nullptr;
+    return static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+}
+
+DialogTemplate ReadDialog(int id) {
+    DialogTemplate dialog;
+    const BYTE* data = JapaneseResource(RT_DIALOG, id);
+    if (!data) return dialog;
+    TemplateReader in(data);
+    WORD count = 0;
+    WORD signature = 0;
+    memcpy(&signature, data + 2, sizeof(signature));
+    if (signature == 0xFFFF) {
+        dialog.extended = true;
+        in.Word();   // version
+        in.Word();   // signature
+        in.Dword();  // help id
+        in.Dword();  // extended style
+        dialog.style = in.Dword();
+    } else {
+        dialog.style = in.Dword();
+        in.Dword();
+    }
+    count = in.Word();
+    dialog.x = in.Short();
+    dialog.y = in.Short();
+    dialog.cx = in.Short();
+    dialog.cy = in.Short();
+    in.TextOrOrdinal();  // menu
+    in.TextOrOrdinal();  // class
+    dialog.title = in.TextOrOrdinal();
+    if (dialog.style & DS_SETFONT) {
+        dialog.pointSize = in.Word();
+        if (dialog.extended) {
+            dialog.weight = in.Word();
+            in.Byte();
+            dialog.charset = in.Byte();
+        }
+        dialog.font = in.TextOrOrdinal();
+    }
+    for (WORD i = 0; i < count; ++i) {
+        in.AlignDword();
+        TemplateControl control{};
+        if (dialog.extended) {
+            in.Dword();  // help id
+            in.Dword();  // extended style
+            control.style = in.Dword();
+        } else {
+            control.style = in.Dword();
+            in.Dword();
+        }
+        control.x = in.Short();
+        control.y = in.Short();
+        control.cx = in.Short();
+        control.cy = in.Short();
+        control.id = dialog.extended ? static_cast<int>(in.Dword()) : static_cast<short>(in.Word());
+        control.kind = ClassName(in.TextOrOrdinal());
+        control.text = in.TextOrOrdinal();
+        WORD extra = in.Word();
+        for (WORD b = 0; b < extra; ++b) in.Byte();
+        dialog.controls.push_back(control);
+    }
+    return dialog;
+}
+
+void ExpectControls(const DialogTemplate& dialog, const std::vector<TemplateControl>& expected) {
+    ASSERT_EQ(dialog.controls.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const TemplateControl& got = dialog.controls[i];
+        const TemplateControl& want = expected[i];
+        SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(want.id));
+        EXPECT_EQ(got.id, want.id);
+        EXPECT_EQ(_wcsicmp(got.kind.c_str(), want.kind.c_str()), 0) << testing::PrintToString(got.kind);
+        EXPECT_EQ(got.text, want.text);
+        EXPECT_EQ(got.x, want.x);
+        EXPECT_EQ(got.y, want.y);
+        EXPECT_EQ(got.cx, want.cx);
+        EXPECT_EQ(got.cy, want.cy);
+        EXPECT_EQ(got.style & 0xFFFF, want.style & 0xFFFF) << "control kind";
+        EXPECT_EQ(got.style & WS_TABSTOP, want.style & WS_TABSTOP) << "tab stop";
+        EXPECT_TRUE(got.style & WS_VISIBLE);
+    }
+}
+
+constexpr DWORD kDialogStyle = DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+
+TEST(InstallerResources, MainDialogTemplate) {
+    DialogTemplate dialog = ReadDialog(IDD_MAIN);
+    ASSERT_FALSE(dialog.controls.empty()) << "no Japanese dialog 103";
+    EXPECT_EQ(dialog.style & kDialogStyle, kDialogStyle);
+    EXPECT_FALSE(dialog.style & WS_THICKFRAME) << "not resizable";
+    EXPECT_EQ(std::vector<int>({dialog.x, dialog.y, dialog.cx, dialog.cy}), std::vector<int>({22, 17, 383, 242}));
+    EXPECT_EQ(dialog.title, L"インストーラ");
+    EXPECT_EQ(dialog.font, L"ＭＳ Ｐゴシック");
+    EXPECT_EQ(dialog.pointSize, 10);
+    const DWORD tab = WS_TABSTOP;
+    ExpectControls(dialog, {
+        {IDC_INSTALL, L"Button", L"インストール", 292, 152, 80, 24, BS_DEFPUSHBUTTON | tab},
+        {-1, L"Static", L"#131", 4, 4, 171, 228, SS_BITMAP | SS_REALSIZEIMAGE},
+        {-1, L"Button", L"インストール情報", 180, 4, 196, 177, BS_GROUPBOX},
+        {IDC_DESTINATION, L"Edit", L"", 184, 28, 188, 12, ES_AUTOHSCROLL | tab},
+        {-1, L"Static", L"インストール先", 184, 16, 92, 8, SS_LEFT},
+        {-1, L"Button", L"追加項目", 184, 99, 188, 49, BS_GROUPBOX},
+        {IDC_BROWSE, L"Button", L"参照", 344, 12, 28, 12, BS_PUSHBUTTON | tab},
+        {IDC_DESKTOP_SHORTCUT, L"Button", L"デスクトップにショートカットを作成する", 192, 115, 128, 8, BS_AUTOCHECKBOX | tab},
+        {IDC_VERIFY_FILES, L"Button", L"ファイルが正常か確認を行う", 192, 130, 101, 8, BS_AUTOCHECKBOX | tab},
+        {IDC_EXIT, L"Button", L"終了", 284, 185, 92, 24, BS_PUSHBUTTON | tab},
+        {IDC_LAUNCH, L"Button", L"ゲームの起動", 184, 185, 88, 24, BS_PUSHBUTTON | tab},
+        {-1, L"Static", L"※選択したフォルダ内にゲーム名フォルダが作成されます。", 184, 45, 188, 11, SS_LEFT},
+        {-1, L"Static", L"※UAC管理下のフォルダ(Program Files等)にはインストールできません。", 184, 58, 188, 17, SS_LEFT},
+    });
+    EXPECT_TRUE(dialog.controls[3].style & WS_BORDER) << "the destination edit has a border";
+}
+
+TEST(InstallerResources, ProgressAndUninstallDialogTemplates) {
+    DialogTemplate progress = ReadDialog(IDD_PROGRESS);
+    ASSERT_FALSE(progress.controls.empty()) << "no Japanese dialog 133";
+    EXPECT_EQ(progress.style & kDialogStyle, kDialogStyle);
+    EXPECT_EQ(std::vector<int>({progress.cx, progress.cy}), std::vector<int>({282, 153}));
+    EXPECT_EQ(progress.title, L"セットアップ中");
+    EXPECT_EQ(progress.font, L"MS UI Gothic");
+    EXPECT_EQ(progress.pointSize, 10);
+    ExpectControls(progress, {
+        {IDCANCEL, L"Button", L"キャンセル", 212, 124, 58, 18, BS_PUSHBUTTON | WS_TABSTOP},
+        {-1, L"Static", L"指示があるまで、ディスクの抜き差し等は行わないで下さい。", 8, 36, 224, 8, SS_LEFT},
+        {-1, L"Static", L"また、セットアップ中は他の作業を行わないで下さい。", 8, 48, 224, 8, SS_LEFT},
+        {-1, L"Static", L"セットアップ状態：全体", 8, 70, 76, 8, SS_LEFT},
+        {-1, L"Static", L"セットアップ状態：ファイル", 8, 94, 80, 8, SS_LEFT},
+        {IDC_OVERALL_BAR, PROGRESS_CLASSW, L"", 92, 67, 160, 16, PBS_SMOOTH},
+        {IDC_FILE_BAR, PROGRESS_CLASSW, L"", 92, 91, 160, 16, PBS_SMOOTH},
+        {IDC_OVERALL_PERCENT, L"Static", L"00%", 256, 70, 24, 8, SS_LEFT},
+        {IDC_FILE_PERCENT, L"Static", L"00%", 256, 94, 24, 8, SS_LEFT},
+        {IDC_STATUS, L"Static", L"現在の状態：", 8, 113, 200, 32, SS_LEFT},
+        {-1, L"Static", L"#138", 8, 4, 263, 25, SS_BITMAP},
+    });
+    EXPECT_TRUE(progress.controls[5].style & WS_BORDER);
+    EXPECT_TRUE(progress.controls[6].style & WS_BORDER);
+
+    DialogTemplate uninstall = ReadDialog(IDD_UNINSTALL);
+    ASSERT_FALSE(uninstall.controls.empty()) << "no Japanese dialog 136";
+    EXPECT_TRUE(uninstall.extended);
+    EXPECT_EQ(uninstall.style & kDialogStyle, kDialogStyle);
+    EXPECT_EQ(std::vector<int>({uninstall.cx, uninstall.cy}), std::vector<int>({170, 129}));
+    EXPECT_EQ(uninstall.title, L"アンインストール");
+    EXPECT_EQ(uninstall.font, L"MS UI Gothic");
+    EXPECT_EQ(uninstall.pointSize, 10);
+    EXPECT_EQ(uninstall.weight, FW_NORMAL);
+    EXPECT_EQ(uninstall.charset, SHIFTJIS_CHARSET);
+    ExpectControls(uninstall, {
+        {IDC_CANCEL_REMOVAL, L"Button", L"キャンセル", 96, 100, 62, 20, BS_DEFPUSHBUTTON | WS_TABSTOP},
+        {IDC_START_REMOVAL, L"Button", L"削除開始", 8, 100, 60, 20, BS_PUSHBUTTON | WS_TABSTOP},
+        {IDC_REMOVE_FILES, L"Button", L"インストールしたファイルを削除", 24, 24, 128, 8, BS_AUTORADIOBUTTON},
+        {-1, L"Button", L"アンインストール方法", 8, 8, 152, 84, BS_GROUPBOX},
+    });
+}
+
+TEST(InstallerResources, PicturesAndIconHaveTheirSizesAndDepths) {
+    struct Picture {
+        int id, width, height;
+    };
+    for (const Picture& picture : {Picture{IDB_MAIN_PICTURE, 297, 369}, Picture{IDB_BANNER, 461, 41}}) {
+        const BYTE* data = JapaneseResource(RT_BITMAP, picture.id);
+        ASSERT_NE(data, nullptr) << picture.id;
+        BITMAPINFOHEADER header;
+        memcpy(&header, data, sizeof(header));
+        EXPECT_EQ(header.biWidth, picture.width) << picture.id;
+        EXPECT_EQ(std::abs(header.biHeight), picture.height) << picture.id;
+        EXPECT_EQ(header.biBitCount, 24) << picture.id;
+    }
+
+    const BYTE* group = JapaneseResource(RT_GROUP_ICON, IDI_APP);
+    ASSERT_NE(group, nullptr);
+    WORD count = 0;
+    memcpy(&count, group + 4, sizeof(count));
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i) {
+        const BYTE* entry = group + 6 + 14 * i;  // width, height, colours, reserved, planes, bit count, bytes, id
+        WORD bits = 0;
+        memcpy(&bits, entry + 6, sizeof(bits));
+        EXPECT_EQ(bits, 32) << "image " << i;
+        sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+    }
+    EXPECT_EQ(sizes, std::vector<int>({16, 32, 48, 64, 128, 256}));
+    IconHandle icon(static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR)));
+    EXPECT_TRUE(icon.valid());
 }
 
 }  // namespace
