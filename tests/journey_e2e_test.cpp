@@ -67,10 +67,7 @@ protected:
         game_.appName = L"h4a旅 " + tag_;
         game_.instFolder = L"h4a旅ゲーム";
     }
-    void TearDown() override {
-        journey::CleanUpGame(game_, root_);
-        journey::CleanUpGame(game_, L"");
-    }
+    void TearDown() override { journey::CleanUpGame(game_, root_); }
 
     // The first disc of the game, with its control files, in root_\disc.
     std::wstring MakeDisc(const std::vector<DiscFile>& files, const std::wstring& uninstTemplate) {
