@@ -24,7 +24,7 @@ constexpr size_t kInputBufferBytes = 256 * 1024;
 // Expanded output is decoded straight into a batch of whole chunks and stored with one write
 // per batch: each 4,096-byte chunk is still counted, and preceded by the abort question, on its
 // own, but the bytes are neither copied again nor handed to the system in small pieces.
-constexpr size_t kOutputBatchBytes = 64 * kExpandChunkBytes;
+constexpr size_t kOutputBatchBytes = 16 * kExpandChunkBytes;
 
 enum class ReadResult { Data, End, Damaged };
 
