@@ -152,8 +152,9 @@ PY
   rm -rf "$work/baseline"
   t0=$(now)
   python3 - "$work/big/discs" "$work/baseline" <<'PY'
-import os, shutil, subprocess, sys
+import os, shutil, subprocess, sys, time
 discs, out = sys.argv[1:]
+spent = {"copy": 0.0, "expand": 0.0}
 with open(os.path.join(discs, "disc1", "setup.lst"), "rb") as f:
     lines = f.read().decode("cp932").splitlines()
 for line in lines:
@@ -161,11 +162,15 @@ for line in lines:
     source = os.path.join(discs, f"disc{int(disc) + 1}", "data", *path.split("\\"))
     target = os.path.join(out, *path.split("\\"))
     os.makedirs(os.path.dirname(target), exist_ok=True)
+    start = time.monotonic()
     if path.endswith(".bz2"):
         with open(target[:-4], "wb") as f:
             subprocess.run(["bzip2", "-dc", source], stdout=f, check=True)
+        spent["expand"] += time.monotonic() - start
     else:
         shutil.copyfile(source, target)
+        spent["copy"] += time.monotonic() - start
+print(f"  of which copying {spent['copy']:.2f} s, expanding {spent['expand']:.2f} s", file=sys.stderr)
 PY
   t1=$(now)
   baseline=$(python3 -c "print(f'{$t1 - $t0:.2f}')")
