@@ -167,6 +167,33 @@ TEST_F(UninstallTest, GameHoldingOnlyRecordedFilesDisappearsCompletely) {
     ExpectOutsideUntouched();
 }
 
+std::wstring ShortForm(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH] = L"";
+    DWORD written = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return written > 0 && written < MAX_PATH ? buffer : L"";
+}
+
+// The record carries short 8.3 forms of paths that code page 932 cannot hold; they name files
+// inside the game like their long forms do.
+TEST_F(UninstallTest, ShortFormsInTheRecordAreJudgedByTheFilesTheyName) {
+    ScriptedInteraction script;
+    const std::wstring folder = game_ + L"\\한국어 폴더";
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\세이브 데이터.bin", "x"));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\other one.sav", "x"));
+    std::wstring shortFile = ShortForm(folder + L"\\세이브 데이터.bin");
+    std::wstring shortFolder = ShortForm(folder);
+    ASSERT_FALSE(shortFile.empty());
+    ASSERT_FALSE(shortFolder.empty());
+    ASSERT_NE(shortFile, folder + L"\\세이브 데이터.bin") << "Wine gave no short form";
+    WriteRecord({L"0," + shortFile, L"0," + shortFolder + L"\\*.sav"});
+
+    EXPECT_EQ(OpenDialog({{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
+    EXPECT_FALSE(FileExists(folder + L"\\세이브 데이터.bin"));
+    EXPECT_FALSE(FileExists(folder + L"\\other one.sav"));
+    EXPECT_FALSE(FolderExists(folder));
+    ExpectOutsideUntouched();
+}
+
 TEST_F(UninstallTest, MissingRecordRemovesShortcutsOnlyAndStillEndsWithOne) {
     ScriptedInteraction script;
     ASSERT_TRUE(DeleteFileW((game_ + L"\\uninst.dat").c_str()));

@@ -53,6 +53,29 @@ std::wstring ResolvePath(const wchar_t* path) {
     return resolved;
 }
 
+// The same path with short 8.3 components written out long, as far as the named folder or file
+// exists. The record holds short forms of paths that code page 932 or its line length cannot
+// carry; the check against the install folder must see through them.
+std::wstring WithLongNames(const std::wstring& resolved) {
+    auto longForm = [](const std::wstring& path, std::wstring* result) {
+        DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
+        if (needed == 0) return false;
+        std::wstring buffer(needed, L'\0');
+        DWORD written = GetLongPathNameW(path.c_str(), &buffer[0], needed);
+        if (written == 0 || written >= needed) return false;
+        buffer.resize(written);
+        *result = buffer;
+        return true;
+    };
+    std::wstring expanded;
+    bool wildcard = resolved.find_first_of(L"*?") != std::wstring::npos;
+    if (!wildcard && longForm(resolved, &expanded)) return expanded;
+    size_t slash = resolved.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash + 1 <= RootLength(resolved)) return resolved;
+    if (!longForm(resolved.substr(0, slash), &expanded)) return resolved;
+    return expanded + L'\\' + resolved.substr(slash + 1);
+}
+
 // The install folder, resolved and ending with a backslash, when it may be walked: an
 // absolute folder below a drive or share root. Empty otherwise.
 std::wstring WalkableInstallFolder() {
@@ -121,6 +144,8 @@ bool IsPathInsideFolder(const wchar_t* path, const wchar_t* folder) {
     std::wstring resolvedFolder = ResolvePath(folder);
     std::wstring resolvedPath = ResolvePath(path);
     if (resolvedFolder.empty() || resolvedPath.empty()) return false;
+    resolvedFolder = WithLongNames(resolvedFolder);
+    resolvedPath = WithLongNames(resolvedPath);
     if (!IsSeparator(resolvedFolder.back())) resolvedFolder += L'\\';
     if (resolvedPath.size() <= resolvedFolder.size()) return false;
     return EqualIgnoringCase(resolvedPath.c_str(), resolvedFolder.c_str(), resolvedFolder.size());
@@ -144,7 +169,7 @@ bool RunUninstall() {
         if (!IsPathInsideFolder(item.path, installFolder.c_str())) continue;
         // Delete what was checked, not the text before resolution.
         std::wstring resolved = ResolvePath(item.path);
-        if (PassesThroughLink(resolved, installFolder)) continue;
+        if (PassesThroughLink(WithLongNames(resolved), WithLongNames(installFolder))) continue;
         DeleteMatchingFiles(resolved.c_str());
     }
     DeleteMatchingFiles(record.c_str());
