@@ -36,6 +36,13 @@ void WriteMarker(const std::wstring& folder, const std::wstring& content) {
     ASSERT_TRUE(WriteFileBytes(folder + L"\\drvno.dat", ToCp932(content)));
 }
 
+// What the system says about a drive, for failure messages.
+std::string DriveState(const wchar_t* root) {
+    BOOL volume = GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0);
+    return "type " + std::to_string(GetDriveTypeW(root)) + ", volume " + std::to_string(volume) + ", attributes " +
+           std::to_string(GetFileAttributesW(root));
+}
+
 // Scripts the prompts and keeps a faulty search from looping for ever: from the 12th prompt on,
 // the keys are released and the next prompt is cancelled. `step` sees the number of each prompt.
 void GuardPrompts(ScriptedInteraction& script, std::function<void(int)> step = nullptr) {
@@ -116,8 +123,8 @@ TEST_F(Disc, MarkerFirstWordDecides) {
 
 TEST_F(Disc, CandidateDrives) {
     ASSERT_TRUE(CreateDirectoryW(kDriveM.c_str(), nullptr));
-    EXPECT_TRUE(IsCandidateDrive(L'M')) << "a CD-ROM drive with a disc";
-    EXPECT_FALSE(IsCandidateDrive(L'N')) << "an empty CD-ROM drive";
+    EXPECT_TRUE(IsCandidateDrive(L'M')) << "a CD-ROM drive with a disc; " << DriveState(L"M:\\");
+    EXPECT_FALSE(IsCandidateDrive(L'N')) << "an empty CD-ROM drive; " << DriveState(L"N:\\");
     EXPECT_TRUE(IsCandidateDrive(L'T')) << "a fixed drive";
     EXPECT_TRUE(IsCandidateDrive(L'C'));
     DWORD drives = GetLogicalDrives();
