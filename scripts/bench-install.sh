@@ -8,12 +8,14 @@
 #   2. 20,000 files of 4 KiB, installed, against a CopyFileW loop (copyloop.exe) over the same
 #      files under the same Wine.
 # Everything runs from the page cache (the discs are read once before each measurement) in a
-# private prefix and Xvfb under $BUILD_ROOT/bench; the data is removed at the end.
-# Usage: bash scripts/bench-install.sh [--small-only]
+# private prefix and Xvfb under $BUILD_ROOT/bench; the data is removed at the end. Each figure
+# is the best of ROUNDS (default 2) runs taken in turn, since the machine may be shared.
+# Usage: [ROUNDS=n] bash scripts/bench-install.sh [--small-only]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_ROOT=${BUILD_ROOT:-$root/build}
 small_only=0
+rounds=${ROUNDS:-2}
 [ "${1:-}" = --small-only ] && small_only=1
 
 bash "$root/scripts/setup.sh" >/dev/null
@@ -107,6 +109,7 @@ install_once() {  # verify(0|1)
 
 results=()
 report() { results+=("$1"); echo "$1"; }
+best() { python3 -c "import sys; print(min(float(a) for a in sys.argv[1:]))" "$@"; }
 
 if [ "$small_only" -eq 0 ]; then
   echo "== 1 GB game: generating"
@@ -148,10 +151,12 @@ PY
   put_discs "$work/big/discs/disc1" "$work/big/discs/disc2"
 
   # Baseline: the same files copied and expanded by the machine's own tools.
-  warm "$work/big/discs"
-  rm -rf "$work/baseline"
-  t0=$(now)
-  python3 - "$work/big/discs" "$work/baseline" <<'PY'
+  baselines=() plains=() verifieds=()
+  for round in $(seq "$rounds"); do
+    warm "$work/big/discs"
+    rm -rf "$work/baseline"
+    t0=$(now)
+    python3 - "$work/big/discs" "$work/baseline" <<'PY'
 import os, shutil, subprocess, sys, time
 discs, out = sys.argv[1:]
 spent = {"copy": 0.0, "expand": 0.0}
@@ -172,16 +177,20 @@ for line in lines:
         spent["copy"] += time.monotonic() - start
 print(f"  of which copying {spent['copy']:.2f} s, expanding {spent['expand']:.2f} s", file=sys.stderr)
 PY
-  t1=$(now)
-  baseline=$(python3 -c "print(f'{$t1 - $t0:.2f}')")
-  rm -rf "$work/baseline"
+    t1=$(now)
+    baselines+=("$(python3 -c "print(f'{$t1 - $t0:.2f}')")")
+    rm -rf "$work/baseline"
+    echo "round $round: baseline ${baselines[-1]} s"
+    warm "$work/big/discs"
+    plains+=("$(install_once 0)")
+    echo "round $round: installer, verification off ${plains[-1]} s"
+    warm "$work/big/discs"
+    verifieds+=("$(install_once 1)")
+    echo "round $round: installer, verification on ${verifieds[-1]} s"
+  done
+  baseline=$(best "${baselines[@]}") plain=$(best "${plains[@]}") verified=$(best "${verifieds[@]}")
   report "baseline (shutil.copyfile + bzip2 -dc): $baseline s"
-
-  warm "$work/big/discs"
-  plain=$(install_once 0)
   report "installer, verification off: $plain s  ($(python3 -c "print(f'{$plain / $baseline:.2f}')")x the baseline; target 1.3x)"
-  warm "$work/big/discs"
-  verified=$(install_once 1)
   report "installer, verification on:  $verified s  ($(python3 -c "print(f'{$verified / $baseline:.2f}')")x the baseline; target 1.5x)"
   forget_installation
   rm -rf "$work/big"
@@ -203,17 +212,25 @@ make_control_files "$work/small"
 "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\small\game' --out 'T:\small\discs' --installer 'T:\small\installer.exe' \
   --ini 'T:\small\setup.ini' --template 'T:\small\uninst.dat' --capacity dvd5 --quiet
 put_discs "$work/small/discs/disc1"
-warm "$work/small/discs"
-loop=$("$WINE64" "$bin/tools/mkdisc/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
-loop_rate=$(awk '{print $(NF-1)}' <<<"$loop")
-report "CopyFileW loop: $loop"
-rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
-warm "$work/small/discs"
-small=$(install_once 0)
-report "installer, verification off: 20000 files in $small s: $(python3 -c "print(f'{20000 / $small:.0f}')") files/s ($(python3 -c "print(f'{20000 / $small / $loop_rate:.2f}')")x the CopyFileW loop's rate)"
-warm "$work/small/discs"
-small_verified=$(install_once 1)
-report "installer, verification on:  20000 files in $small_verified s: $(python3 -c "print(f'{20000 / $small_verified:.0f}')") files/s"
+loops=() smalls=() small_verifieds=()
+for round in $(seq "$rounds"); do
+  warm "$work/small/discs"
+  loop=$("$WINE64" "$bin/tools/mkdisc/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
+  loops+=("$(awk '{print $4}' <<<"$loop")")
+  rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
+  echo "round $round: CopyFileW loop ${loops[-1]} s"
+  warm "$work/small/discs"
+  smalls+=("$(install_once 0)")
+  echo "round $round: installer, verification off ${smalls[-1]} s"
+  warm "$work/small/discs"
+  small_verifieds+=("$(install_once 1)")
+  echo "round $round: installer, verification on ${small_verifieds[-1]} s"
+done
+loop=$(best "${loops[@]}") small=$(best "${smalls[@]}") small_verified=$(best "${small_verifieds[@]}")
+loop_rate=$(python3 -c "print(f'{20000 / $loop:.0f}')")
+report "CopyFileW loop: 20000 files in $loop s: $loop_rate files/s"
+report "installer, verification off: 20000 files in $small s: $(python3 -c "print(f'{20000 / $small:.0f}')") files/s ($(python3 -c "print(f'{$loop / $small:.2f}')")x the CopyFileW loop's rate)"
+report "installer, verification on:  20000 files in $small_verified s: $(python3 -c "print(f'{20000 / $small_verified:.0f}')") files/s ($(python3 -c "print(f'{$loop / $small_verified:.2f}')")x)"
 forget_installation
 
 echo

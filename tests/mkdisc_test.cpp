@@ -181,6 +181,18 @@ TEST(Mkdisc, RefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
         EXPECT_FALSE(FolderExists(game.out));
     }
 
+    {
+        Game game;
+        game.Add(L"ok.txt", "fine");
+        DiscSetOptions options = game.Options();
+        options.outFolder = game.game + L"\\discs";
+        DiscSetResult result;
+        std::wstring error;
+        EXPECT_FALSE(Make(options, &result, &error));
+        EXPECT_NE(error.find(L"inside the game folder"), std::wstring::npos) << Utf8(error);
+        EXPECT_FALSE(FolderExists(options.outFolder));
+    }
+
     // The tool says so on its command line too, with a non-zero exit.
     Game game;
     game.Add(L"bad,name.dat", "x");

@@ -250,6 +250,9 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Fail(error, Quoted(*control) + L" is not a file");
     }
+    if (UpperCase(out + L"\\").rfind(UpperCase(game + L"\\"), 0) == 0)
+        return Fail(error, L"the output folder " + Quoted(out) + L" lies inside the game folder; the discs would "
+                               L"end up on the next discs");
     if (PathFileExistsW(out.c_str()) && !PathIsDirectoryEmptyW(out.c_str()))
         return Fail(error, L"the output folder " + Quoted(out) + L" is not empty; give a new or an empty folder");
     if (options.installRoom < 4 || options.installRoom > 200)
