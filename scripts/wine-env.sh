@@ -40,7 +40,9 @@ wine_env_drives() {
   for font in 'MS UI Gothic' 'ＭＳ Ｐゴシック' 'ＭＳ ゴシック' 'MS Shell Dlg'; do
     "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d 'IPAPGothic' /f >/dev/null 2>&1
   done
-  wineserver -k 2>/dev/null || true
+  # Drive types are read when the server starts: let it end by itself, which also saves the
+  # registry (killing it can lose the last changes).
+  timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
 }
 
 wine_env_stop() {
