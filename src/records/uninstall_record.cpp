@@ -10,6 +10,7 @@
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "install/progress_state.h"
 #include "startup/entry.h"
@@ -124,28 +125,10 @@ bool FormatRecordLine(int32_t kind, const std::wstring& path, std::wstring* line
     return true;
 }
 
-bool QueryPath(DWORD (*query)(LPCWSTR, LPWSTR, DWORD), const std::wstring& path, std::wstring* result) {
-    DWORD needed = query(path.c_str(), nullptr, 0);
-    if (needed == 0) return false;
-    std::wstring buffer(needed, L'\0');
-    DWORD written = query(path.c_str(), &buffer[0], needed);
-    if (written == 0 || written >= needed) return false;
-    buffer.resize(written);
-    *result = buffer;
-    return true;
-}
-
-DWORD ShortPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) {
-    return GetShortPathNameW(path, buffer, capacity);
-}
-DWORD LongPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) {
-    return GetLongPathNameW(path, buffer, capacity);
-}
-
 // Both paths lead to the same existing item.
 bool NameSamePlace(const std::wstring& first, const std::wstring& second) {
     std::wstring firstLong, secondLong;
-    if (!QueryPath(LongPathQuery, first, &firstLong) || !QueryPath(LongPathQuery, second, &secondLong)) return false;
+    if (!LongPathOf(first, &firstLong) || !LongPathOf(second, &secondLong)) return false;
     return CompareStringOrdinal(firstLong.c_str(), -1, secondLong.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
@@ -153,7 +136,7 @@ bool NameSamePlace(const std::wstring& first, const std::wstring& second) {
 // last component kept; only when it verifiably names the same place.
 bool ShortFormOf(const std::wstring& path, std::wstring* result) {
     std::wstring shortPath;
-    if (QueryPath(ShortPathQuery, path, &shortPath) && NameSamePlace(shortPath, path)) {
+    if (ShortPathOf(path, &shortPath) && NameSamePlace(shortPath, path)) {
         *result = shortPath;
         return true;
     }
@@ -161,38 +144,50 @@ bool ShortFormOf(const std::wstring& path, std::wstring* result) {
     if (slash == std::wstring::npos || slash + 1 == path.size()) return false;
     std::wstring folder = path.substr(0, slash + 1);
     std::wstring shortFolder;
-    if (!QueryPath(ShortPathQuery, folder, &shortFolder) || !NameSamePlace(shortFolder, folder)) return false;
+    if (!ShortPathOf(folder, &shortFolder) || !NameSamePlace(shortFolder, folder)) return false;
     if (shortFolder.empty() || shortFolder.back() != L'\\') shortFolder.push_back(L'\\');
     *result = shortFolder + path.substr(slash + 1);
     return true;
 }
 
-// Appends the template's items, each under the install folder.
-bool AppendTemplateItems(const std::wstring& templatePath) {
-    StdioFile file(_wfopen(templatePath.c_str(), L"rt"));
+// Reads a file in the record's line format and hands each line that holds a kind and a path to
+// take(kind, path). A line too long for the reader is reported with tooLongReason and skipped.
+// False when the file does not open.
+template <typename Take>
+bool ReadRecordFile(const wchar_t* filePath, const wchar_t* tooLongReason, Take take) {
+    StdioFile file(_wfopen(filePath, L"rt"));
     if (!file) return false;
     std::wstring line;
     for (;;) {
         LineStatus status = ReadRecordLine(file.get(), &line);
         if (status == LineStatus::kEnd) break;
         if (status == LineStatus::kTooLong) {
-            ReportLeftOut(L"template line too long", line);
+            ReportLeftOut(tooLongReason, line);
             continue;
         }
-        UninstallItem item = {};
-        std::wstring relative;
-        if (!ParseRecordLine(line, &item.kind, &relative)) continue;
-        if (!StaysInsideInstallFolder(relative)) {
-            ReportLeftOut(L"template path outside the install folder", relative);
-            continue;
-        }
-        if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
-            ReportLeftOut(L"template path too long", relative);
-            continue;
-        }
-        uninstallList.push_back(item);
+        int32_t kind = 0;
+        std::wstring path;
+        if (!ParseRecordLine(line, &kind, &path)) continue;
+        take(kind, path);
     }
     return true;
+}
+
+// Appends the template's items, each under the install folder.
+bool AppendTemplateItems(const std::wstring& templatePath) {
+    return ReadRecordFile(templatePath.c_str(), L"template line too long", [](int32_t kind, const std::wstring& relative) {
+        if (!StaysInsideInstallFolder(relative)) {
+            ReportLeftOut(L"template path outside the install folder", relative);
+            return;
+        }
+        UninstallItem item = {};
+        item.kind = kind;
+        if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
+            ReportLeftOut(L"template path too long", relative);
+            return;
+        }
+        uninstallList.push_back(item);
+    });
 }
 
 bool Fail(const wchar_t* message) {
@@ -235,21 +230,10 @@ bool WriteUninstallRecord() {
 
 bool ReadUninstallRecord(const wchar_t* recordPath) {
     uninstallList.clear();
-    StdioFile file(_wfopen(recordPath, L"rt"));
-    if (!file) return false;
-    std::wstring line;
-    for (;;) {
-        LineStatus status = ReadRecordLine(file.get(), &line);
-        if (status == LineStatus::kEnd) break;
-        if (status == LineStatus::kTooLong) {
-            ReportLeftOut(L"line too long, not taken", line);
-            continue;
-        }
+    return ReadRecordFile(recordPath, L"line too long, not taken", [](int32_t kind, const std::wstring& path) {
         UninstallItem item = {};
-        std::wstring path;
-        if (!ParseRecordLine(line, &item.kind, &path)) continue;
-        if (!CopyText(item.path, path.c_str())) continue;
+        item.kind = kind;
+        if (!CopyText(item.path, path.c_str())) return;
         uninstallList.push_back(item);
-    }
-    return true;
+    });
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/interaction.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_record.h"
@@ -57,22 +58,12 @@ std::wstring ResolvePath(const wchar_t* path) {
 // exists. The record holds short forms of paths that code page 932 or its line length cannot
 // carry; the check against the install folder must see through them.
 std::wstring WithLongNames(const std::wstring& resolved) {
-    auto longForm = [](const std::wstring& path, std::wstring* result) {
-        DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
-        if (needed == 0) return false;
-        std::wstring buffer(needed, L'\0');
-        DWORD written = GetLongPathNameW(path.c_str(), &buffer[0], needed);
-        if (written == 0 || written >= needed) return false;
-        buffer.resize(written);
-        *result = buffer;
-        return true;
-    };
     std::wstring expanded;
     bool wildcard = resolved.find_first_of(L"*?") != std::wstring::npos;
-    if (!wildcard && longForm(resolved, &expanded)) return expanded;
+    if (!wildcard && LongPathOf(resolved, &expanded)) return expanded;
     size_t slash = resolved.find_last_of(L"\\/");
     if (slash == std::wstring::npos || slash + 1 <= RootLength(resolved)) return resolved;
-    if (!longForm(resolved.substr(0, slash), &expanded)) return resolved;
+    if (!LongPathOf(resolved.substr(0, slash), &expanded)) return resolved;
     return expanded + L'\\' + resolved.substr(slash + 1);
 }
 
