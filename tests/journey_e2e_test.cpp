@@ -12,6 +12,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/e2e_journey.h"
+#include "support/expected_main_dialog.h"
 #include "support/test_files.h"
 
 namespace {
@@ -20,38 +21,13 @@ using journey::DiscFile;
 using journey::Game;
 using journey::InstallerRun;
 
-const wchar_t kConfirmFormat[] =
-    L"インストールを開始します。\n「%ls」\n\n※既に存在するファイルは上書きされます。\n※指定フォルダ内にゲーム名フォルダ"
-    L"が作成されます。\n※存在しないフォルダは作成されます。";
 const wchar_t kCompleted[] = L"インストール作業が正常に完了しました。";
 const wchar_t kInterrupted[] =
     L"インストール作業が中断されました。\n\nインストール途中のファイルは破損しています。\nインストール作業を完了させてからア"
     L"ンインストールを行うか、手動で削除して下さい。";
 const wchar_t kUninstalled[] = L"アンインストールが終了しました。\n\n一部残ってるファイルは、手動で削除して下さい。";
 
-std::wstring Confirmation(const std::wstring& destination) {
-    wchar_t text[2048];
-    swprintf(text, 2048, kConfirmFormat, destination.c_str());
-    return text;
-}
-
 std::wstring Tag() { return std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()); }
-
-// What the main dialog suggests on a fresh start, as this platform gives it.
-std::wstring DefaultDestination(const std::wstring& company) {
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring folder = std::wstring(system).substr(0, 2);
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExW(&version);
-    if (version.dwMajorVersion < 6) {
-        wchar_t programs[MAX_PATH] = {};
-        SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE);
-        folder = programs;
-    }
-    return folder + L"\\" + company + L"\\";
-}
 
 std::string ReadAll(const std::wstring& path) {
     std::string bytes;
@@ -99,7 +75,7 @@ TEST_F(JourneyTest, InstallRecordAndUninstallThroughTheRealDialogs) {
     EXPECT_EQ(ui::WindowTitle(main), game_.appName + L" インストーラ");
     EXPECT_EQ(ui::ControlText(main, IDC_INSTALL), L"インストール");
     EXPECT_EQ(ui::ControlText(main, IDC_BROWSE), L"参照");
-    EXPECT_EQ(ui::ControlText(main, IDC_DESTINATION), DefaultDestination(game_.company));
+    EXPECT_EQ(ui::ControlText(main, IDC_DESTINATION), ExpectedDefaultDestination(game_.company));
     EXPECT_TRUE(ui::GetControlState(main, IDC_DESKTOP_SHORTCUT).checked);
     EXPECT_TRUE(ui::GetControlState(main, IDC_VERIFY_FILES).checked);
     EXPECT_TRUE(ui::GetControlState(main, IDC_DESTINATION).enabled);
@@ -108,7 +84,7 @@ TEST_F(JourneyTest, InstallRecordAndUninstallThroughTheRealDialogs) {
     // The confirmation names the typed folder, a backslash, the game folder and a backslash.
     std::wstring confirmation;
     ASSERT_TRUE(run.PressInstall(typed, IDOK, &confirmation)) << testing::PrintToString(run.log());
-    EXPECT_EQ(confirmation, Confirmation(installPath));
+    EXPECT_EQ(confirmation, ExpectedInstallConfirmation(installPath));
     ASSERT_TRUE(run.WaitForProgressDialog()) << testing::PrintToString(run.log());
     std::wstring outcome;
     ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << testing::PrintToString(run.log());
@@ -177,7 +153,7 @@ TEST_F(JourneyTest, InstallRecordAndUninstallThroughTheRealDialogs) {
     ASSERT_TRUE(run.Uninstall(&removal)) << testing::PrintToString(run.log());
     EXPECT_EQ(removal, kUninstalled);
     ASSERT_TRUE(run.WaitForLook(false)) << testing::PrintToString(run.log());
-    EXPECT_EQ(ui::ControlText(main, IDC_DESTINATION), DefaultDestination(game_.company));
+    EXPECT_EQ(ui::ControlText(main, IDC_DESTINATION), ExpectedDefaultDestination(game_.company));
     EXPECT_TRUE(ui::GetControlState(main, IDC_DESTINATION).enabled);
 
     EXPECT_FALSE(FileExists(installPath + game_.appExe));
@@ -229,7 +205,7 @@ TEST_F(JourneyTest, CancelledInstallationRecordsNothingAndReturnsToTheInstallLoo
 
     ASSERT_TRUE(run.WaitForLook(false)) << testing::PrintToString(run.log());
     EXPECT_TRUE(ui::WaitUntilGone(progress));
-    EXPECT_EQ(ui::ControlText(run.mainDialog(), IDC_DESTINATION), DefaultDestination(game_.company))
+    EXPECT_EQ(ui::ControlText(run.mainDialog(), IDC_DESTINATION), ExpectedDefaultDestination(game_.company))
         << "the typed folder is not kept";
     EXPECT_FALSE(journey::RegistryKeyExists(HKEY_CURRENT_USER, journey::OwnKeyPath(game_)));
     EXPECT_FALSE(journey::RegistryKeyExists(HKEY_LOCAL_MACHINE, journey::UninstallEntryPath(game_)));

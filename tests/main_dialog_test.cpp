@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <shlobj.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -20,6 +19,7 @@
 #include "resources/resource_ids.h"
 #include "startup/entry.h"
 #include "startup/settings.h"
+#include "support/expected_main_dialog.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 
@@ -27,9 +27,6 @@ namespace {
 
 const wchar_t kInstFolder[] = L"h4aゲーム";
 const wchar_t kReadFailed[] = L"インストール情報の取得に失敗しました。";
-const wchar_t kConfirmFormat[] =
-    L"インストールを開始します。\n「%ls」\n\n※既に存在するファイルは上書きされます。\n※指定フォルダ内にゲーム名フォルダ"
-    L"が作成されます。\n※存在しないフォルダは作成されます。";
 
 std::wstring Text(HWND dialog, int id) {
     wchar_t text[1024] = {};
@@ -63,29 +60,6 @@ BOOL CALLBACK FindShownDialog(HWND window, LPARAM found) {
 bool WaitForGone(HWND window) {
     for (int i = 0; i < 200 && IsWindow(window); ++i) Sleep(25);
     return !IsWindow(window);
-}
-
-std::wstring Format(const wchar_t* format, const std::wstring& value) {
-    wchar_t text[2048];
-    swprintf(text, 2048, format, value.c_str());
-    return text;
-}
-
-// The default destination as the platform gives it: the system drive's root from major version 6
-// on, the program-files folder before; the company folder inside, with a final backslash.
-std::wstring ExpectedDefaultDestination(const std::wstring& company) {
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring folder = std::wstring(system).substr(0, 2);
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExW(&version);
-    if (version.dwMajorVersion < 6) {
-        wchar_t programs[MAX_PATH] = {};
-        SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE);
-        folder = programs;
-    }
-    return folder + L"\\" + company + L"\\";
 }
 
 class MainDialogTest : public ::testing::Test {
@@ -186,7 +160,7 @@ TEST_F(MainDialogTest, ConfirmationNamesTheGameFolderInsideTheTypedFolderAndCanc
         Click(dialog, IDC_INSTALL);
         std::vector<ShownMessage> shown = script_.Messages();
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, Format(kConfirmFormat, std::wstring(L"T:\\h4a typed\\") + kInstFolder + L"\\"));
+        EXPECT_EQ(shown[0].text, ExpectedInstallConfirmation(std::wstring(L"T:\\h4a typed\\") + kInstFolder + L"\\"));
         EXPECT_EQ(shown[0].title, L"確認");
         EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONWARNING));
         EXPECT_EQ(shown[0].owner, dialog);
@@ -199,7 +173,7 @@ TEST_F(MainDialogTest, ConfirmationNamesTheGameFolderInsideTheTypedFolderAndCanc
         script_.AnswerMessages({IDCANCEL});
         Click(dialog, IDC_INSTALL);
         ASSERT_EQ(script_.Messages().size(), 2u);
-        EXPECT_EQ(script_.Messages()[1].text, Format(kConfirmFormat, std::wstring(L"T:\\h4a typed\\") + kInstFolder + L"\\"));
+        EXPECT_EQ(script_.Messages()[1].text, ExpectedInstallConfirmation(std::wstring(L"T:\\h4a typed\\") + kInstFolder + L"\\"));
     });
     RegKey key;
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, ownKey_.c_str(), 0, KEY_READ, key.receive()), ERROR_SUCCESS)
@@ -216,7 +190,7 @@ TEST_F(MainDialogTest, DestinationsTooLongForAPathAreRefusedNotCut) {
         script_.AnswerMessages({IDCANCEL});
         Click(dialog, IDC_INSTALL);
         ASSERT_EQ(script_.Messages().size(), 1u);
-        EXPECT_EQ(script_.Messages()[0].text, Format(kConfirmFormat, fits + L"\\" + kInstFolder + L"\\"));
+        EXPECT_EQ(script_.Messages()[0].text, ExpectedInstallConfirmation(fits + L"\\" + kInstFolder + L"\\"));
 
         for (const std::wstring& tooLong : {fits + L"b", fits + std::wstring(400, L'c')}) {
             const size_t before = script_.Messages().size();
