@@ -13,43 +13,13 @@
 #include "frontend/main_dialog.h"
 #include "install/progress_state.h"
 #include "startup/settings.h"
+#include "support/registry_values.h"
 #include "support/scripted_interaction.h"
 
 namespace {
 
 const wchar_t kUninstallList[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const wchar_t kReadFailed[] = L"インストール情報の取得に失敗しました。";
-
-struct RegValue {
-    bool present = false;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-
-    std::wstring Text() const {
-        std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-        if (!text.empty() && text.back() == L'\0') text.pop_back();
-        return text;
-    }
-    DWORD Number() const { return data.size() == 4 ? *reinterpret_cast<const DWORD*>(data.data()) : 0xFFFFFFFF; }
-};
-
-RegValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name) {
-    RegValue value;
-    RegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.receive()) != ERROR_SUCCESS) return value;
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &bytes) != ERROR_SUCCESS) return value;
-    value.data.resize(bytes);
-    if (RegQueryValueExW(key.get(), name, nullptr, &value.type, value.data.data(), &bytes) != ERROR_SUCCESS) return value;
-    value.data.resize(bytes);
-    value.present = true;
-    return value;
-}
-
-bool KeyExists(HKEY root, const std::wstring& path) {
-    RegKey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
-}
 
 void WriteRaw(const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
     RegKey key;
@@ -111,11 +81,11 @@ TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
     ASSERT_EQ(WriteInstallRecord(), 1);
     EXPECT_TRUE(script_.Messages().empty());
 
-    RegValue path = ReadValue(HKEY_CURRENT_USER, OwnKey(), L"InstallPath");
+    StoredValue path = ReadStoredValue(HKEY_CURRENT_USER, OwnKey(), L"InstallPath");
     EXPECT_EQ(path.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(path.data.size(), (wcslen(L"T:\\h4a games\\My Game\\") + 1) * 2) << "terminator included";
     EXPECT_EQ(path.Text(), L"T:\\h4a games\\My Game\\");
-    RegValue desktop = ReadValue(HKEY_CURRENT_USER, OwnKey(), L"DskSht");
+    StoredValue desktop = ReadStoredValue(HKEY_CURRENT_USER, OwnKey(), L"DskSht");
     EXPECT_EQ(desktop.type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(desktop.Number(), 0u);
 
@@ -137,7 +107,7 @@ TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
         {L"EstimatedSize", REG_DWORD, L"", 4882},
     };
     for (const Expected& want : expected) {
-        RegValue got = ReadValue(HKEY_LOCAL_MACHINE, Entry(), want.name);
+        StoredValue got = ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), want.name);
         ASSERT_TRUE(got.present) << want.name;
         EXPECT_EQ(got.type, want.type) << want.name;
         if (want.type == REG_SZ) {
@@ -161,9 +131,9 @@ TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
     installSettings.DesktopShortcut = 1;
     progressState.sourceBytes = (uint64_t{5} << 40) + 3000;  // 5 TiB: 5 << 30 KiB
     ASSERT_EQ(WriteInstallRecord(), 1);
-    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(), L"\"C:\\h4a\\uninst.exe\" /luninst1");
-    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, Entry(), L"EstimatedSize").Number(), static_cast<DWORD>(uint64_t{5} << 30) + 2);
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, OwnKey(), L"DskSht").Number(), 1u);
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(), L"\"C:\\h4a\\uninst.exe\" /luninst1");
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"EstimatedSize").Number(), static_cast<DWORD>(uint64_t{5} << 30) + 2);
+    EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, OwnKey(), L"DskSht").Number(), 1u);
     progressState.sourceBytes = 0;
 }
 
@@ -179,18 +149,18 @@ TEST_F(InstallRecordTest, DeletingOneGameKeepsTheCompanyUntilItsLastGameGoes) {
 
     UseGame(company, first);
     EXPECT_EQ(DeleteInstallRecord(), 1);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\" + company + L"\\" + first));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallList + first));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\" + company + L"\\" + second));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
+    EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company + L"\\" + first));
+    EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + first));
+    EXPECT_TRUE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company + L"\\" + second));
+    EXPECT_TRUE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
     EXPECT_EQ(ReadInstallRecord(), 0) << "the deleted game counts as not installed";
 
     UseGame(company, second);
     EXPECT_EQ(ReadInstallRecord(), 1);
     EXPECT_STREQ(installSettings.InstallPath, L"T:\\h4a\\two\\");
     EXPECT_EQ(DeleteInstallRecord(), 1);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\" + company)) << "the last game takes the company key along";
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
+    EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company)) << "the last game takes the company key along";
+    EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
     EXPECT_TRUE(script_.Messages().empty());
 
     // Nothing left to delete: one message, owned by the main dialog.
@@ -305,24 +275,24 @@ TEST_F(InstallRecordTest, DestinationsOfUpTo259CharactersReadBackWhole) {
     EXPECT_TRUE(script_.Messages().empty());
 
     // The uninstaller's path goes past 256 characters and is stored whole, quotes included.
-    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(),
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(),
               L"\"" + longest + L"uninst.exe\" /luninst1");
 }
 
 TEST_F(InstallRecordTest, DefaultNamesGiveTheKeySoftwareCompanyGame) {
     companies_.clear();
     apps_.clear();
-    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム")) << "left over by another suite";
-    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));
+    ASSERT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム")) << "left over by another suite";
+    ASSERT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));
     UseGame(L"Company", L"ゲーム");
     wcscpy(installSettings.InstallPath, L"C:\\Company\\ゲーム\\");
     installSettings.DesktopShortcut = 1;
     ASSERT_EQ(WriteInstallRecord(), 1);
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム", L"InstallPath").Text(), L"C:\\Company\\ゲーム\\");
-    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム"), L"DisplayName").Text(), L"ゲーム");
+    EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム", L"InstallPath").Text(), L"C:\\Company\\ゲーム\\");
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム"), L"DisplayName").Text(), L"ゲーム");
     EXPECT_EQ(DeleteInstallRecord(), 1);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Company"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));
+    EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\Company"));
+    EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "base/handles.h"
 #include "resources/resource_ids.h"
 #include "startup/entry.h"
+#include "support/registry_values.h"
 #include "support/test_files.h"
 #include "transfer/crc32.h"
 
@@ -105,24 +106,20 @@ std::wstring OwnKeyPath(const Game& game) { return L"Software\\" + game.company 
 std::wstring UninstallEntryPath(const Game& game) { return kUninstallList + game.appName; }
 
 RegistryValue ReadRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name) {
+    StoredValue stored = ReadStoredValue(root, key, name);
     RegistryValue value;
-    RegKey opened;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.receive()) != ERROR_SUCCESS) return value;
-    DWORD bytes = 0;
-    if (RegQueryValueExW(opened.get(), name, nullptr, &value.type, nullptr, &bytes) != ERROR_SUCCESS) return value;
-    std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
-    if (RegQueryValueExW(opened.get(), name, nullptr, &value.type, data.data(), &bytes) != ERROR_SUCCESS) return value;
+    value.type = stored.type;
+    if (!stored.present) return value;
     value.present = true;
-    value.bytes = bytes;
+    value.bytes = stored.data.size();
+    std::vector<BYTE> data = stored.data;
+    data.resize(data.size() + sizeof(wchar_t), 0);  // text ends at its first terminator, stored or not
     if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) value.text = reinterpret_cast<const wchar_t*>(data.data());
-    if (value.type == REG_DWORD && bytes == sizeof(DWORD)) value.number = *reinterpret_cast<const DWORD*>(data.data());
+    if (value.type == REG_DWORD && value.bytes == sizeof(DWORD)) value.number = stored.Number();
     return value;
 }
 
-bool RegistryKeyExists(HKEY root, const std::wstring& key) {
-    RegKey opened;
-    return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.receive()) == ERROR_SUCCESS;
-}
+bool RegistryKeyExists(HKEY root, const std::wstring& key) { return StoredKeyExists(root, key); }
 
 std::wstring DesktopShortcutPath(const Game& game) {
     return ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\" + game.appName + L".lnk";
