@@ -8,6 +8,7 @@
 #include <string>
 
 #include "install/progress_state.h"
+#include "support/progress_state_test.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "transfer/expand.h"
@@ -40,18 +41,9 @@ std::string Compress(const std::string& bytes) {
     return out;
 }
 
-class ExpandTest : public ::testing::Test {
+class ExpandTest : public ProgressStateTest {
 protected:
-    void SetUp() override {
-        ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
-        ResetProgressState();
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = kOwner;
-    }
-    void TearDown() override {
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = nullptr;
-    }
+    ExpandTest() : ProgressStateTest(kOwner) {}
 
     // Expands compressed (written to sourceName) and returns the result; *output gets the
     // destination's content ("<none>" when there is no destination file).
@@ -63,13 +55,6 @@ protected:
         bool result = ExpandBz2File(destination.c_str(), source.c_str());
         if (!ReadFileBytes(destination, output)) *output = "<none>";
         return result;
-    }
-
-    static void ExpectErrorBox(const ShownMessage& shown, const std::wstring& text) {
-        EXPECT_EQ(shown.text, text);
-        EXPECT_EQ(shown.title, L"エラー");
-        EXPECT_EQ(shown.style, static_cast<UINT>(MB_ICONERROR));
-        EXPECT_EQ(shown.owner, kOwner);
     }
 
     TempFolder folder_{L"h2bz"};

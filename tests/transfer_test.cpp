@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "install/progress_state.h"
+#include "support/progress_state_test.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "transfer/copy.h"
@@ -26,31 +27,15 @@ const wchar_t kWriteFailureText[] =
     L"書き込み先HDDの異常。\n⑤メモリの不足。\n\n以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け"
     L"致しますが、サポート窓口までお問い合わせください。";
 
-class TransferTest : public ::testing::Test {
+class TransferTest : public ProgressStateTest {
 protected:
-    void SetUp() override {
-        ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
-        ResetProgressState();
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = kOwner;
-    }
-    void TearDown() override {
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = nullptr;
-    }
+    TransferTest() : ProgressStateTest(kOwner) {}
 
     struct Counters {
         uint64_t source, done, fileDone;
     };
     static Counters Snapshot() {
         return {progressState.sourceBytes.load(), progressState.doneBytes.load(), progressState.fileDoneBytes.load()};
-    }
-
-    static void ExpectErrorBox(const ShownMessage& shown, const std::wstring& text) {
-        EXPECT_EQ(shown.text, text);
-        EXPECT_EQ(shown.title, L"エラー");
-        EXPECT_EQ(shown.style, static_cast<UINT>(MB_ICONERROR));
-        EXPECT_EQ(shown.owner, kOwner);
     }
 
     static void ExpectCancelQuestion(const ShownMessage& shown) {

@@ -1,0 +1,40 @@
+// A fixture for the suites of the transfer functions, which report to progressState and give
+// their message boxes the progress window as owner: each test starts from a reset state with the
+// suite's own owner set and no cancel pending, and leaves neither behind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <locale.h>
+#include <string>
+
+#include "install/progress_state.h"
+#include "support/scripted_interaction.h"
+
+class ProgressStateTest : public ::testing::Test {
+protected:
+    explicit ProgressStateTest(HWND owner) : owner_(owner) {}
+
+    void SetUp() override {
+        ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
+        ResetProgressState();
+        progressState.cancelRequested = 0;
+        progressState.progressWindow = owner_;
+    }
+    void TearDown() override {
+        progressState.cancelRequested = 0;
+        progressState.progressWindow = nullptr;
+    }
+
+    // An error box of a transfer: the text, the title "エラー", the error icon alone, the owner.
+    void ExpectErrorBox(const ShownMessage& shown, const std::wstring& text) const {
+        EXPECT_EQ(shown.text, text);
+        EXPECT_EQ(shown.title, L"エラー");
+        EXPECT_EQ(shown.style, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(shown.owner, owner_);
+    }
+
+    const HWND owner_;
+};
