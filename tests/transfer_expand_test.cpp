@@ -2,12 +2,11 @@
 
 #include <windows.h>
 
-#include <bzlib.h>
-
 #include <locale.h>
 #include <string>
 
 #include "install/progress_state.h"
+#include "support/bzip2_bytes.h"
 #include "support/progress_state_test.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -32,13 +31,9 @@ std::string CompressibleBytes(size_t length, uint32_t seed) {
 }
 
 std::string Compress(const std::string& bytes) {
-    std::string out(bytes.size() + bytes.size() / 100 + 1000, '\0');
-    unsigned int outLength = static_cast<unsigned int>(out.size());
-    int result = BZ2_bzBuffToBuffCompress(&out[0], &outLength, const_cast<char*>(bytes.data()),
-                                          static_cast<unsigned int>(bytes.size()), 9, 0, 30);
-    EXPECT_EQ(result, BZ_OK);
-    out.resize(outLength);
-    return out;
+    std::string packed;
+    EXPECT_TRUE(Bzip2Bytes(bytes, &packed));
+    return packed;
 }
 
 class ExpandTest : public ProgressStateTest {

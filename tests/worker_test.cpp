@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <bzlib.h>
-
 #include <clocale>
 #include <string>
 
@@ -18,6 +16,7 @@
 #include "records/shortcuts.h"
 #include "startup/entry.h"
 #include "startup/settings.h"
+#include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 
@@ -47,13 +46,9 @@ std::wstring CrcText(const std::string& bytes) {
 }
 
 std::string Compress(const std::string& bytes) {
-    std::string out(bytes.size() + bytes.size() / 50 + 1024, '\0');
-    unsigned int outLength = static_cast<unsigned int>(out.size());
-    int result = BZ2_bzBuffToBuffCompress(&out[0], &outLength, const_cast<char*>(bytes.data()),
-                                          static_cast<unsigned int>(bytes.size()), 9, 0, 0);
-    EXPECT_EQ(result, BZ_OK);
-    out.resize(outLength);
-    return out;
+    std::string packed;
+    EXPECT_TRUE(Bzip2Bytes(bytes, &packed));
+    return packed;
 }
 
 std::string FileText(const std::wstring& path) {

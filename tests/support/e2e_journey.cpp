@@ -2,13 +2,12 @@
 
 #include <shlobj.h>
 
-#include <bzlib.h>
-
 #include <cstdio>
 
 #include "base/handles.h"
 #include "resources/resource_ids.h"
 #include "startup/entry.h"
+#include "support/bzip2_bytes.h"
 #include "support/registry_values.h"
 #include "support/test_files.h"
 #include "transfer/crc32.h"
@@ -55,13 +54,8 @@ std::wstring BuiltInstaller() { return FullPath(GetModuleFolder() + L"\\..\\inst
 std::wstring RunnableProgram() { return FullPath(GetModuleFolder() + L"\\..\\tools\\driver\\driver.exe"); }
 
 std::string Bzip2(const std::string& bytes) {
-    unsigned int length = static_cast<unsigned int>(bytes.size() + bytes.size() / 100 + 600);
-    std::string packed(length, '\0');
-    if (BZ2_bzBuffToBuffCompress(&packed[0], &length, const_cast<char*>(bytes.data()),
-                                 static_cast<unsigned int>(bytes.size()), 9, 0, 0) != BZ_OK)
-        return {};
-    packed.resize(length);
-    return packed;
+    std::string packed;
+    return Bzip2Bytes(bytes, &packed) ? packed : std::string();
 }
 
 std::string SetupListBytes(const std::vector<DiscFile>& files) {
