@@ -12,6 +12,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/e2e_journey.h"
+#include "support/expected_outcomes.h"
 #include "support/expected_main_dialog.h"
 #include "support/test_files.h"
 
@@ -21,11 +22,6 @@ using journey::DiscFile;
 using journey::Game;
 using journey::InstallerRun;
 
-const wchar_t kCompleted[] = L"インストール作業が正常に完了しました。";
-const wchar_t kInterrupted[] =
-    L"インストール作業が中断されました。\n\nインストール途中のファイルは破損しています。\nインストール作業を完了させてからア"
-    L"ンインストールを行うか、手動で削除して下さい。";
-const wchar_t kUninstalled[] = L"アンインストールが終了しました。\n\n一部残ってるファイルは、手動で削除して下さい。";
 
 std::wstring Tag() { return std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()); }
 

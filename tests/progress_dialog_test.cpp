@@ -17,6 +17,7 @@
 #include "resources/resource_ids.h"
 #include "startup/entry.h"
 #include "startup/settings.h"
+#include "support/expected_outcomes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 
@@ -24,10 +25,6 @@ namespace {
 
 const std::wstring kWork = L"T:\\progress-suite";
 const std::wstring kDiscM = L"T:\\cd-m";
-const wchar_t kCompleted[] = L"インストール作業が正常に完了しました。";
-const wchar_t kInterrupted[] =
-    L"インストール作業が中断されました。\n\nインストール途中のファイルは破損しています。\n"
-    L"インストール作業を完了させてからアンインストールを行うか、手動で削除して下さい。";
 const wchar_t kCancelQuestion[] = L"インストールを中断しますか？";
 
 constexpr UINT kFlushRequest = WM_APP;

@@ -17,6 +17,7 @@
 #include "disc_author.h"
 #include "resources/resource_ids.h"
 #include "support/e2e_journey.h"
+#include "support/expected_outcomes.h"
 #include "support/test_files.h"
 #include "transfer/crc32.h"
 
@@ -26,11 +27,6 @@ using journey::DiscFile;
 using journey::Game;
 using journey::InstallerRun;
 
-const wchar_t kCompleted[] = L"インストール作業が正常に完了しました。";
-const wchar_t kInterrupted[] =
-    L"インストール作業が中断されました。\n\nインストール途中のファイルは破損しています。\nインストール作業を完了させてからア"
-    L"ンインストールを行うか、手動で削除して下さい。";
-const wchar_t kUninstalled[] = L"アンインストールが終了しました。\n\n一部残ってるファイルは、手動で削除して下さい。";
 const wchar_t kDiscTwoPrompt[] =
     L"ディスク 2 を挿入して「再試行」を押して下さい。\n\n※ディスクを挿入した際に「自動再生」ウィンドウが表示された場合は閉じ"
     L"てください。";

@@ -15,12 +15,12 @@
 #include "resources/resource_ids.h"
 #include "startup/settings.h"
 #include "support/scripted_interaction.h"
+#include "support/expected_outcomes.h"
 #include "support/test_files.h"
 #include "uninstall/uninstall_dialog.h"
 
 namespace {
 
-const wchar_t kCompleted[] = L"アンインストールが終了しました。\n\n一部残ってるファイルは、手動で削除して下さい。";
 const wchar_t kMissingRecord[] =
     L"\n\nアンインストールファイルリストがみつかりません。\n\nゲームデータは手動で削除、または移動された可能性があります。";
 const wchar_t kAbandoned[] = L"アンインストール作業が中断されました。\n\n一部残っているファイルは、手動で削除して下さい。";
@@ -140,7 +140,7 @@ TEST_F(UninstallTest, EscapeKeepsItOpenAndStartRemovesOnlyRecordedFilesInsideThe
 
     std::vector<ShownMessage> shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, kCompleted);
+    EXPECT_EQ(shown[0].text, kUninstalled);
     EXPECT_EQ(shown[0].title, L"確認");
     EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_OK));
     EXPECT_EQ(shown[0].owner, dialogSeen);
