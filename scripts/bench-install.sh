@@ -29,6 +29,14 @@ cmake --build "$bin" --target installer mkdisc copyloop driver >/dev/null || {
 }
 source "$root/scripts/wine-env.sh"
 wine_env_start "$BUILD_ROOT/bench"
+# Xvfb has no window manager, and without one Wine's x11 driver waits about 2 s for every
+# top-level window hidden or destroyed (the confirmation box after its OK, before the progress
+# dialog opens) for an answer that never comes. A player's desktop has a window manager and no
+# such wait, so the benchmark's own prefix tells the driver that no window manager manages its
+# windows ("Managed" = N) and the figures are the installer's. The server then ends by itself,
+# which saves the value.
+"$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+timeout 60 wineserver -w 2>/dev/null || true
 work=$INSTALLER_SCRATCH   # drive T:
 dest_unix=$WINEPREFIX/drive_c/bench-dest
 cleanup() {
@@ -93,19 +101,17 @@ install_once() {  # verify(0|1)
   fi
   drv click "$main_title" 1009 >/dev/null
   drv wait 確認 30 >/dev/null || fail "no confirmation"
-  local t0 t1 outcome
-  # The clock starts when the click has been posted, not while driver.exe itself starts.
-  drv click 確認 1 >/dev/null
-  t0=$(now)
-  drv gone 確認 30 >/dev/null
-  outcome=$(drv msgbox 確認 1800) || fail "no outcome"
-  t1=$(now)
+  local timed seconds outcome
+  # From posting the confirmation's OK to finding the outcome box, timed inside one driver.exe,
+  # so that no Wine process start or exit counts.
+  timed=$(drv timed 確認 1 確認 1800) || fail "no outcome"
+  seconds=${timed%%$'\n'*} outcome=${timed#*$'\n'}
   [ "$outcome" = "インストール作業が正常に完了しました。" ] || fail "the installation said: $outcome"
   drv click 確認 1 >/dev/null; drv gone 確認 30 >/dev/null
   drv click "$main_title" 1005 >/dev/null; drv wait 確認 30 >/dev/null
   drv click 確認 1 >/dev/null; drv gone "$main_title" 30 >/dev/null || true
   wineserver -w 2>/dev/null || true
-  python3 -c "print(f'{$t1 - $t0:.2f}')"
+  python3 -c "print(f'{$seconds:.2f}')"
 }
 
 results=()
