@@ -1,4 +1,4 @@
-// What the main dialog shows, worked out here from the platform and the design's texts rather
+// What the main dialog shows, worked out here from the platform and the dialog's own texts rather
 // than taken from the installer's code, for the tests that drive it in process and end to end.
 #pragma once
 
