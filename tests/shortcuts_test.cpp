@@ -206,6 +206,81 @@ TEST_F(Shortcuts, RemovalNeverReachesBeyondTheGamesOwnNames) {
     EXPECT_TRUE(FileExists(desktop_ + L"\\h3-wild-probe.lnk"));
 }
 
+// Points one of the current user's shell folders at a folder that does not exist, so that the
+// shell cannot give it, and puts the old value back afterwards.
+class MissingShellFolder {
+public:
+    explicit MissingShellFolder(const wchar_t* valueName) : name_(valueName) {
+        RegOpenKeyExW(HKEY_CURRENT_USER,
+                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, key_.receive());
+        if (!key_) return;
+        DWORD size = sizeof saved_;
+        had_ = RegQueryValueExW(key_.get(), name_, nullptr, &type_, reinterpret_cast<BYTE*>(saved_), &size) ==
+               ERROR_SUCCESS;
+        savedSize_ = size;
+        const wchar_t missing[] = L"T:\\h3-sc\\no-such-shell-folder";
+        set_ = RegSetValueExW(key_.get(), name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(missing),
+                              sizeof missing) == ERROR_SUCCESS;
+    }
+    ~MissingShellFolder() {
+        if (!set_) return;
+        if (had_) {
+            RegSetValueExW(key_.get(), name_, 0, type_, reinterpret_cast<const BYTE*>(saved_), savedSize_);
+        } else {
+            RegDeleteValueW(key_.get(), name_);
+        }
+    }
+    bool active() const { return set_; }
+
+private:
+    const wchar_t* name_;
+    RegKey key_;
+    bool had_ = false, set_ = false;
+    DWORD type_ = REG_EXPAND_SZ, savedSize_ = 0;
+    wchar_t saved_[1024] = {};
+};
+
+TEST_F(Shortcuts, MissingShellFoldersAreReportedOnceAndStopTheRest) {
+    ScriptedInteraction script;
+    {
+        MissingShellFolder desktop(L"Desktop");
+        ASSERT_TRUE(desktop.active());
+        wchar_t probe[MAX_PATH] = L"";
+        ASSERT_FALSE(SHGetSpecialFolderPathW(nullptr, probe, CSIDL_DESKTOPDIRECTORY, FALSE)) << probe;
+        CreateShortcuts();
+    }
+    ASSERT_EQ(script.Messages().size(), 1u);
+    EXPECT_EQ(script.Messages()[0].text, L"デスクトップディレクトリ取得に失敗しました。");
+    EXPECT_EQ(script.Messages()[0].title, L"エラー");
+    EXPECT_EQ(script.Messages()[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(script.Messages()[0].owner, owner_);
+    EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany)) << "no start-menu shortcut either";
+
+    {
+        MissingShellFolder programs(L"Programs");
+        ASSERT_TRUE(programs.active());
+        CreateShortcuts();
+    }
+    ASSERT_EQ(script.Messages().size(), 2u);
+    EXPECT_EQ(script.Messages()[1].text, L"スタートメニュープログラムディレクトリ取得に失敗しました。");
+    EXPECT_EQ(script.Messages()[1].title, L"エラー");
+    EXPECT_EQ(script.Messages()[1].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(script.Messages()[1].owner, owner_);
+    EXPECT_TRUE(FileExists(DesktopLink(kGameA))) << "the desktop shortcut came before the failure";
+    EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
+
+    // At removal a missing desktop folder silently skips the whole shortcut removal.
+    CreateShortcuts();
+    {
+        MissingShellFolder desktop(L"Desktop");
+        ASSERT_TRUE(desktop.active());
+        RemoveShortcuts();
+    }
+    EXPECT_EQ(script.Messages().size(), 2u);
+    for (const std::wstring& path : MenuLinks(MenuFolder(kGameA), kGameA)) EXPECT_TRUE(FileExists(path));
+}
+
 TEST_F(Shortcuts, CreateShellLinkReportsTheLastStep) {
     const std::wstring folder = L"T:\\h3-sc\\links";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
