@@ -246,6 +246,32 @@ TEST_F(InstallWorkerTest, MissingSourceStopsWithTheCopyFailureStatus) {
     EXPECT_EQ(script_.Messages().size(), 1u);
 }
 
+TEST_F(InstallWorkerTest, FolderAndExpansionFailuresStopWithTheirOwnStatus) {
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\first.dat", "first"));
+
+    // A compressed source that is not on the disc: the expansion explains, the status names it.
+    EXPECT_EQ(Install(L"0,first.dat,5,0\r\n0,pack\\gone.dat.bz2,5,0\r\n0,never.dat,5,0\r\n"), 0u);
+    EXPECT_EQ(progressState.StatusText(), L"gone.dat.bz2 ファイルの解凍に失敗");
+    EXPECT_EQ(FileText(Installed(L"first.dat")), "first");
+    EXPECT_FALSE(FileExists(Installed(L"never.dat")));
+    ASSERT_EQ(script_.Messages().size(), 1u);
+    EXPECT_EQ(script_.Messages()[0].title, L"エラー");
+
+    // A destination on a drive that does not exist: the folder step fails and the status
+    // names the whole destination path. Its volume cannot be asked, so the space test passes.
+    DWORD drives = GetLogicalDrives();
+    wchar_t unused = L'Q';
+    while (unused > L'D' && (drives & (1u << (unused - L'A')))) --unused;
+    ASSERT_FALSE(drives & (1u << (unused - L'A')));
+    const std::wstring missingDrive = std::wstring(1, unused) + L":\\worker-suite\\game\\";
+    CopyText(installSettings.InstallPath, missingDrive.c_str());
+    EXPECT_EQ(Install(L"0,sub\\first.dat,5,0\r\n"), 0u);
+    EXPECT_EQ(progressState.StatusText(), missingDrive + L"sub\\first.dat ディレクトリの作成に失敗");
+    ASSERT_EQ(script_.Messages().size(), 2u) << "the folder step's own message only";
+    EXPECT_EQ(script_.Messages()[1].title, L"エラー");
+    EXPECT_EQ(script_.Messages()[1].owner, owner_);
+}
+
 TEST_F(InstallWorkerTest, NotEnoughSpaceStopsBeforeAnyFileWithTheNeededMegabytes) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\a.dat", "a"));
     EXPECT_EQ(Install(L"0,a.dat,400000000000000000,0\r\n0,a.dat,500000123456789012,0\r\n"), 0u);
