@@ -134,6 +134,14 @@ protected:
         EXPECT_FALSE(journey::RegistryKeyExists(HKEY_LOCAL_MACHINE, journey::UninstallEntryPath(game_)));
     }
 
+    // Answers the box that ends the installation and waits for the look it leads to.
+    void FinishInstallation(InstallerRun& run, const wchar_t* expectedOutcome) {
+        std::wstring outcome;
+        ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
+        EXPECT_EQ(outcome, expectedOutcome);
+        ASSERT_TRUE(run.WaitForLook(std::wstring(expectedOutcome) == kCompleted)) << Log(run);
+    }
+
     void ExitInstaller(InstallerRun& run) {
         DWORD exitCode = 99;
         ASSERT_TRUE(run.Exit(&exitCode)) << Log(run);
@@ -175,10 +183,7 @@ TEST_F(Scenario, TwoDiscsInOneDriveExchangedAtThePrompt) {
     ASSERT_TRUE(run.AnswerBox(L"ディスク交換", IDRETRY, &prompt)) << Log(run);
     EXPECT_EQ(prompt, kDiscTwoPrompt);
 
-    std::wstring outcome;
-    ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-    EXPECT_EQ(outcome, kCompleted);
-    ASSERT_TRUE(run.WaitForLook(true)) << Log(run);
+    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kCompleted));
     ExpectInstalled(files);
     UninstallEverything(run);
     ExitInstaller(run);
@@ -195,11 +200,8 @@ TEST_F(Scenario, TwoDiscsInTwoDrivesNeedNoPrompt) {
     ASSERT_TRUE(run.Start(L"M:")) << Log(run);
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
     // The next box is the outcome: a disc prompt would stand in its way.
-    std::wstring outcome;
-    ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-    EXPECT_EQ(outcome, kCompleted);
+    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kCompleted));
     EXPECT_EQ(run.log().find(L"ディスク交換"), std::wstring::npos) << Log(run);
-    ASSERT_TRUE(run.WaitForLook(true)) << Log(run);
     ExpectInstalled(files);
     UninstallEverything(run);
     ExitInstaller(run);
@@ -220,12 +222,10 @@ TEST_F(Scenario, VerificationFindsAFileDamagedOnTheDisc) {
     ASSERT_TRUE(run.Start(discs.discFolders[0])) << Log(run);
     EXPECT_TRUE(ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked) << "verification is on by default";
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
-    std::wstring error, outcome;
+    std::wstring error;
     ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &error)) << Log(run);
     EXPECT_EQ(error, std::wstring(L"big.bin") + kDamagedFile);
-    ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-    EXPECT_EQ(outcome, kInterrupted);
-    ASSERT_TRUE(run.WaitForLook(false)) << Log(run);
+    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
     ExpectNothingRecorded();
     EXPECT_FALSE(FileExists(installPath() + L"data\\later.bin")) << "the installation stops at the damaged file";
     ExitInstaller(run);
@@ -301,12 +301,10 @@ TEST_F(Scenario, BrokenControlFilesAndArchivesStopTheInstallation) {
         for (int i = 0; i < 40 && ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked; ++i) Sleep(50);
         ASSERT_FALSE(ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked);
         ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
-        std::wstring message, outcome;
+        std::wstring message;
         ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &message)) << Log(run);
         EXPECT_EQ(message, L"「" + disc + L"\\data\\data\\voice.dat.bz2」\n\n解凍元ファイルが破損しています。");
-        ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-        EXPECT_EQ(outcome, kInterrupted);
-        ASSERT_TRUE(run.WaitForLook(false)) << Log(run);
+        ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
         ExpectNothingRecorded();
         ExitInstaller(run);
     }
@@ -325,14 +323,12 @@ TEST_F(Scenario, NotEnoughFreeSpaceOnTheDestination) {
 
     InstallerRun run(game_);
     ASSERT_TRUE(run.Start(discs.discFolders[0])) << Log(run);
-    std::wstring confirmation, error, outcome;
+    std::wstring confirmation, error;
     ASSERT_TRUE(run.PressInstall(L"V:\\", IDOK, &confirmation)) << Log(run);
     EXPECT_NE(confirmation.find(L"「V:\\" + game_.instFolder + L"\\」"), std::wstring::npos) << Text(confirmation);
     ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &error)) << Log(run);
     EXPECT_EQ(error, L"インストール先の空き容量が足りません。\n\n正常にインストールするには 8 MB以上の空き領域が必要です。");
-    ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-    EXPECT_EQ(outcome, kInterrupted);
-    ASSERT_TRUE(run.WaitForLook(false)) << Log(run);
+    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
     EXPECT_FALSE(FileExists(L"V:\\" + game_.instFolder + L"\\data\\world.bin")) << "nothing is copied";
     EXPECT_FALSE(journey::RegistryKeyExists(HKEY_CURRENT_USER, journey::OwnKeyPath(game_)));
     ExitInstaller(run);
@@ -369,10 +365,7 @@ TEST_F(Scenario, ReinstallOverAnEarlierInstallationThenOneUninstallRemovesEveryt
     ASSERT_TRUE(run.Start(discs.discFolders[0])) << Log(run);
     EXPECT_EQ(ui::ControlText(run.mainDialog(), IDC_INSTALL), L"インストール");
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
-    std::wstring outcome;
-    ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-    EXPECT_EQ(outcome, kCompleted);
-    ASSERT_TRUE(run.WaitForLook(true)) << Log(run);
+    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kCompleted));
     ExpectInstalled(second);
     EXPECT_EQ(ReadAll(installPath() + L"old\\legacy.dat"), first.at(L"old\\legacy.dat"));
 
@@ -401,10 +394,7 @@ TEST_F(Scenario, StartedFromAFolderWithBlanksAndJapaneseInItsName) {
     // The staged copy was given the folder whole, blanks and all, without quotes.
     EXPECT_EQ(ui::ArgumentText(ui::ProcessCommandLine(run.processId())), L"/lunch:" + disc);
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
-    std::wstring outcome;
-    ASSERT_TRUE(run.AnswerBox(L"確認", IDOK, &outcome)) << Log(run);
-    EXPECT_EQ(outcome, kCompleted);
-    ASSERT_TRUE(run.WaitForLook(true)) << Log(run);
+    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kCompleted));
     ExpectInstalled(files);
     UninstallEverything(run);
     ExitInstaller(run);
