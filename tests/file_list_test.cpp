@@ -45,6 +45,22 @@ protected:
         uninstallList.assign(2, UninstallItem{});
     }
 
+    // A list the load must refuse: it fails, both earlier lists end empty, and exactly one error
+    // box owned by the progress window says why.
+    void ExpectRefused(const std::wstring& text) {
+        FillListsWithLeftovers();
+        ScriptedInteraction script;
+        EXPECT_FALSE(LoadFileList());
+        EXPECT_TRUE(fileList.empty());
+        EXPECT_TRUE(uninstallList.empty());
+        auto shown = script.Messages();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, text);
+        EXPECT_EQ(shown[0].title, L"エラー");
+        EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(shown[0].owner, kOwner);
+    }
+
     std::wstring listPath_;
 };
 
@@ -157,17 +173,7 @@ TEST_F(FileListTest, EmptyAndMissingLists) {
     }
     {
         DeleteFileW(listPath_.c_str());
-        FillListsWithLeftovers();
-        ScriptedInteraction script;
-        EXPECT_FALSE(LoadFileList());
-        EXPECT_TRUE(fileList.empty());
-        EXPECT_TRUE(uninstallList.empty());
-        auto shown = script.Messages();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, L"ファイルリストが開けません。");
-        EXPECT_EQ(shown[0].title, L"エラー");
-        EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR));
-        EXPECT_EQ(shown[0].owner, kOwner);
+        ExpectRefused(L"ファイルリストが開けません。");
     }
 }
 
@@ -194,12 +200,7 @@ TEST_F(FileListTest, LineLengthLimitIsTwoHundredFiftyEightWithTheLineFeed) {
     {
         const std::wstring longLine = lineOfLength(258);
         WriteList(L"0,first.dat,1,0\n" + longLine + L"\n0,third.dat,1,0\n");
-        ScriptedInteraction script;
-        EXPECT_FALSE(LoadFileList());
-        EXPECT_TRUE(fileList.empty());
-        EXPECT_TRUE(uninstallList.empty());
-        ASSERT_EQ(script.MessageTexts().size(), 1u);
-        EXPECT_EQ(script.MessageTexts()[0], L"ファイルリストの 2 行目が正しくありません。\n" + longLine);
+        ExpectRefused(L"ファイルリストの 2 行目が正しくありません。\n" + longLine);
     }
 }
 
@@ -233,19 +234,9 @@ TEST_F(FileListTest, MalformedOrEscapingLinesFailTheWholeLoad) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         WriteList(L"0,good.dat,1,00000000\r\n1,sub\\good2.dat,2,00000000\r\n" + c.line + L"\r\n0,after.dat,1,0\r\n");
-        FillListsWithLeftovers();
-        ScriptedInteraction script;
-        EXPECT_FALSE(LoadFileList());
-        EXPECT_TRUE(fileList.empty());
-        EXPECT_TRUE(uninstallList.empty());
-        auto shown = script.Messages();
-        ASSERT_EQ(shown.size(), 1u);
         // An over-long line is shown as far as it was read.
         std::wstring shownLine = c.line.size() > 258 ? c.line.substr(0, 258) : c.line;
-        EXPECT_EQ(shown[0].text, L"ファイルリストの 3 行目が正しくありません。\n" + shownLine);
-        EXPECT_EQ(shown[0].title, L"エラー");
-        EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR));
-        EXPECT_EQ(shown[0].owner, kOwner);
+        ExpectRefused(L"ファイルリストの 3 行目が正しくありません。\n" + shownLine);
     }
 }
 
