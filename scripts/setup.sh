@@ -8,9 +8,9 @@ cd "$root"
 packages=(
   cmake ninja-build make
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth x11-utils xdotool imagemagick
+  debootstrap bubblewrap xvfb xauth x11-utils xdotool imagemagick
   locales fonts-ipafont-gothic fonts-ipafont-mincho
-  googletest libz-mingw-w64-dev bzip2 dpkg-dev python3 binutils patch xz-utils util-linux
+  googletest libz-mingw-w64-dev bzip2 lbzip2 xorriso dpkg-dev python3 binutils patch xz-utils util-linux
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -55,4 +55,5 @@ if [ ! -f "$bz/bzlib.c" ]; then
   fi
   rm -rf "$work"
 fi
+bash "$root/scripts/wine-root.sh"
 echo "setup: ready"
