@@ -168,12 +168,17 @@ private:
     std::vector<std::thread> workers_;
 };
 
+}  // namespace
+
 unsigned LogicalProcessors() {
-    const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    if (count == 0) {  // not every implementation of the system answers it
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        count = system.dwNumberOfProcessors;
+    }
     return count > 0 ? count : 1;
 }
-
-}  // namespace
 
 bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
                         std::wstring* error, const ByteProgress& progress, unsigned threads) {

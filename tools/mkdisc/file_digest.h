@@ -23,5 +23,8 @@ bool CopyWithDigest(const std::wstring& source, const std::wstring& target, File
 bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
                         std::wstring* error, const ByteProgress& progress, unsigned threads = 0);
 
+// The logical processors of the machine (at least 1).
+unsigned LogicalProcessors();
+
 // Size of a file; false when it cannot be queried.
 bool QueryFileSize(const std::wstring& path, uint64_t* size);
