@@ -1,4 +1,4 @@
-// The real installer.exe (the build beside this test's folder) under Wine, answered by the driver:
+// The real installer.exe (the shipped i686 build where the machine runs 32-bit code) under Wine, answered by the driver:
 // the refused switches, staging into the temporary folder and the relaunch, and the failures.
 // Every process a test starts is ended before the next test, so a staged copy never holds the
 // temporary installer.exe of the next one.
@@ -12,6 +12,7 @@
 
 #include "resources/resource_ids.h"
 #include "startup/entry.h"
+#include "support/e2e_journey.h"
 #include "support/test_files.h"
 #include "ui_driver.h"
 
@@ -31,7 +32,7 @@ std::wstring FullPath(const std::wstring& path) {
     return full;
 }
 
-std::wstring BuiltInstaller() { return FullPath(GetModuleFolder() + L"\\..\\installer.exe"); }
+std::wstring BuiltInstaller() { return journey::BuiltInstaller(); }
 
 std::wstring TempFolderPath() {
     wchar_t temp[MAX_PATH] = {};
