@@ -47,7 +47,7 @@ fi
 scratch=$INSTALLER_SCRATCH   # drive T: inside Wine
 # The discs carry the shipped i686 installer.exe; a machine that cannot run 32-bit code at all
 # (some virtual machines offer Wine no 32-bit code segment) gets the x86_64 twin instead.
-ship=i686 regview=$regview
+ship=i686 regview=/reg:32
 if ! wine_runs_32bit "$BUILD_ROOT/i686/tests/base_test.exe"; then
   echo "run-sample: this machine cannot run 32-bit code; the discs carry the x86_64 build of installer.exe"
   ship=x86_64 regview=/reg:64
