@@ -10,9 +10,13 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "base/handles.h"
 #include "startup/entry.h"
+#include "startup/private_folder.h"
 #include "startup/settings.h"
+#include "support/private_folder_checks.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "ui_driver.h"
@@ -79,6 +83,8 @@ int RunWorkingModeUntilShown(const std::wstring& arguments, bool* shown) {
     *shown = appeared;
     return result;
 }
+
+const wchar_t* const kStagedNames[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
 
 std::wstring Repeat(const std::wstring& text, size_t times) {
     std::wstring result;
@@ -346,29 +352,107 @@ TEST(RunModes, WorkingModeTakesTheWholeRestAsSourceFolderAndRefusesOneThatDoesNo
     }
 }
 
-TEST(Staging, CopyToTempFolderOverwritesResetsAttributesAndNamesTheTargetWhenItFails) {
+TEST(Staging, CopyToTempFolderNeverOverwritesResetsAttributesAndNamesTheTargetWhenItFails) {
     ScriptedInteraction screen;
+    TempFolder folder(L"stage");
     const std::wstring name = L"h1_staged_probe.dat";
     const std::wstring source = GetModuleFolder() + L"\\" + name;
-    const std::wstring target = TempPath() + name;
     ASSERT_TRUE(WriteFileBytes(source, "from the disc"));
     ASSERT_TRUE(SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    ASSERT_TRUE(WriteFileBytes(target, "an older copy"));
 
-    EXPECT_TRUE(CopyToTempFolder(name.c_str()));
+    EXPECT_TRUE(CopyToTempFolder(folder.path(), name.c_str()));
     std::string bytes;
-    EXPECT_TRUE(ReadFileBytes(target, &bytes));
+    EXPECT_TRUE(ReadFileBytes(folder / name, &bytes));
     EXPECT_EQ(bytes, "from the disc");
-    EXPECT_EQ(GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u)
-        << "the staged copy can be replaced by the next staging";
-    EXPECT_TRUE(CopyToTempFolder(name.c_str())) << "and is";
+    EXPECT_EQ(GetFileAttributesW((folder / name).c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
     EXPECT_TRUE(screen.Messages().empty());
-    RemoveTree(source);
-    RemoveTree(target);
 
-    EXPECT_FALSE(CopyToTempFolder(L"h1_not_on_the_disc.dat"));
+    // A file already there is left as it is, whoever put it there.
+    ASSERT_TRUE(WriteFileBytes(folder / name, "planted"));
+    EXPECT_FALSE(CopyToTempFolder(folder.path(), name.c_str()));
+    EXPECT_TRUE(ReadFileBytes(folder / name, &bytes));
+    EXPECT_EQ(bytes, "planted");
+    SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveTree(source);
+
+    EXPECT_FALSE(CopyToTempFolder(folder.path(), L"h1_not_on_the_disc.dat"));
     std::vector<ShownMessage> shown = screen.Messages();
-    ASSERT_EQ(shown.size(), 1u);
-    ExpectErrorBox(shown[0], L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n" +
-                                 TempPath() + L"h1_not_on_the_disc.dat");
+    ASSERT_EQ(shown.size(), 2u);
+    const std::wstring copyFailed =
+        L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n";
+    ExpectErrorBox(shown[0], copyFailed + (folder / name));
+    ExpectErrorBox(shown[1], copyFailed + (folder / L"h1_not_on_the_disc.dat"));
+}
+
+TEST(PrivateFolder, TheDescriptorGivenToCreateDirectoryGrantsAdministratorsAndSystemOnly) {
+    LocalMemory descriptor = BuildPrivateFolderSecurity();
+    ASSERT_TRUE(descriptor);
+    ExpectAdministratorsAndSystemOnly(descriptor.get());
+    EXPECT_TRUE(IsValidSecurityDescriptor(descriptor.get()));
+}
+
+namespace {
+
+// Stands in for the random source, to hand out a name that is taken.
+std::vector<std::wstring> drawnNames;
+size_t namesDrawn = 0;
+std::wstring DrawListedName() {
+    if (namesDrawn < drawnNames.size()) return drawnNames[namesDrawn++];
+    ++namesDrawn;
+    return drawnNames.back();
+}
+
+}  // namespace
+
+TEST(PrivateFolder, ATakenNameIsNeverUsedAndOnlyFolderNamesOfTheDrawnFormAreRecognised) {
+    const std::wstring temp = TempPath();
+    const std::wstring taken = DrawPrivateFolderName();
+    const std::wstring fresh = DrawPrivateFolderName();
+    ASSERT_EQ(taken.size(), fresh.size());
+    ASSERT_NE(taken, fresh) << "names come from the random source";
+    ASSERT_TRUE(CreateDirectoryW((temp + taken).c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(temp + taken + L"\\installer.exe", "planted"));
+
+    drawnNames = {taken, fresh};
+    namesDrawn = 0;
+    std::wstring folder;
+    ASSERT_TRUE(CreatePrivateFolder(temp, &folder, DrawListedName));
+    EXPECT_EQ(folder, temp + fresh);
+    EXPECT_EQ(namesDrawn, 2u);
+    EXPECT_TRUE(FolderExists(folder));
+
+    drawnNames = {taken};
+    namesDrawn = 0;
+    std::wstring none = L"untouched";
+    EXPECT_FALSE(CreatePrivateFolder(temp, &none, DrawListedName)) << "it gives up rather than use the taken folder";
+    EXPECT_EQ(none, L"untouched");
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(temp + taken + L"\\installer.exe", &bytes));
+    EXPECT_EQ(bytes, "planted");
+
+    const struct {
+        std::wstring folder;
+        bool isPrivate;
+    } cases[] = {
+        {temp + fresh, true},
+        {temp + taken, true},
+        {temp + fresh.substr(0, fresh.size() - 1), false},
+        {temp + fresh + L"0", false},
+        {temp + L"INSTALLER-" + fresh.substr(10), false},
+        {temp + fresh.substr(0, 10) + L"0123456789ABCDEF", false},
+        {temp + fresh.substr(0, 10) + L"0123456789abcdeg", false},
+        {GetModuleFolder(), false},
+        {GetModuleFolder() + L"\\" + fresh, false},
+        {temp + L"nested\\" + fresh, false},
+        {fresh, false},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(testing::PrintToString(entry.folder));
+        EXPECT_EQ(IsPrivateFolder(entry.folder, temp), entry.isPrivate);
+    }
+
+    RemovePrivateFolder(temp + taken, kStagedNames, 4);
+    RemovePrivateFolder(folder, kStagedNames, 4);
+    EXPECT_FALSE(FolderExists(temp + taken)) << "removed at once when nothing holds it";
+    EXPECT_FALSE(FolderExists(folder));
 }
