@@ -6,12 +6,23 @@
 #include <sddl.h>
 
 #include "base/handles.h"
+#include "base/text.h"
+#include "startup/private_folder.h"
 
 namespace {
 
 std::wstring SidText(PSID sid) {
     wchar_t* text = nullptr;
     if (!sid || !ConvertSidToStringSidW(sid, &text)) return L"<no sid>";
+    LocalMemory owner(text);
+    return text;
+}
+
+std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor) {
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"<no text>";
     LocalMemory owner(text);
     return text;
 }
@@ -57,4 +68,31 @@ void ExpectFolderForAdministratorsAndSystemOnly(const std::wstring& folder) {
     ASSERT_EQ(status, static_cast<DWORD>(ERROR_SUCCESS));
     LocalMemory owner(descriptor);
     ExpectAdministratorsAndSystemOnly(descriptor);
+}
+
+bool FolderDescriptorsAreKept(std::wstring* readBack) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = FormatText(L"%lsh1-descriptor-probe-%lu", temp, GetCurrentProcessId());
+    LocalMemory given = BuildPrivateFolderSecurity();
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), given.get(), FALSE};
+    RemoveDirectoryW(folder.c_str());
+    if (!given || !CreateDirectoryW(folder.c_str(), &attributes)) {
+        *readBack = L"<no probe folder>";
+        return false;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD status = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                         nullptr, nullptr, &descriptor);
+    LocalMemory owner(descriptor);
+    RemoveDirectoryW(folder.c_str());
+    if (status != ERROR_SUCCESS) {
+        *readBack = FormatText(L"<GetNamedSecurityInfoW: %lu>", status);
+        return false;
+    }
+    *readBack = DescriptorText(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    return GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED);
 }

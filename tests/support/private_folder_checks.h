@@ -13,3 +13,8 @@ void ExpectAdministratorsAndSystemOnly(PSECURITY_DESCRIPTOR descriptor);
 
 // The folder's descriptor as the system reads it back (owner and DACL), checked as above.
 void ExpectFolderForAdministratorsAndSystemOnly(const std::wstring& folder);
+
+// Whether this system keeps the descriptor a folder is created with. Wine does not: it turns the
+// descriptor into Unix permission bits and reads back one made up from them (the user as owner,
+// grants to SYSTEM and the user, no protection). *readBack: what it gave, in SDDL.
+bool FolderDescriptorsAreKept(std::wstring* readBack);
