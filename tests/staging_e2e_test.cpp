@@ -233,7 +233,7 @@ TEST_F(StagingTest, EachStagingFillsAFreshPrivateFolderFromWhichTheOnlyWorkingIn
     if (FolderDescriptorsAreKept(&probed)) {
         ExpectFolderForAdministratorsAndSystemOnly(folder);
     } else {
-        // The descriptor CreateDirectoryW is given is checked in startup_test.
+        // The descriptor the folder is created with is checked in startup_test.
         std::cout << "note: this system does not keep folder descriptors; it reads back "
                   << testing::PrintToString(probed) << "\n";
     }

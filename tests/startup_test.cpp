@@ -384,13 +384,6 @@ TEST(Staging, CopyToTempFolderNeverOverwritesResetsAttributesAndNamesTheTargetWh
     ExpectErrorBox(shown[1], copyFailed + (folder / L"h1_not_on_the_disc.dat"));
 }
 
-TEST(PrivateFolder, TheDescriptorGivenToCreateDirectoryGrantsAdministratorsAndSystemOnly) {
-    LocalMemory descriptor = BuildPrivateFolderSecurity();
-    ASSERT_TRUE(descriptor);
-    ExpectAdministratorsAndSystemOnly(descriptor.get());
-    EXPECT_TRUE(IsValidSecurityDescriptor(descriptor.get()));
-}
-
 namespace {
 
 // Stands in for the random source, to hand out a name that is taken.
@@ -404,7 +397,14 @@ std::wstring DrawListedName() {
 
 }  // namespace
 
-TEST(PrivateFolder, ATakenNameIsNeverUsedAndOnlyFolderNamesOfTheDrawnFormAreRecognised) {
+// Wine keeps no descriptor on a folder (staging_e2e_test shows what it reads back instead), so the
+// descriptor is checked as the program hands it to the system.
+TEST(PrivateFolder, GrantsAdministratorsAndSystemOnlyIsNeverATakenFolderAndCannotBeSwappedWhileHeld) {
+    LocalMemory descriptor = BuildPrivateFolderSecurity();
+    ASSERT_TRUE(descriptor);
+    EXPECT_TRUE(IsValidSecurityDescriptor(descriptor.get()));
+    ExpectAdministratorsAndSystemOnly(descriptor.get());
+
     const std::wstring temp = TempPath();
     const std::wstring taken = DrawPrivateFolderName();
     const std::wstring fresh = DrawPrivateFolderName();
@@ -416,16 +416,26 @@ TEST(PrivateFolder, ATakenNameIsNeverUsedAndOnlyFolderNamesOfTheDrawnFormAreReco
     drawnNames = {taken, fresh};
     namesDrawn = 0;
     std::wstring folder;
-    ASSERT_TRUE(CreatePrivateFolder(temp, &folder, DrawListedName));
+    FileHandle held;
+    ASSERT_TRUE(CreatePrivateFolder(temp, &folder, &held, DrawListedName));
     EXPECT_EQ(folder, temp + fresh);
     EXPECT_EQ(namesDrawn, 2u);
     EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(held);
+    // While held, nobody can put another folder in its place.
+    const std::wstring elsewhere = temp + L"h1-moved-" + fresh;
+    EXPECT_FALSE(MoveFileW(folder.c_str(), elsewhere.c_str()));
+    EXPECT_FALSE(RemoveDirectoryW(folder.c_str()));
+    EXPECT_TRUE(FolderExists(folder));
+    held.reset();
 
     drawnNames = {taken};
     namesDrawn = 0;
     std::wstring none = L"untouched";
-    EXPECT_FALSE(CreatePrivateFolder(temp, &none, DrawListedName)) << "it gives up rather than use the taken folder";
+    EXPECT_FALSE(CreatePrivateFolder(temp, &none, &held, DrawListedName))
+        << "it gives up rather than use the taken folder";
     EXPECT_EQ(none, L"untouched");
+    EXPECT_FALSE(held);
     std::string bytes;
     EXPECT_TRUE(ReadFileBytes(temp + taken + L"\\installer.exe", &bytes));
     EXPECT_EQ(bytes, "planted");

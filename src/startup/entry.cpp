@@ -75,17 +75,26 @@ int RunWorkingMode(const wchar_t* sourceFolder) {
     return result;
 }
 
+// Removes the folder of a staging that does not lead to a working instance; nothing would remove
+// it later, and a later staging never reuses a folder.
+void AbandonPrivateFolder(const std::wstring& folder, FileHandle* held, size_t stagedCount) {
+    held->reset();
+    RemovePrivateFolder(folder, kStagedFiles, stagedCount);
+}
+
 int StageAndRelaunch() {
     if (DeferToWorkingInstance()) return 1;
     std::wstring folder;
-    if (!CreatePrivateFolder(TempFolder(), &folder)) {
+    // Held until the copy has started: from then on its running program file keeps the folder
+    // from being renamed.
+    FileHandle held;
+    if (!CreatePrivateFolder(TempFolder(), &folder, &held)) {
         ShowError(kStagingFailed);
         return 1;
     }
     for (size_t staged = 0; staged < kStagedFileCount; ++staged) {
         if (!CopyToTempFolder(folder, kStagedFiles[staged])) {
-            // A later staging never reuses a folder, so a half-filled one would only lie about.
-            RemovePrivateFolder(folder, kStagedFiles, staged);
+            AbandonPrivateFolder(folder, &held, staged);
             ShowError(kStagingFailed);
             return 1;
         }
@@ -94,9 +103,8 @@ int StageAndRelaunch() {
     std::wstring parameters = kWorkingSwitch + GetModuleFolder();
     HINSTANCE started =
         ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
-    // A failed start is not reported (the exit code stays 0), but no working instance will remove
-    // the folder it was meant for.
-    if (reinterpret_cast<INT_PTR>(started) <= 32) RemovePrivateFolder(folder, kStagedFiles, kStagedFileCount);
+    // A failed start is not reported (the exit code stays 0).
+    if (reinterpret_cast<INT_PTR>(started) <= 32) AbandonPrivateFolder(folder, &held, kStagedFileCount);
     return 0;
 }
 
@@ -112,8 +120,8 @@ void HardenDllSearch() {
             reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
         if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    // Takes the current folder out of the search as well (the staged copy starts in the
-    // temporary folder, where anyone can drop a DLL).
+    // Takes the current folder out of the search as well: the folder the program is started in
+    // may hold anyone's DLL.
     SetDllDirectoryW(L"");
 }
 

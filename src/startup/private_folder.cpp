@@ -2,6 +2,9 @@
 
 #include <ntsecapi.h>
 #include <sddl.h>
+#include <winternl.h>
+
+#include <utility>
 
 #include "base/paths.h"
 #include "base/text.h"
@@ -15,6 +18,7 @@ constexpr size_t kRandomDigits = 2 * kRandomBytes;
 // A taken name can only come from a collision of 64 random bits or from someone who can read
 // the random source; either way a few draws are plenty, and the loop must end.
 constexpr int kNameDraws = 16;
+constexpr NTSTATUS kNameTaken = static_cast<NTSTATUS>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
 
 // Owner Administrators: an owner may always rewrite the DACL, so the user's own account must not
 // be the owner. The grants reach the files created inside through inheritance.
@@ -44,6 +48,41 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
     return LongPathOf(a, &longA) && LongPathOf(b, &longB) && SamePathIgnoringCase(longA, longB);
 }
 
+// The object manager's name of a full DOS path (drive letter or UNC).
+std::wstring NtPathOf(const std::wstring& path) {
+    if (path.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + path.substr(2);
+    return L"\\??\\" + path;
+}
+
+// Creates the folder with the descriptor and opens it in one step, refusing others the right to
+// delete or rename it while the handle is held. Separate creation and opening would leave a moment
+// in which the user's programs, which may rename anything in the temporary folder, could put a
+// folder of their own in its place. *status: the system's answer.
+FileHandle CreateHeldFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, NTSTATUS* status) {
+    // Looked up at run time: the program imports from the documented system DLLs only.
+    using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                                  PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+    *status = static_cast<NTSTATUS>(0xC0000001);  // STATUS_UNSUCCESSFUL
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto createFile = ntdll ? reinterpret_cast<NtCreateFileFunction>(
+                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")))
+                            : nullptr;
+    std::wstring ntPath = NtPathOf(path);
+    if (!createFile || ntPath.size() * sizeof(wchar_t) > 0xFFFE) return FileHandle();
+    UNICODE_STRING name;
+    name.Buffer = &ntPath[0];
+    name.Length = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
+    IO_STATUS_BLOCK io = {};
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    *status = createFile(&folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return NT_SUCCESS(*status) ? FileHandle(folder) : FileHandle();
+}
+
 bool RemoveAtRestart(const std::wstring& path) {
     return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
@@ -66,19 +105,22 @@ std::wstring DrawPrivateFolderName() {
     return name;
 }
 
-bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, std::wstring (*drawName)()) {
+bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, FileHandle* held,
+                         std::wstring (*drawName)()) {
     LocalMemory descriptor = BuildPrivateFolderSecurity();
     if (!descriptor || tempFolder.empty()) return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
     for (int draw = 0; draw < kNameDraws; ++draw) {
         std::wstring name = drawName();
         if (name.empty()) return false;
         std::wstring path = tempFolder + name;
-        if (CreateDirectoryW(path.c_str(), &attributes)) {
+        NTSTATUS status = 0;
+        FileHandle created = CreateHeldFolder(path, descriptor.get(), &status);
+        if (created) {
             *folder = path;
+            *held = std::move(created);
             return true;
         }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        if (status != kNameTaken) return false;
     }
     return false;
 }

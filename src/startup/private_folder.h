@@ -19,9 +19,11 @@ LocalMemory BuildPrivateFolderSecurity();
 std::wstring DrawPrivateFolderName();
 
 // Creates a new private folder inside tempFolder (which ends with a backslash) and gives its
-// path, without a final backslash. A name that is taken is never used: another is drawn.
-// False when no folder could be created.
-bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder,
+// path, without a final backslash, and a handle that keeps anyone from renaming or deleting the
+// folder while it is held (a folder in the temporary folder could otherwise be swapped for
+// another of the same name). A name that is taken is never used: another is drawn. False when
+// no folder could be created.
+bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, FileHandle* held,
                          std::wstring (*drawName)() = DrawPrivateFolderName);
 
 // True when folder lies directly inside tempFolder under a name of the form DrawPrivateFolderName
