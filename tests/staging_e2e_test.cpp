@@ -242,7 +242,8 @@ TEST_F(StagingTest, EachStagingFillsAFreshPrivateFolderFromWhichTheOnlyWorkingIn
     EXPECT_EQ(FileBytes(temp + L"setup.ini"), plantedIni);
 
     // The copy is the program in the private folder, started there with the disc's folder.
-    EXPECT_TRUE(SamePath(ProcessImage(copy), folder + L"\\installer.exe")) << testing::PrintToString(ProcessImage(copy));
+    EXPECT_TRUE(SamePath(ProcessImage(copy), folder + L"\\installer.exe"))
+        << testing::PrintToString(ProcessImage(copy));
     std::wstring commandLine = ui::ProcessCommandLine(copy);
     EXPECT_EQ(ui::ArgumentText(commandLine), L"/lunch:" + disc);
     EXPECT_TRUE(SamePath(commandLine, L"\"" + folder + L"\\installer.exe\" /lunch:" + disc))
@@ -277,7 +278,8 @@ TEST_F(StagingTest, EachStagingFillsAFreshPrivateFolderFromWhichTheOnlyWorkingIn
         ui::Process again = Start(disc + L"\\installer.exe", L"");
         ASSERT_TRUE(again);
         DWORD code = 0xDEAD;
-        for (start = GetTickCount(); !ui::WaitForExit(again, 50, &code) && GetTickCount() - start < ui::kDefaultTimeout;)
+        start = GetTickCount();
+        while (!ui::WaitForExit(again, 50, &code) && GetTickCount() - start < ui::kDefaultTimeout)
             ForegroundProbe::Pump();
         EXPECT_EQ(code, 1u);
         ForegroundProbe::Pump();

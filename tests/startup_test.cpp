@@ -456,6 +456,10 @@ TEST(PrivateFolder, GrantsAdministratorsAndSystemOnlyIsNeverATakenFolderAndCanno
         {temp + L"nested\\" + fresh, false},
         {fresh, false},
     };
+    // The temporary folder spelt another way (short names, a junction) is still the same folder.
+    const std::wstring tempName = temp.substr(temp.find_last_of(L'\\', temp.size() - 2) + 1);
+    EXPECT_TRUE(IsPrivateFolder(folder, temp + L"..\\" + tempName)) << testing::PrintToString(tempName);
+    EXPECT_FALSE(IsPrivateFolder(folder, GetModuleFolder() + L"\\"));
     for (const auto& entry : cases) {
         SCOPED_TRACE(testing::PrintToString(entry.folder));
         EXPECT_EQ(IsPrivateFolder(entry.folder, temp), entry.isPrivate);

@@ -6,7 +6,6 @@
 
 #include <utility>
 
-#include "base/paths.h"
 #include "base/text.h"
 
 namespace {
@@ -15,8 +14,8 @@ const wchar_t kNamePrefix[] = L"installer-";
 constexpr size_t kNamePrefixLength = sizeof(kNamePrefix) / sizeof(wchar_t) - 1;
 constexpr size_t kRandomBytes = 8;
 constexpr size_t kRandomDigits = 2 * kRandomBytes;
-// A taken name can only come from a collision of 64 random bits or from someone who can read
-// the random source; either way a few draws are plenty, and the loop must end.
+// Only a chance collision of 64 random bits takes a name; a few draws are plenty, and the loop
+// must end.
 constexpr int kNameDraws = 16;
 constexpr NTSTATUS kNameTaken = static_cast<NTSTATUS>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
 
@@ -39,13 +38,34 @@ bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
            CSTR_EQUAL;
 }
 
-// Both spellings of the temporary folder may come from GetTempPathW (short or long form); the
-// long forms decide when the texts differ.
+// The path by which the system reaches an open file or folder: links and junctions resolved, long
+// names, without the "\\?\" prefix. Empty when the system cannot tell.
+std::wstring FinalPathOf(HANDLE file) {
+    DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
+    if (needed == 0) return {};
+    std::wstring path(needed, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, &path[0], needed, flags);
+    if (length == 0 || length >= needed) return {};
+    path.resize(length);
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+std::wstring FinalPathOf(const std::wstring& folder) {
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    FileHandle opened(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return opened ? FinalPathOf(opened.get()) : std::wstring();
+}
+
+// The temporary folder may be spelt in short names or reached through a junction; where the
+// texts differ, the folders they lead to decide.
 bool SameFolder(const std::wstring& a, const std::wstring& b) {
     if (SamePathIgnoringCase(a, b)) return true;
-    std::wstring longA;
-    std::wstring longB;
-    return LongPathOf(a, &longA) && LongPathOf(b, &longB) && SamePathIgnoringCase(longA, longB);
+    std::wstring finalA = FinalPathOf(a);
+    return !finalA.empty() && SamePathIgnoringCase(finalA, FinalPathOf(b));
 }
 
 // The object manager's name of a full DOS path (drive letter or UNC).
@@ -116,7 +136,11 @@ bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, F
         NTSTATUS status = 0;
         FileHandle created = CreateHeldFolder(path, descriptor.get(), &status);
         if (created) {
-            *folder = path;
+            // From here on the folder is named by where it really is: a junction on the way to
+            // the temporary folder could be turned elsewhere, but the folders on the real path
+            // cannot be renamed while one inside them is open.
+            std::wstring final = FinalPathOf(created.get());
+            *folder = final.empty() ? path : final;
             *held = std::move(created);
             return true;
         }
