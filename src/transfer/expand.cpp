@@ -81,7 +81,8 @@ public:
                 *mark = *found;
                 return mark->bit <= limitBit;
             }
-            if ((firstByte_ + scanned_) * 8 > limitBit || !ReadPiece()) return false;
+            if (ended_ || (firstByte_ + scanned_) * 8 > limitBit) return false;
+            ReadPiece();
         }
     }
 
