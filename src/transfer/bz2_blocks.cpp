@@ -192,7 +192,8 @@ public:
         stream_.avail_out = static_cast<unsigned>(room);
         const int result = BZ2_bzDecompress(&stream_);
         *produced = room - stream_.avail_out;
-        if (result == BZ_STREAM_END) return Step::End;
+        // The stream ends exactly where the block's bits and the marker made for it end.
+        if (result == BZ_STREAM_END) return stream_.avail_in == 0 ? Step::End : Step::Failed;
         if (result != BZ_OK) return Step::Failed;
         // All the input taken and nothing more to give: the block goes on past its end.
         if (*produced == 0 && stream_.avail_in == 0) return Step::Failed;

@@ -21,10 +21,28 @@ void DecoderPool::Submit(BlockJob* job) {
     WakeConditionVariable(&jobQueued_);
 }
 
-void DecoderPool::WaitFor(BlockJob* job) {
+void DecoderPool::WaitFor(BlockJob* job, BlockDecoder* helper) {
     AcquireSRWLockExclusive(&lock_);
-    while (!job->finished) SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
+    while (!job->finished) {
+        if (queue_.empty()) {
+            SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
+            continue;
+        }
+        BlockJob* next = queue_.front();
+        queue_.pop_front();
+        ++busy_;
+        ReleaseSRWLockExclusive(&lock_);
+        Decode(next, helper);
+        AcquireSRWLockExclusive(&lock_);
+        --busy_;
+        next->finished = true;
+        WakeAllConditionVariable(&jobFinished_);
+    }
     ReleaseSRWLockExclusive(&lock_);
+}
+
+void DecoderPool::Decode(BlockJob* job, BlockDecoder* decoder) const {
+    job->decoded = decoder->Decode(job->stream, keepBytes_, &job->output, &job->length);
 }
 
 void DecoderPool::WaitForAll() {
@@ -43,7 +61,7 @@ void DecoderPool::Work() {
         queue_.pop_front();
         ++busy_;
         ReleaseSRWLockExclusive(&lock_);
-        job->decoded = decoder.Decode(job->stream, keepBytes_, &job->output, &job->length);
+        Decode(job, &decoder);
         AcquireSRWLockExclusive(&lock_);
         --busy_;
         job->finished = true;

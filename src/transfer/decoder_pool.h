@@ -36,12 +36,15 @@ public:
     ~DecoderPool();
 
     void Submit(BlockJob* job);
-    void WaitFor(BlockJob* job);
+    // Waits until job is finished, meanwhile decoding jobs not yet started with helper: the
+    // caller would otherwise sit idle, and on a busy machine it may get the processor sooner.
+    void WaitFor(BlockJob* job, BlockDecoder* helper);
     // Waits until every job handed in is finished.
     void WaitForAll();
 
 private:
     void Work();
+    void Decode(BlockJob* job, BlockDecoder* decoder) const;
 
     size_t keepBytes_;
     SRWLOCK lock_ = SRWLOCK_INIT;

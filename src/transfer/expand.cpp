@@ -37,6 +37,9 @@ constexpr uint64_t kParallelFromBytes = 64 * 1024;
 // The expanded bytes held by all the blocks in flight. A block whose output is larger (long
 // runs of one byte expand up to 46 MB from one block) is decoded again while it is written.
 constexpr size_t kHeldOutputBytes = 64 * 1024 * 1024;
+// The source is read ahead in pieces of this size, four at most: fewer hand-overs between the
+// reading thread and the calling thread, which on a busy machine each wait for a processor.
+constexpr size_t kSourcePieceBytes = 1024 * 1024;
 // Whole chunks are written together in runs of up to this many bytes.
 constexpr size_t kWriteRunBytes = 256 * 1024;
 // Joining a failed block to the candidates that follow it stops here: by chance the magic
@@ -59,7 +62,7 @@ void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, bool readAhead) : reader_(file, UINT64_MAX, readAhead) {}
+    CompressedSource(HANDLE file, bool readAhead) : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes) {}
 
     // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
     bool Have(uint64_t endByte) {
@@ -323,9 +326,12 @@ private:
             written = writer_.Add(job->output.data.get(), job->output.size);
         } else {
             // Too long to hold: its CRC is right, and the same bits decode to the same bytes.
-            written = decoder_.DecodeInPieces(job->stream, [this](const uint8_t* bytes, size_t count) {
-                return writer_.Add(bytes, count);
+            bool stopped = false;
+            written = decoder_.DecodeInPieces(job->stream, [this, &stopped](const uint8_t* bytes, size_t count) {
+                stopped = !writer_.Add(bytes, count);
+                return !stopped;
             });
+            if (!written && !stopped) return Finish(Outcome::Damaged);
         }
         if (written) return Outcome::Complete;
         return writer_.WriteFailed() ? Outcome::WriteFailed : Outcome::Cancelled;
@@ -333,7 +339,7 @@ private:
 
     bool Decoded(BlockJob* job) {
         if (pool_) {
-            pool_->WaitFor(job);
+            pool_->WaitFor(job, &decoder_);
         } else {
             job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
         }

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-ReadAhead::ReadAhead(HANDLE file, uint64_t limit, bool threaded)
-    : file_(file), remaining_(limit), threaded_(threaded) {
+ReadAhead::ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes)
+    : file_(file), remaining_(limit), pieceBytes_(pieceBytes), threaded_(threaded) {
     if (!threaded_) {
         // One piece, no larger than the file needs: small files are the common case.
-        pieces_[0].bytes.reset(new uint8_t[static_cast<size_t>(std::max<uint64_t>(1, std::min<uint64_t>(limit, kPieceBytes)))]);
+        pieces_[0].bytes.reset(new uint8_t[static_cast<size_t>(std::max<uint64_t>(1, std::min<uint64_t>(limit, pieceBytes_)))]);
         return;
     }
-    for (Piece& piece : pieces_) piece.bytes.reset(new uint8_t[kPieceBytes]);
+    for (Piece& piece : pieces_) piece.bytes.reset(new uint8_t[pieceBytes_]);
     reader_ = std::thread([this] { ReadAll(); });
 }
 
@@ -24,7 +24,7 @@ ReadAhead::~ReadAhead() {
 
 // Never past the limit, so a file that grows meanwhile is read only as far as it was measured.
 size_t ReadAhead::ReadPiece(uint8_t* buffer) {
-    const DWORD wanted = static_cast<DWORD>(std::min<uint64_t>(remaining_, kPieceBytes));
+    const DWORD wanted = static_cast<DWORD>(std::min<uint64_t>(remaining_, pieceBytes_));
     DWORD got = 0;
     if (wanted == 0) return 0;
     if (!ReadFile(file_, buffer, wanted, &got, nullptr)) {

@@ -13,11 +13,12 @@
 class ReadAhead {
 public:
     static constexpr size_t kPieceBytes = 256 * 1024;
-    // How many pieces may be read before the caller has taken them: 1 MiB at most.
+    // How many pieces may be read before the caller has taken them: 1 MiB at most in pieces
+    // of kPieceBytes.
     static constexpr int kPieces = 4;
 
     // Reads file (positioned at its start) up to limit bytes or its end.
-    ReadAhead(HANDLE file, uint64_t limit, bool threaded);
+    ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes = kPieceBytes);
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
     // Waits for a read in progress, so that nothing reads the file after this returns.
@@ -40,6 +41,7 @@ private:
 
     HANDLE file_;
     uint64_t remaining_;
+    size_t pieceBytes_;
     bool threaded_;
     bool failed_ = false;
     bool ended_ = false;
