@@ -51,8 +51,8 @@ void CheckMarks(const uint8_t* bytes, size_t size, size_t at, unsigned shifts, u
     }
 }
 
-// Appends count bits of source from bit position sourceBit to the bytes of target, which end
-// with filledBits bits in their last byte (0: the last byte is full).
+// Appends count bits of source from bit position sourceBit to target, which ends on a byte
+// boundary; the last byte is filled up with zeros.
 void AppendBits(const uint8_t* source, uint64_t sourceBit, uint64_t count, ByteBuffer* target) {
     target->Reserve(target->size + static_cast<size_t>(count / 8) + 2);
     const uint8_t* from = source + sourceBit / 8;

@@ -1,6 +1,7 @@
 #include "transfer/copy.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 #include <algorithm>
 #include <memory>
 
@@ -32,9 +33,23 @@ const wchar_t kWriteFailureText[] =
     L"書き込み先HDDの異常。\n⑤メモリの不足。\n\n以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け"
     L"致しますが、サポート窓口までお問い合わせください。";
 
-// Files larger than one chunk are read on a thread of their own, a few pieces ahead of the
-// writes; smaller ones are not worth starting a thread for.
+// Files larger than one chunk on a disc (or another drive that is not a fixed disk) are read
+// on a thread of their own, up to 1 MiB ahead of the writes, so that the drive never waits for
+// the writes. From a fixed disk, whose reads mostly come from the system's cache, reading and
+// writing in turn 64 KiB at a time is quicker: the bytes stay in the processor's cache, and no
+// thread is started for a small file.
 constexpr uint64_t kReadAheadFromBytes = kCopyChunkBytes;
+constexpr size_t kAheadPieceBytes = 256 * 1024;
+constexpr size_t kPieceBytes = 64 * 1024;
+
+bool OnFixedDisk(const wchar_t* path) {
+    wchar_t root[MAX_PATH];
+    if (!CopyText(root, path)) return true;
+    PathStripToRootW(root);
+    if (!PathAddBackslashW(root)) return true;
+    const UINT type = GetDriveTypeW(root);
+    return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
+}
 
 void ReportChunkFailure(const wchar_t* path, const wchar_t* reason, uint64_t fileSize) {
     ShowInstallError(FormatText(L"%ls%ls = %llu/%llu byte", path, reason,
@@ -97,7 +112,9 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) 
         return false;
     }
 
-    ReadAhead reader(source.get(), fileSize, fileSize > kReadAheadFromBytes);
+    const bool readAhead = fileSize > kReadAheadFromBytes && !OnFixedDisk(sourcePath);
+    ReadAhead reader(source.get(), fileSize, readAhead, readAhead ? kAheadPieceBytes : kPieceBytes,
+                     ReadAhead::kMostPieces);
     auto countWritten = [](size_t bytes) {
         progressState.doneBytes += bytes;
         progressState.fileDoneBytes += bytes;

@@ -62,7 +62,7 @@ void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, bool readAhead) : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes) {}
+    CompressedSource(HANDLE file, bool readAhead) : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, ReadAhead::kMostPieces) {}
 
     // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
     bool Have(uint64_t endByte) {

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 
-ReadAhead::ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes)
-    : file_(file), remaining_(limit), pieceBytes_(pieceBytes), threaded_(threaded) {
+ReadAhead::ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes, int pieces)
+    : file_(file), remaining_(limit), pieceBytes_(pieceBytes), threaded_(threaded),
+      pieceCount_(std::max(1, std::min(pieces, kMostPieces))) {
     if (!threaded_) {
         // One piece, no larger than the file needs: small files are the common case.
         pieces_[0].bytes.reset(new uint8_t[static_cast<size_t>(std::max<uint64_t>(1, std::min<uint64_t>(limit, pieceBytes_)))]);
         return;
     }
-    for (Piece& piece : pieces_) piece.bytes.reset(new uint8_t[pieceBytes_]);
+    for (int i = 0; i < pieceCount_; ++i) pieces_[i].bytes.reset(new uint8_t[pieceBytes_]);
     reader_ = std::thread([this] { ReadAll(); });
 }
 
@@ -36,7 +37,7 @@ size_t ReadAhead::ReadPiece(uint8_t* buffer) {
 }
 
 void ReadAhead::ReadAll() {
-    for (int index = 0;; index = (index + 1) % kPieces) {
+    for (int index = 0;; index = (index + 1) % pieceCount_) {
         Piece& piece = pieces_[index];
         AcquireSRWLockExclusive(&lock_);
         while (piece.filled && !stopping_) SleepConditionVariableSRW(&pieceFreed_, &lock_, INFINITE, 0);
@@ -63,14 +64,14 @@ size_t ReadAhead::Next(const uint8_t** bytes) {
     }
     AcquireSRWLockExclusive(&lock_);
     if (holding_) {
-        pieces_[(next_ + kPieces - 1) % kPieces].filled = false;
+        pieces_[(next_ + pieceCount_ - 1) % pieceCount_].filled = false;
         WakeConditionVariable(&pieceFreed_);
     }
     Piece& piece = pieces_[next_];
     while (!piece.filled) SleepConditionVariableSRW(&pieceFilled_, &lock_, INFINITE, 0);
     ReleaseSRWLockExclusive(&lock_);
     holding_ = true;
-    next_ = (next_ + 1) % kPieces;
+    next_ = (next_ + 1) % pieceCount_;
     *bytes = piece.bytes.get();
     ended_ = piece.count == 0;
     return piece.count;

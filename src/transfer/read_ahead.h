@@ -12,13 +12,11 @@
 
 class ReadAhead {
 public:
-    static constexpr size_t kPieceBytes = 256 * 1024;
-    // How many pieces may be read before the caller has taken them: 1 MiB at most in pieces
-    // of kPieceBytes.
-    static constexpr int kPieces = 4;
+    static constexpr int kMostPieces = 4;
 
-    // Reads file (positioned at its start) up to limit bytes or its end.
-    ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes = kPieceBytes);
+    // Reads file (positioned at its start) up to limit bytes or its end, on a thread of its own
+    // when threaded, at most pieces (up to kMostPieces) of pieceBytes ahead of the caller.
+    ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes, int pieces);
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
     // Waits for a read in progress, so that nothing reads the file after this returns.
@@ -45,7 +43,8 @@ private:
     bool threaded_;
     bool failed_ = false;
     bool ended_ = false;
-    Piece pieces_[kPieces];
+    int pieceCount_;
+    Piece pieces_[kMostPieces];
     int next_ = 0;
     bool holding_ = false;
     bool stopping_ = false;
