@@ -1,5 +1,7 @@
 #include "transfer/decoder_pool.h"
 
+#include <algorithm>
+
 DecoderPool::DecoderPool(unsigned threads, size_t keepBytes) : keepBytes_(keepBytes) {
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
 }
@@ -24,12 +26,13 @@ void DecoderPool::Submit(BlockJob* job) {
 void DecoderPool::WaitFor(BlockJob* job, BlockDecoder* helper) {
     AcquireSRWLockExclusive(&lock_);
     while (!job->finished) {
-        if (queue_.empty()) {
+        auto waiting = std::find(queue_.begin(), queue_.end(), job);
+        if (waiting == queue_.end()) {
             SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
             continue;
         }
-        BlockJob* next = queue_.front();
-        queue_.pop_front();
+        BlockJob* next = *waiting;
+        queue_.erase(waiting);
         ++busy_;
         ReleaseSRWLockExclusive(&lock_);
         Decode(next, helper);

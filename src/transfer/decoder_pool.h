@@ -36,8 +36,8 @@ public:
     ~DecoderPool();
 
     void Submit(BlockJob* job);
-    // Waits until job is finished, meanwhile decoding jobs not yet started with helper: the
-    // caller would otherwise sit idle, and on a busy machine it may get the processor sooner.
+    // Waits until job is finished; decodes it with helper when no thread has started it yet
+    // (on a busy machine the caller may get a processor sooner than a woken thread).
     void WaitFor(BlockJob* job, BlockDecoder* helper);
     // Waits until every job handed in is finished.
     void WaitForAll();
