@@ -5,6 +5,8 @@
 #      on two discs made by mkdisc, in CD-ROM drives D: and E:, installed through the real
 #      dialogs without and with verification, against the baseline of copying the same plain
 #      files (Python's shutil.copyfile) and expanding the same .bz2 files with `bzip2 -dc`.
+#      Both builds of installer.exe are measured in the same run: the shipped i686 one (in Wine's
+#      WoW64 mode, as on 64-bit Windows) and its x86_64 twin.
 #   2. 20,000 files of 4 KiB, installed, against a CopyFileW loop (copyloop.exe) over the same
 #      files under the same Wine.
 # Everything runs from the page cache (the discs are read once before each measurement) in a
@@ -22,22 +24,27 @@ bash "$root/scripts/setup.sh" >/dev/null
 bin=$BUILD_ROOT/x86_64
 # Only the programs measured and the ones that drive them; a full build configures first.
 [ -f "$bin/build.ninja" ] || bash "$root/scripts/build.sh" >/dev/null
-cmake --build "$bin" --target installer mkdisc copyloop driver >/dev/null || {
-  echo "bench-install: the build failed:" >&2
-  cmake --build "$bin" --target installer mkdisc copyloop driver 2>&1 | grep -E 'error|FAILED' | head -n 20 >&2
-  exit 1
-}
+[ -f "$BUILD_ROOT/i686/build.ninja" ] || bash "$root/scripts/build.sh" >/dev/null
+for target in "$bin installer mkdisc copyloop driver" "$BUILD_ROOT/i686 installer base_test"; do
+  set -- $target
+  cmake --build "$1" --target "${@:2}" >/dev/null 2>&1 || {
+    echo "bench-install: the build failed:" >&2
+    cmake --build "$1" --target "${@:2}" 2>&1 | grep -E 'error|FAILED' | head -n 20 >&2
+    exit 1
+  }
+done
+set --
 source "$root/scripts/wine-env.sh"
 wine_env_start "$BUILD_ROOT/bench"
-# Xvfb has no window manager, and without one Wine's x11 driver waits about 2 s for every
-# top-level window hidden or destroyed (the confirmation box after its OK, before the progress
-# dialog opens) for an answer that never comes. A player's desktop has a window manager and no
-# such wait, so the benchmark's own prefix tells the driver that no window manager manages its
-# windows ("Managed" = N) and the figures are the installer's. The server then ends by itself,
-# which saves the value.
-"$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-timeout 60 wineserver -w 2>/dev/null || true
+# The prefix runs Wine's X11 driver unmanaged (wine-env.sh): a bare Xvfb has no window manager,
+# and Wine would otherwise wait about 2 s for one each time a window closes, no cost of the
+# installer's.
 work=$INSTALLER_SCRATCH   # drive T:
+archs="i686 x86_64"
+if ! wine_runs_32bit "$BUILD_ROOT/i686/tests/base_test.exe"; then
+  echo "bench-install: this machine cannot run 32-bit code; only the x86_64 installer.exe is measured"
+  archs=x86_64
+fi
 dest_unix=$WINEPREFIX/drive_c/bench-dest
 cleanup() {
   wine_env_stop
@@ -68,7 +75,8 @@ PY
 
 forget_installation() {
   "$WINE64" reg delete "HKCU\\Software\\$company" /f >/dev/null 2>&1 || true
-  "$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" /f >/dev/null 2>&1 || true
+  "$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" /reg:32 /f >/dev/null 2>&1 || true
+  "$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" /reg:64 /f >/dev/null 2>&1 || true
   rm -rf "$dest_unix" "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk"
 }
 
@@ -86,9 +94,13 @@ put_discs() {  # disc1 [disc2]: disc 1 in D:, disc 2 in E:
 
 warm() { find "$@" -type f -exec cat {} + >/dev/null; }
 
-# One installation through the dialogs; prints the seconds from the confirmation to the outcome.
-install_once() {  # verify(0|1)
+# One installation through the dialogs by the given build's installer.exe on disc 1; prints the
+# seconds from the confirmation to the outcome.
+install_once() {  # arch(i686|x86_64) verify(0|1)
+  local arch=$1
+  shift
   forget_installation
+  cp "$BUILD_ROOT/$arch/installer.exe" "$(readlink "$dosdevices/d:")/installer.exe"
   "$WINE64" 'D:\installer.exe'
   drv wait "$main_title" 60 >/dev/null || fail "no main dialog"
   drv type "$main_title" 1000 'C:\bench-dest' >/dev/null
@@ -158,7 +170,8 @@ PY
   put_discs "$work/big/discs/disc1" "$work/big/discs/disc2"
 
   # Baseline: the same files copied and expanded by the machine's own tools.
-  baselines=() plains=() verifieds=()
+  baselines=()
+  declare -A big=()
   for round in $(seq "$rounds"); do
     warm "$work/big/discs"
     rm -rf "$work/baseline"
@@ -188,17 +201,22 @@ PY
     baselines+=("$(python3 -c "print(f'{$t1 - $t0:.2f}')")")
     rm -rf "$work/baseline"
     echo "round $round: baseline ${baselines[-1]} s"
-    warm "$work/big/discs"
-    plains+=("$(install_once 0)")
-    echo "round $round: installer, verification off ${plains[-1]} s"
-    warm "$work/big/discs"
-    verifieds+=("$(install_once 1)")
-    echo "round $round: installer, verification on ${verifieds[-1]} s"
+    for arch in $archs; do
+      for verify in 0 1; do
+        warm "$work/big/discs"
+        seconds=$(install_once "$arch" "$verify")
+        big[$arch:$verify]+=" $seconds"
+        echo "round $round: $arch installer, verification $([ "$verify" = 1 ] && echo on || echo off) $seconds s"
+      done
+    done
   done
-  baseline=$(best "${baselines[@]}") plain=$(best "${plains[@]}") verified=$(best "${verifieds[@]}")
+  baseline=$(best "${baselines[@]}")
   report "baseline (shutil.copyfile + bzip2 -dc): $baseline s"
-  report "installer, verification off: $plain s  ($(python3 -c "print(f'{$plain / $baseline:.2f}')")x the baseline; target 1.3x)"
-  report "installer, verification on:  $verified s  ($(python3 -c "print(f'{$verified / $baseline:.2f}')")x the baseline; target 1.5x)"
+  for arch in $archs; do
+    plain=$(best ${big[$arch:0]}) verified=$(best ${big[$arch:1]})
+    report "$arch installer, verification off: $plain s  ($(python3 -c "print(f'{$plain / $baseline:.2f}')")x the baseline; target 0.65x)"
+    report "$arch installer, verification on:  $verified s  ($(python3 -c "print(f'{$verified / $baseline:.2f}')")x the baseline; target 0.65x)"
+  done
   forget_installation
   rm -rf "$work/big"
 fi
@@ -219,25 +237,32 @@ make_control_files "$work/small"
 "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\small\game' --out 'T:\small\discs' --installer 'T:\small\installer.exe' \
   --ini 'T:\small\setup.ini' --template 'T:\small\uninst.dat' --capacity dvd5 --quiet
 put_discs "$work/small/discs/disc1"
-loops=() smalls=() small_verifieds=()
+loops=()
+declare -A small=()
 for round in $(seq "$rounds"); do
   warm "$work/small/discs"
   loop=$("$WINE64" "$bin/tools/mkdisc/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
   loops+=("$(awk '{print $4}' <<<"$loop")")
   rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
   echo "round $round: CopyFileW loop ${loops[-1]} s"
-  warm "$work/small/discs"
-  smalls+=("$(install_once 0)")
-  echo "round $round: installer, verification off ${smalls[-1]} s"
-  warm "$work/small/discs"
-  small_verifieds+=("$(install_once 1)")
-  echo "round $round: installer, verification on ${small_verifieds[-1]} s"
+  for arch in $archs; do
+    for verify in 0 1; do
+      warm "$work/small/discs"
+      seconds=$(install_once "$arch" "$verify")
+      small[$arch:$verify]+=" $seconds"
+      echo "round $round: $arch installer, verification $([ "$verify" = 1 ] && echo on || echo off) $seconds s"
+    done
+  done
 done
-loop=$(best "${loops[@]}") small=$(best "${smalls[@]}") small_verified=$(best "${small_verifieds[@]}")
+loop=$(best "${loops[@]}")
 loop_rate=$(python3 -c "print(f'{20000 / $loop:.0f}')")
 report "CopyFileW loop: 20000 files in $loop s: $loop_rate files/s"
-report "installer, verification off: 20000 files in $small s: $(python3 -c "print(f'{20000 / $small:.0f}')") files/s ($(python3 -c "print(f'{$loop / $small:.2f}')")x the CopyFileW loop's rate)"
-report "installer, verification on:  20000 files in $small_verified s: $(python3 -c "print(f'{20000 / $small_verified:.0f}')") files/s ($(python3 -c "print(f'{$loop / $small_verified:.2f}')")x)"
+for arch in $archs; do
+  for verify in 0 1; do
+    seconds=$(best ${small[$arch:$verify]})
+    report "$arch installer, verification $([ "$verify" = 1 ] && echo on: || echo off:) 20000 files in $seconds s: $(python3 -c "print(f'{20000 / $seconds:.0f}')") files/s ($(python3 -c "print(f'{$loop / $seconds:.2f}')")x the CopyFileW loop's rate)"
+  done
+done
 forget_installation
 
 echo

@@ -10,8 +10,8 @@
 #                                       disc in drive D: at the prompt, checks every file, and
 #                                       leaves screenshots in build/sample/screenshots/
 #
-# Wine here runs only 64-bit programs, so the discs carry the x86_64 build of installer.exe;
-# the i686 build (build/i686/installer.exe) is the one that ships.
+# The discs carry the shipped i686 installer.exe, which Wine 10 runs in its WoW64 mode as 64-bit
+# Windows does (where the machine can run 32-bit code); mkdisc and the driver are x86_64 builds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_ROOT=${BUILD_ROOT:-$root/build}
@@ -20,7 +20,7 @@ auto=0
 for arg in "$@"; do
   case $arg in
     --auto) auto=1 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-sample: unknown argument $arg (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -45,6 +45,13 @@ else
   wine_env_drives
 fi
 scratch=$INSTALLER_SCRATCH   # drive T: inside Wine
+# The discs carry the shipped i686 installer.exe; a machine that cannot run 32-bit code at all
+# (some virtual machines offer Wine no 32-bit code segment) gets the x86_64 twin instead.
+ship=i686 regview=/reg:32
+if ! wine_runs_32bit "$BUILD_ROOT/i686/tests/base_test.exe"; then
+  echo "run-sample: this machine cannot run 32-bit code; the discs carry the x86_64 build of installer.exe"
+  ship=x86_64 regview=/reg:64
+fi
 user=${USER:-$(id -un)}       # Wine names the Windows user after the Unix one
 
 company='サンプル工房'
@@ -55,7 +62,7 @@ install_dir=$WINEPREFIX/drive_c/Games/$app
 
 say "The publisher: the sample game and its discs"
 bash "$root/scripts/sample-game.sh" "$scratch/src"
-cp "$bin/installer.exe" "$scratch/src/installer.exe"
+cp "$BUILD_ROOT/$ship/installer.exe" "$scratch/src/installer.exe"
 "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\src\game' --out 'T:\discs' \
   --installer 'T:\src\installer.exe' --ini 'T:\src\setup.ini' --template 'T:\src\uninst.dat' \
   --compress '*.dat' --capacity 8M
@@ -65,7 +72,7 @@ iconv -f CP932 -t UTF-8 "$scratch/discs/disc1/setup.lst" | sed 's/^/  /'
 
 # A clean machine for the player: no record or files of an earlier run.
 "$WINE64" reg delete "HKCU\\Software\\$company" /f >/dev/null 2>&1 || true
-"$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" /f >/dev/null 2>&1 || true
+"$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" $regview /f >/dev/null 2>&1 || true
 rm -rf "$install_dir" "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk"
 
 # Disc 1 goes into CD-ROM drive D:; with a person at the screen disc 2 waits in drive E:.
@@ -152,6 +159,9 @@ echo "every game file arrived byte for byte:"
 echo "uninst.dat:"
 iconv -f CP932 -t UTF-8 "$install_dir/uninst.dat" | sed 's/^/  /'
 "$WINE64" reg query "HKCU\\Software\\$company\\$app" | iconv -f CP932 -t UTF-8 | tr -d '\r' | sed '/^$/d; s/^/  /'
+echo "the entry in Windows' list of programs (the view of the build on the disc: a 32-bit installer's entry lives):"
+"$WINE64" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" $regview | iconv -f CP932 -t UTF-8 |
+  tr -d '\r' | sed '/^$/d; s/^/  /' || fail "no entry in the list of programs"
 ls "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk" >/dev/null || fail "no desktop shortcut"
 echo "desktop shortcut: $app.lnk"
 [ "$(drv text "$main_title" 1009)" = アンインストール ] || fail "the main dialog did not turn to its uninstall look"
@@ -169,6 +179,9 @@ answer 確認 1
 [ ! -e "$install_dir" ] || fail "the game folder is still there: $(find "$install_dir" | head)"
 [ ! -e "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk" ] || fail "the desktop shortcut is still there"
 if "$WINE64" reg query "HKCU\\Software\\$company\\$app" >/dev/null 2>&1; then fail "the registry record is still there"; fi
+if "$WINE64" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" $regview >/dev/null 2>&1; then
+  fail "the entry in the list of programs is still there"
+fi
 echo "the game folder, the shortcut and the registry record are gone"
 [ "$(drv text "$main_title" 1009)" = インストール ] || fail "the main dialog did not return to its install look"
 

@@ -1,6 +1,9 @@
 # Sourced by the scripts that run Windows programs: a private Xvfb display and a private Wine
-# prefix with drives for the tests. Call wine_env_start, and wine_env_stop when done.
-WINE64=/usr/lib/wine/wine64
+# prefix with drives for the tests. Call wine_env_start, and wine_env_stop when done. Every
+# Windows program runs through "$WINE64" (Wine 10 from the Debian 13 root, see wine-exec.sh), and
+# wineserver names that root's server.
+WINE64="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec.sh"
+wineserver() { "$WINE64" --server "$@"; }
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree=;mshtml='
 export LANG=${LANG_FOR_WINE:-ja_JP.UTF-8}
@@ -40,9 +43,17 @@ wine_env_drives() {
   for font in 'MS UI Gothic' 'ＭＳ Ｐゴシック' 'ＭＳ ゴシック' 'MS Shell Dlg'; do
     "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d 'IPAPGothic' /f >/dev/null 2>&1
   done
+  # Wine draws the windows' frames and title bars itself, as on a desktop, and does not wait for a
+  # window manager that a bare Xvfb lacks each time a window closes.
+  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # Drive types are read when the server starts: let it end by itself, which also saves the
   # registry (killing it can lose the last changes).
   timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
+}
+
+# True when Wine can run the given 32-bit console program (one that lists its tests, say) here.
+wine_runs_32bit() {  # $1: an i686 program that exits 0 for --gtest_list_tests
+  "$WINE64" "$1" --gtest_list_tests >/dev/null 2>&1
 }
 
 wine_env_stop() {

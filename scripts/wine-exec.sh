@@ -1,4 +1,20 @@
 #!/usr/bin/env bash
-# Runs one Windows program under 64-bit Wine in the environment that wine-env.sh prepared.
+# Runs one Windows program under Wine 10 from the Debian 13 root that wine-root.sh builds: 32-bit
+# programs in Wine's WoW64 mode, as on 64-bit Windows, and 64-bit ones alike. The root is entered
+# with bwrap, whose mounts vanish with its process. The repository, the build root and the folders
+# in WINE_BINDS (blank-separated) are seen inside at their own paths; so is the X11 socket folder.
+# --server runs the root's wineserver instead (for -k and -w).
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+rootfs=${WINE_ROOT:-$root/third_party/wine-root}
 export WINEDEBUG=${WINEDEBUG:--all}
-exec /usr/lib/wine/wine64 "$@"
+program=/usr/lib/wine/wine64
+if [ "${1:-}" = --server ]; then program=/usr/lib/wine/wineserver; shift; fi
+
+binds=(--bind "$root" "$root")
+for dir in ${BUILD_ROOT:-} ${WINE_BINDS:-}; do
+  [ -d "$dir" ] && binds+=(--bind "$dir" "$dir")
+done
+here=$PWD
+case "$here" in "$root"|"$root"/*|"${BUILD_ROOT:-/nonexistent}"|"${BUILD_ROOT:-/nonexistent}"/*) ;; *) here=/ ;; esac
+exec bwrap --bind "$rootfs" / --dev /dev --proc /proc --bind-try /tmp/.X11-unix /tmp/.X11-unix \
+  "${binds[@]}" --chdir "$here" "$program" "$@"

@@ -23,6 +23,12 @@ TEST(BoundedText, CopyAppendAndBackslashNeverOverflow) {
     EXPECT_STREQ(buffer, L"C:\\game");
 
     EXPECT_EQ(FormatText(L"%ls=%d %%", L"日本語", 42), L"日本語=42 %");
+    // Sizes followed by text, as the messages and mkdisc's summaries use them; and the C99
+    // two-digit exponent, which tells this formatter from msvcrt's on any Windows.
+    EXPECT_EQ(FormatText(L"%zu files, %ls", static_cast<size_t>(4294967295u), L"ok"), L"4294967295 files, ok");
+    EXPECT_EQ(FormatText(L"%llu/%lld %ls", 18446744073709551615ull, -9223372036854775807ll - 1, L"byte"),
+              L"18446744073709551615/-9223372036854775808 byte");
+    EXPECT_EQ(FormatText(L"%.1e", 1.0), L"1.0e+00");
 }
 
 TEST(ProgressState, ResetAndWholeStatusTextsAcrossThreads) {

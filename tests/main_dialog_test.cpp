@@ -76,6 +76,7 @@ protected:
     }
     void TearDown() override {
         DeleteFileW(iniPath_.c_str());
+        DeleteFileW((GetModuleFolder() + L"\\setup.lst").c_str());
         RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\" + company_).c_str());
     }
 
@@ -178,6 +179,40 @@ TEST_F(MainDialogTest, ConfirmationNamesTheGameFolderInsideTheTypedFolderAndCanc
     RegKey key;
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, ownKey_.c_str(), 0, KEY_READ, key.receive()), ERROR_SUCCESS)
         << "a cancelled confirmation records nothing";
+}
+
+// uninst.dat must name every file in full on any volume (exFAT and recent NTFS have no 8.3
+// names to fall back on): a comma, a character outside code page 932, or a line past the
+// reader's 258 characters is refused before anything is installed.
+TEST_F(MainDialogTest, DestinationsTheUninstallRecordCannotNameAreRefused) {
+    ASSERT_TRUE(WriteFileBytes(GetModuleFolder() + L"\\setup.lst", "0,data\\x.bin,1,00000000\r\n"));
+    const std::wstring game = std::wstring(L"\\") + kInstFolder + L"\\";
+    const std::wstring fits = L"T:\\" + std::wstring(258 - 2 - wcslen(L"data\\x.bin") - game.size() - 3, L'f');
+    const struct {
+        std::wstring typed;
+        const wchar_t* refusal;  // nullptr: the confirmation follows
+    } cases[] = {
+        {L"T:\\h4a,Games", L"使用できない文字"}, {L"T:\\h4aJosé", L"使用できない文字"},
+        {L"T:\\h4a한글", L"使用できない文字"},  {fits, nullptr},
+        {fits + L"g", L"アンインストール情報"},
+    };
+    RunDialog([&](HWND dialog) {
+        for (const auto& c : cases) {
+            const size_t before = script_.Messages().size();
+            script_.AnswerMessages({IDCANCEL});
+            Type(dialog, IDC_DESTINATION, c.typed);
+            Click(dialog, IDC_INSTALL);
+            std::vector<ShownMessage> shown = script_.Messages();
+            ASSERT_EQ(shown.size(), before + 1) << c.typed;
+            if (!c.refusal) {
+                EXPECT_EQ(shown.back().text, ExpectedInstallConfirmation(c.typed + game));
+                continue;
+            }
+            EXPECT_EQ(shown.back().title, L"エラー");
+            EXPECT_EQ(shown.back().style, static_cast<UINT>(MB_ICONERROR));
+            EXPECT_NE(shown.back().text.find(c.refusal), std::wstring::npos) << c.typed;
+        }
+    });
 }
 
 TEST_F(MainDialogTest, DestinationsTooLongForAPathAreRefusedNotCut) {

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <climits>
 #include <clocale>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -306,3 +308,19 @@ TEST_F(ProgressDialogTest, EachInstallationStartsFromZeroAndAMissingListEndsQuie
 }
 
 }  // namespace
+
+// The figures are exact in integers, the same in both builds, and never overflow.
+TEST(ProgressPercentageTest, IsTheTruncatedQuotientOfTheCounts) {
+    const uint64_t kMax = UINT64_MAX;
+    const struct {
+        uint64_t done, total;
+        int percent;
+    } cases[] = {
+        {29, 100, 29},  {57, 100, 57},   {1, 3, 33},          {2, 3, 66},     {0, 0, 0},
+        {5, 0, 0},      {0, 7, 0},       {1, 1, 100},         {2500000, 1250000, 200},
+        {kMax, kMax, 100},  {kMax - 1, kMax, 99},  {kMax / 100 * 29, kMax, 28},  {kMax / 2 + 1, kMax, 50},
+        {kMax / 2, kMax, 49},  {21474836, 1, 2147483600},  {21474837, 1, INT_MAX},  {kMax, 1, INT_MAX},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressPercentage(c.done, c.total), c.percent) << c.done << " of " << c.total;
+}

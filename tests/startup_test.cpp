@@ -10,9 +10,13 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "base/handles.h"
 #include "startup/entry.h"
+#include "startup/private_folder.h"
 #include "startup/settings.h"
+#include "support/private_folder_checks.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "ui_driver.h"
@@ -79,6 +83,8 @@ int RunWorkingModeUntilShown(const std::wstring& arguments, bool* shown) {
     *shown = appeared;
     return result;
 }
+
+const wchar_t* const kStagedNames[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
 
 std::wstring Repeat(const std::wstring& text, size_t times) {
     std::wstring result;
@@ -346,29 +352,121 @@ TEST(RunModes, WorkingModeTakesTheWholeRestAsSourceFolderAndRefusesOneThatDoesNo
     }
 }
 
-TEST(Staging, CopyToTempFolderOverwritesResetsAttributesAndNamesTheTargetWhenItFails) {
+TEST(Staging, CopyToTempFolderNeverOverwritesResetsAttributesAndNamesTheTargetWhenItFails) {
     ScriptedInteraction screen;
+    TempFolder folder(L"stage");
     const std::wstring name = L"h1_staged_probe.dat";
     const std::wstring source = GetModuleFolder() + L"\\" + name;
-    const std::wstring target = TempPath() + name;
     ASSERT_TRUE(WriteFileBytes(source, "from the disc"));
     ASSERT_TRUE(SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    ASSERT_TRUE(WriteFileBytes(target, "an older copy"));
 
-    EXPECT_TRUE(CopyToTempFolder(name.c_str()));
+    EXPECT_TRUE(CopyToTempFolder(folder.path(), name.c_str()));
     std::string bytes;
-    EXPECT_TRUE(ReadFileBytes(target, &bytes));
+    EXPECT_TRUE(ReadFileBytes(folder / name, &bytes));
     EXPECT_EQ(bytes, "from the disc");
-    EXPECT_EQ(GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u)
-        << "the staged copy can be replaced by the next staging";
-    EXPECT_TRUE(CopyToTempFolder(name.c_str())) << "and is";
+    EXPECT_EQ(GetFileAttributesW((folder / name).c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
     EXPECT_TRUE(screen.Messages().empty());
-    RemoveTree(source);
-    RemoveTree(target);
 
-    EXPECT_FALSE(CopyToTempFolder(L"h1_not_on_the_disc.dat"));
+    // A file already there is left as it is, whoever put it there.
+    ASSERT_TRUE(WriteFileBytes(folder / name, "planted"));
+    EXPECT_FALSE(CopyToTempFolder(folder.path(), name.c_str()));
+    EXPECT_TRUE(ReadFileBytes(folder / name, &bytes));
+    EXPECT_EQ(bytes, "planted");
+    SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveTree(source);
+
+    EXPECT_FALSE(CopyToTempFolder(folder.path(), L"h1_not_on_the_disc.dat"));
     std::vector<ShownMessage> shown = screen.Messages();
-    ASSERT_EQ(shown.size(), 1u);
-    ExpectErrorBox(shown[0], L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n" +
-                                 TempPath() + L"h1_not_on_the_disc.dat");
+    ASSERT_EQ(shown.size(), 2u);
+    const std::wstring copyFailed =
+        L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n";
+    ExpectErrorBox(shown[0], copyFailed + (folder / name));
+    ExpectErrorBox(shown[1], copyFailed + (folder / L"h1_not_on_the_disc.dat"));
+}
+
+namespace {
+
+// Stands in for the random source, to hand out a name that is taken.
+std::vector<std::wstring> drawnNames;
+size_t namesDrawn = 0;
+std::wstring DrawListedName() {
+    if (namesDrawn < drawnNames.size()) return drawnNames[namesDrawn++];
+    ++namesDrawn;
+    return drawnNames.back();
+}
+
+}  // namespace
+
+// Wine keeps no descriptor on a folder (staging_e2e_test shows what it reads back instead), so the
+// descriptor is checked as the program hands it to the system.
+TEST(PrivateFolder, GrantsAdministratorsAndSystemOnlyIsNeverATakenFolderAndCannotBeSwappedWhileHeld) {
+    LocalMemory descriptor = BuildPrivateFolderSecurity();
+    ASSERT_TRUE(descriptor);
+    EXPECT_TRUE(IsValidSecurityDescriptor(descriptor.get()));
+    ExpectAdministratorsAndSystemOnly(descriptor.get());
+
+    const std::wstring temp = TempPath();
+    const std::wstring taken = DrawPrivateFolderName();
+    const std::wstring fresh = DrawPrivateFolderName();
+    ASSERT_EQ(taken.size(), fresh.size());
+    ASSERT_NE(taken, fresh) << "names come from the random source";
+    ASSERT_TRUE(CreateDirectoryW((temp + taken).c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(temp + taken + L"\\installer.exe", "planted"));
+
+    drawnNames = {taken, fresh};
+    namesDrawn = 0;
+    std::wstring folder;
+    FileHandle held;
+    ASSERT_TRUE(CreatePrivateFolder(temp, &folder, &held, DrawListedName));
+    EXPECT_EQ(folder, temp + fresh);
+    EXPECT_EQ(namesDrawn, 2u);
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(held);
+    // While held, nobody can put another folder in its place.
+    const std::wstring elsewhere = temp + L"h1-moved-" + fresh;
+    EXPECT_FALSE(MoveFileW(folder.c_str(), elsewhere.c_str()));
+    EXPECT_FALSE(RemoveDirectoryW(folder.c_str()));
+    EXPECT_TRUE(FolderExists(folder));
+    held.reset();
+
+    drawnNames = {taken};
+    namesDrawn = 0;
+    std::wstring none = L"untouched";
+    EXPECT_FALSE(CreatePrivateFolder(temp, &none, &held, DrawListedName))
+        << "it gives up rather than use the taken folder";
+    EXPECT_EQ(none, L"untouched");
+    EXPECT_FALSE(held);
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(temp + taken + L"\\installer.exe", &bytes));
+    EXPECT_EQ(bytes, "planted");
+
+    const struct {
+        std::wstring folder;
+        bool isPrivate;
+    } cases[] = {
+        {temp + fresh, true},
+        {temp + taken, true},
+        {temp + fresh.substr(0, fresh.size() - 1), false},
+        {temp + fresh + L"0", false},
+        {temp + L"INSTALLER-" + fresh.substr(10), false},
+        {temp + fresh.substr(0, 10) + L"0123456789ABCDEF", false},
+        {temp + fresh.substr(0, 10) + L"0123456789abcdeg", false},
+        {GetModuleFolder(), false},
+        {GetModuleFolder() + L"\\" + fresh, false},
+        {temp + L"nested\\" + fresh, false},
+        {fresh, false},
+    };
+    // The temporary folder spelt another way (short names, a junction) is still the same folder.
+    const std::wstring tempName = temp.substr(temp.find_last_of(L'\\', temp.size() - 2) + 1);
+    EXPECT_TRUE(IsPrivateFolder(folder, temp + L"..\\" + tempName)) << testing::PrintToString(tempName);
+    EXPECT_FALSE(IsPrivateFolder(folder, GetModuleFolder() + L"\\"));
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(testing::PrintToString(entry.folder));
+        EXPECT_EQ(IsPrivateFolder(entry.folder, temp), entry.isPrivate);
+    }
+
+    RemovePrivateFolder(temp + taken, kStagedNames, 4);
+    RemovePrivateFolder(folder, kStagedNames, 4);
+    EXPECT_FALSE(FolderExists(temp + taken)) << "removed at once when nothing holds it";
+    EXPECT_FALSE(FolderExists(folder));
 }

@@ -217,7 +217,8 @@ TEST_F(UninstallRecord, MissingTemplateAndUnwritableRecordAreReported) {
 
 // Paths that a line cannot carry as they are (over the reader's 258 characters, a comma, a
 // character outside code page 932) go in their 8.3 form when that names the same item, and are
-// otherwise left out. Deleting what the record names then removes exactly the intended files.
+// otherwise left out, and the player is told to remove the game by hand. Deleting what the
+// record names then removes exactly the intended files.
 TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
     ScriptedInteraction script;
     WriteTemplate(L"");
@@ -251,8 +252,12 @@ TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
     AddItem(0, hangul);
     AddItem(0, missingAccent);
     AddItem(0, missingLong);
-    EXPECT_TRUE(WriteUninstallRecord());
-    EXPECT_TRUE(script.Messages().empty());
+    EXPECT_FALSE(WriteUninstallRecord());
+    ASSERT_EQ(script.Messages().size(), 1u);
+    EXPECT_EQ(script.Messages()[0].text,
+              L"アンインストールファイルリストに記録できないファイルがありました。\n\nインストールしたゲームデータは手動"
+              L"で削除してください。");
+    EXPECT_EQ(script.Messages()[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
 
     std::vector<std::wstring> lines = RecordLines(kGame + L"uninst.dat");
     for (const std::wstring& line : lines) EXPECT_LE(line.size(), 258u) << testing::PrintToString(line);

@@ -35,12 +35,14 @@ std::wstring FormatText(const wchar_t* format, ...) {
     va_start(args, format);
     va_list probe;
     va_copy(probe, args);
-    int needed = _vscwprintf(format, probe);
+    // MinGW's own formatter, not msvcrt's: the msvcrt.dll of older Windows lacks %zu and %lld
+    // and would then read the following arguments wrongly.
+    int needed = __mingw_vsnwprintf(nullptr, 0, format, probe);
     va_end(probe);
     std::wstring result;
     if (needed > 0) {
         result.resize(static_cast<size_t>(needed) + 1);
-        _vsnwprintf(&result[0], result.size(), format, args);
+        __mingw_vsnwprintf(&result[0], result.size(), format, args);
         result.resize(static_cast<size_t>(needed));
     }
     va_end(args);

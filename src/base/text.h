@@ -26,5 +26,6 @@ bool AddBackslash(wchar_t (&buffer)[N]) {
     return AddBackslash(buffer, N);
 }
 
-// printf-style formatting into a std::wstring (C runtime rules: write %ls for wide text).
+// printf-style formatting into a std::wstring, the same on every Windows (C99 rules: write %ls
+// for wide text; %zu, %lld and %llu are understood).
 std::wstring FormatText(const wchar_t* format, ...);

@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "frontend/install_record.h"
 #include "install/progress_dialog.h"
+#include "records/uninstall_record.h"
 #include "resources/resource_ids.h"
 #include "startup/entry.h"
 #include "startup/settings.h"
@@ -33,6 +34,12 @@ const wchar_t kConfirmInstall[] =
     L"が作成されます。\n※存在しないフォルダは作成されます。";
 const wchar_t kDestinationTooLong[] =
     L"インストール先のフォルダ名が長すぎます。\n\nゲーム名フォルダを含めて259文字以内になるフォルダを指定して下さい。";
+const wchar_t kDestinationTooLongForRecord[] =
+    L"インストール先のフォルダ名が長すぎます。\n\nアンインストール情報にゲームのファイルを記録できる長さのフォルダを指定"
+    L"して下さい。";
+const wchar_t kDestinationUnrecordable[] =
+    L"インストール先のフォルダ名に使用できない文字が含まれています。\n\nカンマ（,）や日本語の文字コード（Shift_JIS）で"
+    L"表せない文字を含まないフォルダを指定して下さい。";
 
 IconHandle appIcon;
 
@@ -99,6 +106,17 @@ void RunInstallSequence() {
         !AddBackslash(destination)) {
         ShowMessageBox(mainWindow, kDestinationTooLong, L"エラー", MB_ICONERROR);
         return;
+    }
+    // A folder that uninst.dat cannot name would leave the game behind at uninstallation.
+    switch (CheckRecordFolder(destination)) {
+        case RecordFolderFit::kUnrecordableCharacters:
+            ShowMessageBox(mainWindow, kDestinationUnrecordable, L"エラー", MB_ICONERROR);
+            return;
+        case RecordFolderFit::kTooLong:
+            ShowMessageBox(mainWindow, kDestinationTooLongForRecord, L"エラー", MB_ICONERROR);
+            return;
+        case RecordFolderFit::kFits:
+            break;
     }
     CopyText(installSettings.InstallPath, destination);
     std::wstring question = FormatText(kConfirmInstall, installSettings.InstallPath);

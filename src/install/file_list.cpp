@@ -45,6 +45,34 @@ void ShowLineError(size_t lineNumber, const wchar_t* line) {
                    L"エラー", MB_ICONERROR);
 }
 
+// Hands each line that is not empty to take(lineNumber, line, overLong), line ends removed, until
+// take returns false. False when a line was refused that way.
+template <typename Take>
+bool ForEachListLine(FILE* file, Take take) {
+    wchar_t line[kLineCapacity + 1];
+    for (size_t lineNumber = 1;; ++lineNumber) {
+        wmemset(line, L'\0', kLineCapacity + 1);
+        if (!fgetws(line, kLineCapacity + 1, file)) return true;
+
+        // A piece that filled the buffer without its line feed is part of an over-long line,
+        // unless the file ends right there.
+        size_t length = wcslen(line);
+        bool overLong = false;
+        if (length == kLineCapacity && line[length - 1] != L'\n') {
+            wint_t next = fgetwc(file);
+            overLong = next != WEOF;
+        }
+        line[wcscspn(line, L"\r\n")] = L'\0';
+        if (!overLong && line[0] == L'\0') continue;
+        if (!take(lineNumber, line, overLong)) return false;
+    }
+}
+
+StdioFile OpenFileList() {
+    const std::wstring listPath = GetModuleFolder() + L"\\setup.lst";
+    return StdioFile(_wfsopen(listPath.c_str(), L"rt", _SH_DENYNO));
+}
+
 }  // namespace
 
 bool IsSafeListPath(const std::wstring& listPath) {
@@ -114,8 +142,7 @@ bool LoadFileList() {
     ResetProgressState();
 
     const HWND owner = progressState.progressWindow.load();
-    const std::wstring listPath = GetModuleFolder() + L"\\setup.lst";
-    StdioFile file(_wfsopen(listPath.c_str(), L"rt", _SH_DENYNO));
+    StdioFile file = OpenFileList();
     if (!file) {
         ShowMessageBox(owner, L"ファイルリストが開けません。", L"エラー", MB_ICONERROR);
         return false;
@@ -123,22 +150,7 @@ bool LoadFileList() {
 
     std::vector<FileEntry> entries;
     std::vector<UninstallItem> items;
-    wchar_t line[kLineCapacity + 1];
-    for (size_t lineNumber = 1;; ++lineNumber) {
-        wmemset(line, L'\0', kLineCapacity + 1);
-        if (!fgetws(line, kLineCapacity + 1, file.get())) break;
-
-        // A piece that filled the buffer without its line feed is part of an over-long line,
-        // unless the file ends right there.
-        size_t length = wcslen(line);
-        bool overLong = false;
-        if (length == kLineCapacity && line[length - 1] != L'\n') {
-            wint_t next = fgetwc(file.get());
-            overLong = next != WEOF;
-        }
-        line[wcscspn(line, L"\r\n")] = L'\0';
-        if (!overLong && line[0] == L'\0') continue;
-
+    bool wellFormed = ForEachListLine(file.get(), [&](size_t lineNumber, const wchar_t* line, bool overLong) {
         FileEntry entry;
         if (overLong || !ParseFileListLine(line, installSettings.InstallPath, &entry)) {
             ShowLineError(lineNumber, line);
@@ -149,7 +161,9 @@ bool LoadFileList() {
         CopyText(item.path, entry.destinationPath);
         entries.push_back(entry);
         items.push_back(item);
-    }
+        return true;
+    });
+    if (!wellFormed) return false;
     if (ferror(file.get())) {
         ShowMessageBox(owner, L"ファイルリストが開けません。", L"エラー", MB_ICONERROR);
         return false;
@@ -158,4 +172,16 @@ bool LoadFileList() {
     fileList = std::move(entries);
     uninstallList = std::move(items);
     return true;
+}
+
+std::vector<std::wstring> ReadListedDestinations() {
+    std::vector<std::wstring> destinations;
+    StdioFile file = OpenFileList();
+    if (!file) return destinations;
+    ForEachListLine(file.get(), [&](size_t, const wchar_t* line, bool overLong) {
+        FileEntry entry;
+        if (!overLong && ParseFileListLine(line, L"", &entry)) destinations.push_back(entry.destinationPath);
+        return true;
+    });
+    return destinations;
 }

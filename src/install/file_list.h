@@ -32,3 +32,7 @@ bool ParseFileListLine(const wchar_t* line, const wchar_t* installPath, FileEntr
 // uninstallList, after resetting progressState. False after its message box; both lists are
 // then empty.
 bool LoadFileList();
+
+// The destinations that setup.lst beside the program lists, relative to the install folder (a
+// final ".bz2" dropped), for the lines that parse. Shows nothing; empty when the list is missing.
+std::vector<std::wstring> ReadListedDestinations();

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <climits>
+#include <cstdint>
 
 #include "base/interaction.h"
 #include "base/text.h"
@@ -16,11 +17,20 @@ namespace {
 constexpr UINT kRefreshMilliseconds = 10;
 constexpr int kBarMaximum = 100;
 
-// done / total in percent, truncated; may exceed 100 when files outgrow their listed sizes.
-int Percentage(uint64_t done, uint64_t total) {
-    if (total == 0) return 0;
-    double percent = static_cast<double>(done) / static_cast<double>(total) * 100.0;
-    return percent >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
+// floor(10 * fraction / total) for a fraction below total, and what remains of it, without a
+// product that could overflow: ten additions, each kept below total.
+uint64_t NextDecimalDigit(uint64_t* fraction, uint64_t total) {
+    uint64_t digit = 0, remainder = 0;
+    for (int i = 0; i < 10; ++i) {
+        if (remainder >= total - *fraction) {
+            remainder -= total - *fraction;
+            ++digit;
+        } else {
+            remainder += *fraction;
+        }
+    }
+    *fraction = remainder;
+    return digit;
 }
 
 void ShowPercentage(HWND dialog, int barId, int textId, int percent) {
@@ -34,9 +44,9 @@ void ShowPercentage(HWND dialog, int barId, int textId, int percent) {
 
 void RefreshDisplay(HWND dialog) {
     ShowPercentage(dialog, IDC_OVERALL_BAR, IDC_OVERALL_PERCENT,
-                   Percentage(progressState.doneBytes.load(), progressState.totalBytes.load()));
+                   ProgressPercentage(progressState.doneBytes.load(), progressState.totalBytes.load()));
     ShowPercentage(dialog, IDC_FILE_BAR, IDC_FILE_PERCENT,
-                   Percentage(progressState.fileDoneBytes.load(), progressState.fileBytes.load()));
+                   ProgressPercentage(progressState.fileDoneBytes.load(), progressState.fileBytes.load()));
 
     static const wchar_t kPrefix[] = L"現在の状態：";
     wchar_t line[(sizeof kPrefix / sizeof kPrefix[0]) + kStatusCapacity];
@@ -90,6 +100,17 @@ void OnTimer(HWND dialog) {
 }
 
 }  // namespace
+
+int ProgressPercentage(uint64_t done, uint64_t total) {
+    if (total == 0) return 0;
+    const uint64_t whole = done / total;
+    if (whole > static_cast<uint64_t>(INT_MAX / 100)) return INT_MAX;
+    uint64_t fraction = done % total;
+    const uint64_t tens = NextDecimalDigit(&fraction, total);
+    const uint64_t units = NextDecimalDigit(&fraction, total);
+    const uint64_t percent = whole * 100 + tens * 10 + units;
+    return percent > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
+}
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     progressState.progressWindow = dialog;

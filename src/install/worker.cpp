@@ -117,7 +117,7 @@ DWORD WINAPI InstallWorker(LPVOID) {
 
     SetStatus(L"インストール先HDDの空き容量を検査中");
     if (!HasEnoughFreeSpace(installSettings.InstallPath)) {
-        ShowWorkerError(FormatText(L"インストール先の空き容量が足りません。\n\n正常にインストールするには %I64d "
+        ShowWorkerError(FormatText(L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
                                    L"MB以上の空き領域が必要です。",
                                    static_cast<long long>(totalBytes / kBytesPerUnit)));
         return 0;

@@ -12,6 +12,7 @@
 #include "base/interaction.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "install/file_list.h"
 #include "install/progress_state.h"
 #include "startup/entry.h"
 
@@ -25,6 +26,9 @@ const wchar_t kTemplateUnreadable[] =
     L"アンインストールファイルリストが開けません。\n\nインストールしたゲームデータは手動で削除してください。";
 const wchar_t kRecordUnwritable[] =
     L"アンインストールファイルリストを作成できません。\n\nインストールしたゲームデータは手動で削除してください。";
+const wchar_t kItemsLeftOut[] =
+    L"アンインストールファイルリストに記録できないファイルがありました。\n\nインストールしたゲームデータは手動で削除して"
+    L"ください。";
 
 // Readers hold a line in 260 characters: 258 before the line end, the line end, the terminator.
 // The writer never produces a longer line and the reader never takes one in part.
@@ -206,17 +210,21 @@ bool WriteUninstallRecord() {
     if (!record) return Fail(kRecordUnwritable);
 
     bool written = true;
+    bool leftOut = false;
     for (const UninstallItem& item : uninstallList) {
         std::wstring path(item.path, wcsnlen(item.path, kPathCapacity));
         std::wstring line;
         // A path the line cannot carry (too long for the reader, a comma, a character code page
         // 932 lacks) goes in its 8.3 form when that form names the same item and fits. Otherwise
-        // the item stays out of the record: a file left behind is better than a wrong line,
-        // which could name, and so delete, something else.
+        // the item stays out of the record, and the player is told: a file left behind is better
+        // than a wrong line, which could name, and so delete, something else. Volumes without
+        // short names (exFAT, recent NTFS) have no 8.3 form; the main dialog refuses folders that
+        // no line could carry before anything is installed.
         if (!FormatRecordLine(item.kind, path, &line)) {
             std::wstring shortPath;
             if (!ShortFormOf(path, &shortPath) || !FormatRecordLine(item.kind, shortPath, &line)) {
                 ReportLeftOut(L"path cannot be recorded, left out", path);
+                leftOut = true;
                 continue;
             }
         }
@@ -225,7 +233,26 @@ bool WriteUninstallRecord() {
     if (fflush(record.get()) != 0 || ferror(record.get())) written = false;
     record.reset();
     if (!written) return Fail(kRecordUnwritable);
+    if (leftOut) return Fail(kItemsLeftOut);
     return true;
+}
+
+RecordFolderFit CheckRecordFolder(const wchar_t* installPath) {
+    const std::wstring folder(installPath);
+    if (folder.find_first_of(L",\r\n") != std::wstring::npos || !RoundTripsThroughCodePage932(folder))
+        return RecordFolderFit::kUnrecordableCharacters;
+
+    size_t longestLine = 0;
+    auto consider = [&](int32_t kind, const std::wstring& relative) {
+        size_t length = FormatText(L"%d,", static_cast<int>(kind)).size() + folder.size() + relative.size();
+        if (length > longestLine) longestLine = length;
+    };
+    for (const std::wstring& destination : ReadListedDestinations()) consider(0, destination);
+    ReadRecordFile((GetModuleFolder() + L"\\" + kRecordName).c_str(), L"template line too long",
+                   [&](int32_t kind, const std::wstring& relative) {
+                       if (StaysInsideInstallFolder(relative)) consider(kind, relative);
+                   });
+    return longestLine > kMaxLineLength ? RecordFolderFit::kTooLong : RecordFolderFit::kFits;
 }
 
 bool ReadUninstallRecord(const wchar_t* recordPath) {

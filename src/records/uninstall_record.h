@@ -19,3 +19,10 @@ bool WriteUninstallRecord();
 
 // Empties uninstallList and fills it from the file; false when the file cannot be opened.
 bool ReadUninstallRecord(const wchar_t* recordPath);
+
+enum class RecordFolderFit { kFits, kUnrecordableCharacters, kTooLong };
+
+// Whether uninst.dat can name every item under installPath in full, whatever the volume: the
+// folder holds no comma and nothing code page 932 lacks, and the longest line that setup.lst and
+// the template beside the program lead to still fits the reader. Shows nothing.
+RecordFolderFit CheckRecordFolder(const wchar_t* installPath);

@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "base/handles.h"
@@ -11,19 +12,22 @@
 #include "base/text.h"
 #include "frontend/main_dialog.h"
 #include "resources/resource_ids.h"
+#include "startup/private_folder.h"
 #include "startup/settings.h"
+#include "startup/working_instance.h"
 
 HINSTANCE instanceHandle = nullptr;
 
 namespace {
 
 const wchar_t kErrorTitle[] = L"エラー";
+const wchar_t kStagingFailed[] = L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
 const wchar_t kWorkingSwitch[] = L"/lunch:";
 constexpr size_t kWorkingSwitchLength = 7;
 
-// Staged in this order; the program itself goes first so that a running copy in the temporary
-// folder stops the staging before anything else is replaced.
+// Staged in this order, the program itself first.
 const wchar_t* const kStagedFiles[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
+constexpr size_t kStagedFileCount = std::size(kStagedFiles);
 
 void ShowError(const wchar_t* text) { ShowMessageBox(nullptr, text, kErrorTitle, MB_ICONERROR); }
 
@@ -35,7 +39,21 @@ std::wstring TempFolder() {
     return folder;
 }
 
-int RunWorkingMode(const wchar_t* sourceFolder) {
+// True when a working instance already runs in this session, which is then brought to the
+// front. Shows nothing: the player sees the installer that runs.
+bool DeferToWorkingInstance() {
+    DWORD running = 0;
+    if (!FindWorkingInstance(&running)) return false;
+    BringProcessToFront(running);
+    return true;
+}
+
+int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
+    ObjectHandle claim;
+    if (!ClaimWorkingInstance(&claim)) {  // two stagings raced: the other one's copy won
+        DeferToWorkingInstance();
+        return 1;
+    }
     if (!CopyText(installSettings.SourceFolder, sourceFolder)) {
         ShowError(L"インストール元フォルダのパスが長すぎます。");
         return 1;
@@ -44,18 +62,49 @@ int RunWorkingMode(const wchar_t* sourceFolder) {
     return 0;
 }
 
+// A running program cannot delete its own file, so the private folder it was staged into goes
+// at the next restart. A working instance started from anywhere else leaves its folder alone.
+void RemoveOwnPrivateFolderAtRestart() {
+    std::wstring folder = GetModuleFolder();
+    if (IsPrivateFolder(folder, TempFolder())) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
+}
+
+int RunWorkingMode(const wchar_t* sourceFolder) {
+    int result = RunAsTheWorkingInstance(sourceFolder);
+    RemoveOwnPrivateFolderAtRestart();
+    return result;
+}
+
+// Removes the folder of a staging that does not lead to a working instance; nothing would remove
+// it later, and a later staging never reuses a folder.
+void AbandonPrivateFolder(const std::wstring& folder, FileHandle* held, size_t stagedCount) {
+    held->reset();
+    RemovePrivateFolder(folder, kStagedFiles, stagedCount);
+}
+
 int StageAndRelaunch() {
-    for (const wchar_t* name : kStagedFiles) {
-        if (!CopyToTempFolder(name)) {
-            ShowError(L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。");
+    if (DeferToWorkingInstance()) return 1;
+    std::wstring folder;
+    // Held until the copy has started: from then on its running program file keeps the folder
+    // from being renamed.
+    FileHandle held;
+    if (!CreatePrivateFolder(TempFolder(), &folder, &held)) {
+        ShowError(kStagingFailed);
+        return 1;
+    }
+    for (size_t staged = 0; staged < kStagedFileCount; ++staged) {
+        if (!CopyToTempFolder(folder, kStagedFiles[staged])) {
+            AbandonPrivateFolder(folder, &held, staged);
+            ShowError(kStagingFailed);
             return 1;
         }
     }
-    // CopyToTempFolder has just succeeded with this folder, so it is known to be usable.
-    std::wstring tempFolder = TempFolder();
-    std::wstring program = FormatText(L"%ls%ls", tempFolder.c_str(), L"installer.exe");
+    std::wstring program = folder + L"\\installer.exe";
     std::wstring parameters = kWorkingSwitch + GetModuleFolder();
-    ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), tempFolder.c_str(), SW_SHOWNORMAL);
+    HINSTANCE started =
+        ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    // A failed start is not reported (the exit code stays 0).
+    if (reinterpret_cast<INT_PTR>(started) <= 32) AbandonPrivateFolder(folder, &held, kStagedFileCount);
     return 0;
 }
 
@@ -71,8 +120,8 @@ void HardenDllSearch() {
             reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
         if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    // Takes the current folder out of the search as well (the staged copy starts in the
-    // temporary folder, where anyone can drop a DLL).
+    // Takes the current folder out of the search as well: the folder the program is started in
+    // may hold anyone's DLL.
     SetDllDirectoryW(L"");
 }
 
@@ -92,11 +141,11 @@ std::wstring GetModuleFolder() {
     return folder;
 }
 
-bool CopyToTempFolder(const wchar_t* fileName) {
-    std::wstring tempFolder = TempFolder();
+bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
     std::wstring source = FormatText(L"%ls\\%ls", GetModuleFolder().c_str(), fileName);
-    std::wstring target = FormatText(L"%ls%ls", tempFolder.c_str(), fileName);
-    if (tempFolder.empty() || !CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+    std::wstring target = FormatText(L"%ls\\%ls", folder.c_str(), fileName);
+    // Never over an existing file: whatever lies there was not put there by this staging.
+    if (!CopyFileW(source.c_str(), target.c_str(), TRUE)) {
         std::wstring text = FormatText(
             L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n%ls",
             target.c_str());

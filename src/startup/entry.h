@@ -1,5 +1,5 @@
-// The program's entry logic: run modes, staging into the temporary folder, and the folder of
-// the running program.
+// The program's entry logic: run modes, staging into a private folder inside the temporary
+// folder, and the folder of the running program.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +11,9 @@ extern HINSTANCE instanceHandle;
 // program name). Opens the main dialog in working mode.
 int RunInstaller(HINSTANCE instance, const wchar_t* arguments);
 
-// Copies the named file from the program's folder into the temporary folder.
-bool CopyToTempFolder(const wchar_t* fileName);
+// Copies the named file from the program's folder into the given folder (a private folder inside
+// the temporary folder), never over an existing file. False after telling the user.
+bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName);
 
 // Folder of the running program file, without a final backslash.
 std::wstring GetModuleFolder();

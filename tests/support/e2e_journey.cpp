@@ -49,7 +49,17 @@ BOOL CALLBACK DescribeWindow(HWND window, LPARAM parameter) {
 
 }  // namespace
 
-std::wstring BuiltInstaller() { return FullPath(GetModuleFolder() + L"\\..\\installer.exe"); }
+std::wstring InstallerBuild() {
+    wchar_t build[16] = L"";
+    DWORD length = GetEnvironmentVariableW(L"INSTALLER_E2E_BUILD", build, 16);
+    return length > 0 && length < 16 ? build : L"i686";
+}
+
+std::wstring BuiltInstaller() {
+    return FullPath(GetModuleFolder() + L"\\..\\..\\" + InstallerBuild() + L"\\installer.exe");
+}
+
+REGSAM InstallerRegistryView() { return InstallerBuild() == L"i686" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
 
 std::wstring RunnableProgram() { return FullPath(GetModuleFolder() + L"\\..\\tools\\driver\\driver.exe"); }
 
@@ -100,7 +110,7 @@ std::wstring OwnKeyPath(const Game& game) { return L"Software\\" + game.company 
 std::wstring UninstallEntryPath(const Game& game) { return kUninstallList + game.appName; }
 
 RegistryValue ReadRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name) {
-    StoredValue stored = ReadStoredValue(root, key, name);
+    StoredValue stored = ReadStoredValue(root, key, name, InstallerRegistryView());
     RegistryValue value;
     value.type = stored.type;
     if (!stored.present) return value;
@@ -113,7 +123,7 @@ RegistryValue ReadRegistryValue(HKEY root, const std::wstring& key, const wchar_
     return value;
 }
 
-bool RegistryKeyExists(HKEY root, const std::wstring& key) { return StoredKeyExists(root, key); }
+bool RegistryKeyExists(HKEY root, const std::wstring& key) { return StoredKeyExists(root, key, InstallerRegistryView()); }
 
 std::wstring DesktopShortcutPath(const Game& game) {
     return ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\" + game.appName + L".lnk";
@@ -128,7 +138,10 @@ std::vector<std::wstring> StartMenuShortcutPaths(const Game& game) {
 void CleanUpGame(const Game& game, const std::wstring& installFolder) {
     RegDeleteTreeW(HKEY_CURRENT_USER, OwnKeyPath(game).c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, (L"Software\\" + game.company).c_str());
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallEntryPath(game).c_str());
+    RegKey uninstallList;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS | InstallerRegistryView(),
+                      uninstallList.receive()) == ERROR_SUCCESS)
+        RegDeleteTreeW(uninstallList.get(), game.appName.c_str());
     DeleteFileW(DesktopShortcutPath(game).c_str());
     RemoveTree(ShellFolder(CSIDL_PROGRAMS) + L"\\" + game.company);
     if (!installFolder.empty()) RemoveTree(installFolder);

@@ -34,8 +34,14 @@ struct DiscFile {
     std::string bytes;
 };
 
-// The built installer.exe of this build (..\installer.exe from the test program's folder).
+// The build whose installer.exe the end-to-end suites start, whichever build the test program
+// belongs to: the shipped i686 one, unless the test command found that this machine cannot run
+// 32-bit code and named x86_64 in INSTALLER_E2E_BUILD.
+std::wstring InstallerBuild();
 std::wstring BuiltInstaller();
+// The registry view that installer.exe records in: a 32-bit program's Uninstall entry lives in
+// the 32-bit view (WOW6432Node), where Windows' own list of programs reads it.
+REGSAM InstallerRegistryView();
 // A small real program of this build (the UI driver's console tool), for a game that can start.
 std::wstring RunnableProgram();
 

@@ -12,10 +12,10 @@ DWORD StoredValue::Number() const {
     return data.size() == 4 ? *reinterpret_cast<const DWORD*>(data.data()) : 0xFFFFFFFF;
 }
 
-StoredValue ReadStoredValue(HKEY root, const std::wstring& key, const wchar_t* name) {
+StoredValue ReadStoredValue(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view) {
     StoredValue value;
     RegKey opened;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.receive()) != ERROR_SUCCESS) return value;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.receive()) != ERROR_SUCCESS) return value;
     DWORD bytes = 0;
     if (RegQueryValueExW(opened.get(), name, nullptr, &value.type, nullptr, &bytes) != ERROR_SUCCESS) return value;
     value.data.resize(bytes);
@@ -27,7 +27,7 @@ StoredValue ReadStoredValue(HKEY root, const std::wstring& key, const wchar_t* n
     return value;
 }
 
-bool StoredKeyExists(HKEY root, const std::wstring& key) {
+bool StoredKeyExists(HKEY root, const std::wstring& key, REGSAM view) {
     RegKey opened;
-    return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.receive()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.receive()) == ERROR_SUCCESS;
 }

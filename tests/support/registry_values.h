@@ -17,5 +17,7 @@ struct StoredValue {
     DWORD Number() const;
 };
 
-StoredValue ReadStoredValue(HKEY root, const std::wstring& key, const wchar_t* name);
-bool StoredKeyExists(HKEY root, const std::wstring& key);
+// view: 0 for this program's own view of the registry; KEY_WOW64_32KEY for what a 32-bit program
+// records, where Windows' own list of programs reads it.
+StoredValue ReadStoredValue(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view = 0);
+bool StoredKeyExists(HKEY root, const std::wstring& key, REGSAM view = 0);

@@ -207,6 +207,58 @@ static_assert(offsetof(ProcessParametersHead, commandLine) == offsetof(RTL_USER_
 
 enum class ParameterText { commandLine, currentFolder };
 
+// The same head as a 32-bit process keeps it, for a 64-bit driver reading a WoW64 process.
+struct UnicodeString32 {
+    USHORT length;
+    USHORT maximumLength;
+    ULONG buffer;
+};
+struct ProcessParametersHead32 {
+    ULONG maximumLength, length, flags, debugFlags;
+    ULONG consoleHandle, consoleFlags, standardInput, standardOutput, standardError;
+    UnicodeString32 currentFolder;
+    ULONG currentFolderHandle;
+    UnicodeString32 dllPath, imagePathName, commandLine;
+};
+static_assert(offsetof(ProcessParametersHead32, currentFolder) == 0x24 &&
+                  offsetof(ProcessParametersHead32, commandLine) == 0x40,
+              "32-bit process parameter layout");
+constexpr ULONG kPeb32ProcessParameters = 0x10;
+
+std::wstring ReadRemoteText(HANDLE process, ULONG64 address, size_t bytes) {
+    std::wstring text(bytes / sizeof(wchar_t), L'\0');
+    SIZE_T read = 0;
+    if (text.empty()) return text;
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<ULONG_PTR>(address)), &text[0], bytes,
+                           &read) ||
+        read != bytes)
+        return {};
+    return text;
+}
+
+// A 32-bit process seen from a 64-bit driver keeps its own 32-bit PEB; empty when there is none.
+bool ReadWow64Parameter(HANDLE process, ParameterText which, NTSTATUS(NTAPI* query)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG),
+                        std::wstring* text) {
+    if (sizeof(void*) != 8) return false;
+    ULONG_PTR peb32 = 0;
+    if (query(process, ProcessWow64Information, &peb32, sizeof(peb32), nullptr) < 0 || !peb32) return false;
+    ULONG parametersAddress = 0;
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(peb32 + kPeb32ProcessParameters), &parametersAddress,
+                           sizeof(parametersAddress), &read) ||
+        read != sizeof(parametersAddress))
+        return true;
+    ProcessParametersHead32 parameters = {};
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<ULONG_PTR>(parametersAddress)), &parameters,
+                           sizeof(parameters), &read) ||
+        read != sizeof(parameters))
+        return true;
+    const UnicodeString32& wanted =
+        which == ParameterText::commandLine ? parameters.commandLine : parameters.currentFolder;
+    *text = ReadRemoteText(process, wanted.buffer, wanted.length);
+    return true;
+}
+
 // One text of another process's parameters block, reached through its process environment block.
 std::wstring ReadProcessParameter(DWORD processId, ParameterText which) {
     using QueryFunction = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
@@ -217,6 +269,8 @@ std::wstring ReadProcessParameter(DWORD processId, ParameterText which) {
     if (!query) return {};
     ObjectHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process) return {};
+    std::wstring wow64Text;
+    if (ReadWow64Parameter(process.get(), which, query, &wow64Text)) return wow64Text;
 
     PROCESS_BASIC_INFORMATION basic = {};
     if (query(process.get(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) < 0 || !basic.PebBaseAddress)
@@ -231,11 +285,7 @@ std::wstring ReadProcessParameter(DWORD processId, ParameterText which) {
         return {};
     const UNICODE_STRING& wanted =
         which == ParameterText::commandLine ? parameters.commandLine : parameters.currentFolder;
-    std::wstring text(wanted.Length / sizeof(wchar_t), L'\0');
-    if (text.empty()) return text;
-    if (!ReadProcessMemory(process.get(), wanted.Buffer, &text[0], wanted.Length, &read) || read != wanted.Length)
-        return {};
-    return text;
+    return ReadRemoteText(process.get(), reinterpret_cast<ULONG_PTR>(wanted.Buffer), wanted.Length);
 }
 
 }  // namespace

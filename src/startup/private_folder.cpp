@@ -1,0 +1,171 @@
+#include "startup/private_folder.h"
+
+#include <ntsecapi.h>
+#include <sddl.h>
+#include <winternl.h>
+
+#include <utility>
+
+#include "base/text.h"
+
+namespace {
+
+const wchar_t kNamePrefix[] = L"installer-";
+constexpr size_t kNamePrefixLength = sizeof(kNamePrefix) / sizeof(wchar_t) - 1;
+constexpr size_t kRandomBytes = 8;
+constexpr size_t kRandomDigits = 2 * kRandomBytes;
+// Only a chance collision of 64 random bits takes a name; a few draws are plenty, and the loop
+// must end.
+constexpr int kNameDraws = 16;
+constexpr NTSTATUS kNameTaken = static_cast<NTSTATUS>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
+
+// Owner Administrators: an owner may always rewrite the DACL, so the user's own account must not
+// be the owner. The grants reach the files created inside through inheritance.
+const wchar_t kPrivateFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+bool IsLowerHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
+
+bool IsPrivateFolderName(const std::wstring& name) {
+    if (name.size() != kNamePrefixLength + kRandomDigits) return false;
+    if (name.compare(0, kNamePrefixLength, kNamePrefix) != 0) return false;
+    for (size_t i = kNamePrefixLength; i < name.size(); ++i)
+        if (!IsLowerHexDigit(name[i])) return false;
+    return true;
+}
+
+bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The path by which the system reaches an open file or folder: links and junctions resolved, long
+// names, without the "\\?\" prefix. Empty when the system cannot tell.
+std::wstring FinalPathOf(HANDLE file) {
+    DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
+    if (needed == 0) return {};
+    std::wstring path(needed, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, &path[0], needed, flags);
+    if (length == 0 || length >= needed) return {};
+    path.resize(length);
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+std::wstring FinalPathOf(const std::wstring& folder) {
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    FileHandle opened(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return opened ? FinalPathOf(opened.get()) : std::wstring();
+}
+
+// The temporary folder may be spelt in short names or reached through a junction; where the
+// texts differ, the folders they lead to decide.
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    if (SamePathIgnoringCase(a, b)) return true;
+    std::wstring finalA = FinalPathOf(a);
+    return !finalA.empty() && SamePathIgnoringCase(finalA, FinalPathOf(b));
+}
+
+// The object manager's name of a full DOS path (drive letter or UNC).
+std::wstring NtPathOf(const std::wstring& path) {
+    if (path.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + path.substr(2);
+    return L"\\??\\" + path;
+}
+
+// Creates the folder with the descriptor and opens it in one step, refusing others the right to
+// delete or rename it while the handle is held. Separate creation and opening would leave a moment
+// in which the user's programs, which may rename anything in the temporary folder, could put a
+// folder of their own in its place. *status: the system's answer.
+FileHandle CreateHeldFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, NTSTATUS* status) {
+    // Looked up at run time: the program imports from the documented system DLLs only.
+    using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                                  PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+    *status = static_cast<NTSTATUS>(0xC0000001);  // STATUS_UNSUCCESSFUL
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto createFile = ntdll ? reinterpret_cast<NtCreateFileFunction>(
+                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")))
+                            : nullptr;
+    std::wstring ntPath = NtPathOf(path);
+    if (!createFile || ntPath.size() * sizeof(wchar_t) > 0xFFFE) return FileHandle();
+    UNICODE_STRING name;
+    name.Buffer = &ntPath[0];
+    name.Length = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
+    IO_STATUS_BLOCK io = {};
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    *status = createFile(&folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return NT_SUCCESS(*status) ? FileHandle(folder) : FileHandle();
+}
+
+bool RemoveAtRestart(const std::wstring& path) {
+    return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+}  // namespace
+
+LocalMemory BuildPrivateFolderSecurity() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return LocalMemory();
+    return LocalMemory(descriptor);
+}
+
+std::wstring DrawPrivateFolderName() {
+    unsigned char random[kRandomBytes] = {};
+    if (!RtlGenRandom(random, sizeof(random))) return {};
+    std::wstring name = kNamePrefix;
+    for (unsigned char byte : random) name += FormatText(L"%02x", byte);
+    return name;
+}
+
+bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, FileHandle* held,
+                         std::wstring (*drawName)()) {
+    LocalMemory descriptor = BuildPrivateFolderSecurity();
+    if (!descriptor || tempFolder.empty()) return false;
+    for (int draw = 0; draw < kNameDraws; ++draw) {
+        std::wstring name = drawName();
+        if (name.empty()) return false;
+        std::wstring path = tempFolder + name;
+        NTSTATUS status = 0;
+        FileHandle created = CreateHeldFolder(path, descriptor.get(), &status);
+        if (created) {
+            // From here on the folder is named by where it really is: a junction on the way to
+            // the temporary folder could be turned elsewhere, but the folders on the real path
+            // cannot be renamed while one inside them is open.
+            std::wstring final = FinalPathOf(created.get());
+            *folder = final.empty() ? path : final;
+            *held = std::move(created);
+            return true;
+        }
+        if (status != kNameTaken) return false;
+    }
+    return false;
+}
+
+bool IsPrivateFolder(const std::wstring& folder, const std::wstring& tempFolder) {
+    size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return false;
+    return IsPrivateFolderName(folder.substr(slash + 1)) && SameFolder(folder.substr(0, slash + 1), tempFolder);
+}
+
+void RemovePrivateFolder(const std::wstring& folder, const wchar_t* const* names, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        std::wstring path = folder + L"\\" + names[i];
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) RemoveAtRestart(path);
+    }
+    if (!RemoveDirectoryW(folder.c_str())) RemoveAtRestart(folder);
+}
+
+bool RemovePrivateFolderAtRestart(const std::wstring& folder, const wchar_t* const* names, size_t count) {
+    bool scheduled = true;
+    for (size_t i = 0; i < count; ++i) scheduled = RemoveAtRestart(folder + L"\\" + names[i]) && scheduled;
+    return RemoveAtRestart(folder) && scheduled;
+}

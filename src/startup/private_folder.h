@@ -1,0 +1,39 @@
+// The folder that staging copies the program into: a new folder inside the temporary folder that
+// only administrators and the system can write, under a name nobody can guess in advance, and
+// its removal once it has served.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/handles.h"
+
+// Security descriptor for a new private folder: owner Administrators, and a protected DACL that
+// grants full access to Administrators (S-1-5-32-544) and SYSTEM (S-1-5-18) only, both grants
+// inherited by the files created inside. Holds nothing when the system cannot build it.
+LocalMemory BuildPrivateFolderSecurity();
+
+// A private folder name: a fixed prefix and 16 hexadecimal digits from the system's random
+// source. Empty when the random source fails.
+std::wstring DrawPrivateFolderName();
+
+// Creates a new private folder inside tempFolder (which ends with a backslash) and gives its
+// path, without a final backslash, and a handle that keeps anyone from renaming or deleting the
+// folder while it is held (a folder in the temporary folder could otherwise be swapped for
+// another of the same name). A name that is taken is never used: another is drawn. False when
+// no folder could be created.
+bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, FileHandle* held,
+                         std::wstring (*drawName)() = DrawPrivateFolderName);
+
+// True when folder lies directly inside tempFolder under a name of the form DrawPrivateFolderName
+// gives. Only such a folder is ever removed.
+bool IsPrivateFolder(const std::wstring& folder, const std::wstring& tempFolder);
+
+// Removes the named files of the folder and then the folder itself now; whatever cannot go now
+// is left to the next restart.
+void RemovePrivateFolder(const std::wstring& folder, const wchar_t* const* names, size_t count);
+
+// Schedules the named files of the folder, then the folder itself, for removal at the next
+// restart. False when one of them could not be scheduled.
+bool RemovePrivateFolderAtRestart(const std::wstring& folder, const wchar_t* const* names, size_t count);
