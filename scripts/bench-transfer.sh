@@ -26,7 +26,8 @@ bench="$dir/bench/transfer_bench.exe"
 work="$INSTALLER_SCRATCH/transfer-bench"
 mkdir -p "$work"
 if [ -n "$only" ] && [ "$only" != expand ]; then
-  exec "$WINE64" "$bench" 'T:\transfer-bench' "$only"
+  "$WINE64" "$bench" 'T:\transfer-bench' "$only"
+  exit $?
 fi
 
 "$WINE64" "$bench" --game-data 'T:\transfer-bench\mixed.bin' "${EXPAND_MIB:-64}"
