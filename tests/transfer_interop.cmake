@@ -6,6 +6,7 @@ add_scratch_tree_fixture(bz2_interop
     SETUP bz2_interop_make
     CLEANUP bz2_interop_remove
     MAKE [=[
+mkdir -p "$base"
 { seq 1 200000; head -c 1500000 /dev/urandom; head -c 20000000 /dev/zero; seq 7 3 900000; } > "$base/game.bin"
 bzip2 -9 -c "$base/game.bin" > "$base/game.bin.bz2"
 lbzip2 -9 -n 2 -c "$base/game.bin" > "$base/game-lbzip2.bin.bz2"
