@@ -186,8 +186,9 @@ bool CompressWithDigest(const std::wstring& source, const std::wstring& target, 
     if (!OpenForReading(source, &input, error)) return false;
     if (!OpenForWriting(target, &output, error)) return false;
     if (threads == 0) threads = LogicalProcessors();
-    // Two pieces per thread in flight: one being compressed, one read and waiting.
-    const size_t inFlightLimit = 2 * static_cast<size_t>(threads);
+    // Four pieces per thread in flight: pieces take unequal times, and the others keep the
+    // threads busy while the oldest, which must be joined first, is still being compressed.
+    const size_t inFlightLimit = 4 * static_cast<size_t>(threads);
     std::deque<std::unique_ptr<Piece>> inFlight;  // outlives the pool's threads
     CompressionPool pool(threads);
     StreamJoiner joiner;
