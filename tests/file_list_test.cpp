@@ -10,7 +10,7 @@
 #include "install/file_list.h"
 #include "install/progress_state.h"
 #include "records/uninstall_record.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"

@@ -17,7 +17,7 @@
 #include "base/handles.h"
 #include "frontend/main_dialog.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "startup/settings.h"
 #include "support/expected_main_dialog.h"
 #include "support/scripted_interaction.h"

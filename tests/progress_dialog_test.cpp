@@ -17,7 +17,7 @@
 #include "install/progress_dialog.h"
 #include "install/progress_state.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "startup/settings.h"
 #include "support/expected_outcomes.h"
 #include "support/scripted_interaction.h"

@@ -15,7 +15,7 @@
 
 #include "base/handles.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "startup/private_folder.h"
 #include "support/e2e_journey.h"
 #include "support/private_folder_checks.h"

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "base/code_page.h"
+#include "base/module.h"
 #include "startup/entry.h"
 #include "startup/private_folder.h"
 #include "startup/settings.h"
@@ -248,32 +250,8 @@ TEST(InstallerConfig, AFileThatNoPathFormReachesIsReportedInsteadOfReadAsDefault
     EXPECT_NE(shown[0].text.find(L"読み込めませんでした"), std::wstring::npos);
 }
 
-TEST(CodePageConversion, FailuresGiveEmptyResultsInsteadOfExceptions) {
-    bool converted = true;
-    EXPECT_EQ(WideToCodePage(kUnusableCodePage, L"abc", &converted), "");
-    EXPECT_FALSE(converted);
-    converted = true;
-    EXPECT_EQ(CodePageToWide(kUnusableCodePage, "abc", &converted), L"");
-    EXPECT_FALSE(converted);
-
-    converted = false;
-    EXPECT_EQ(WideToCodePage(932, L"", &converted), "");
-    EXPECT_TRUE(converted) << "an empty text converts";
-
-    EXPECT_EQ(WideToCodePage932(L"日本語 ｶﾅ"), ToCp932(L"日本語 ｶﾅ"));
-    EXPECT_EQ(CodePage932ToWide(ToCp932(L"表示～①")), L"表示～①");
-    std::string replaced = WideToCodePage932(L"한");
-    EXPECT_EQ(replaced.size(), 1u) << "a character outside code page 932 becomes one replacement character";
-    EXPECT_EQ(CodePage932ToWide(replaced).find(L'한'), std::wstring::npos);
-}
-
-TEST(StartupHelpers, ModuleFolderAndSetupIniPath) {
-    std::wstring folder = GetModuleFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_NE(folder.back(), L'\\');
-    EXPECT_TRUE(FolderExists(folder));
-    EXPECT_TRUE(FileExists(folder + L"\\startup_test.exe"));
-    EXPECT_EQ(GetSetupIniPath(), folder + L"\\setup.ini");
+TEST(StartupHelpers, SetupIniPathIsBesideTheProgram) {
+    EXPECT_EQ(GetSetupIniPath(), GetModuleFolder() + L"\\setup.ini");
 }
 
 TEST(StartupHelpers, ClearingTheSettingsKeepsSourceFolderAndInstalled) {

@@ -9,7 +9,7 @@
 #include "base/text.h"
 #include "install/progress_state.h"
 #include "records/uninstall_record.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"

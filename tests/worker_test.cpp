@@ -14,7 +14,7 @@
 #include "install/progress_state.h"
 #include "install/worker.h"
 #include "records/shortcuts.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "startup/settings.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"

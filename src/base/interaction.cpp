@@ -33,3 +33,5 @@ PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info) {
 SHORT QueryAsyncKeyState(int virtualKey) {
     return boundInteraction.load()->AsyncKeyState(virtualKey);
 }
+
+void ShowErrorBox(HWND owner, const wchar_t* text) { ShowMessageBox(owner, text, L"エラー", MB_OK | MB_ICONERROR); }

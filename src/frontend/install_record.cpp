@@ -29,8 +29,6 @@ std::wstring OwnKeyPath() {
 
 std::wstring UninstallEntryPath() { return std::wstring(kUninstallList) + installSettings.AppName; }
 
-void ShowRecordError(const wchar_t* text) { ShowMessageBox(mainWindow, text, L"エラー", MB_ICONERROR); }
-
 bool CreateKey(HKEY root, const std::wstring& path, RegKey* key) {
     return RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE,
                            KEY_ALL_ACCESS, nullptr, key->receive(), nullptr) == ERROR_SUCCESS;
@@ -81,7 +79,7 @@ int ReadInstallRecord() {
     wchar_t path[kPathCapacity];
     int desktopShortcut = 0;
     if (!QueryInstallPath(key.get(), path) || !QueryDesktopShortcut(key.get(), &desktopShortcut)) {
-        ShowRecordError(kReadFailed);
+        ShowErrorBox(mainWindow, kReadFailed);
         return 0;
     }
     CopyText(installSettings.InstallPath, path);
@@ -95,14 +93,14 @@ int WriteInstallRecord() {
         if (!CreateKey(HKEY_CURRENT_USER, OwnKeyPath(), &own) ||
             !SetString(own.get(), L"InstallPath", installSettings.InstallPath) ||
             !SetDword(own.get(), L"DskSht", static_cast<DWORD>(installSettings.DesktopShortcut))) {
-            ShowRecordError(kWriteFailed);
+            ShowErrorBox(mainWindow, kWriteFailed);
             return 0;
         }
     }
 
     RegKey entry;
     if (!CreateKey(HKEY_LOCAL_MACHINE, UninstallEntryPath(), &entry)) {
-        ShowRecordError(kEntryFailed);
+        ShowErrorBox(mainWindow, kEntryFailed);
         return 0;
     }
     const std::wstring installPath = installSettings.InstallPath;
@@ -134,7 +132,7 @@ int WriteInstallRecord() {
         const bool written = value.type == REG_SZ ? SetString(entry.get(), value.name, value.text)
                                                   : SetDword(entry.get(), value.name, value.number);
         if (!written) {
-            ShowRecordError(value.message);
+            ShowErrorBox(mainWindow, value.message);
             return 0;
         }
     }
@@ -148,7 +146,7 @@ int DeleteInstallRecord() {
             return 0;
         const std::wstring gameKey = FormatText(L"%ls\\%ls", installSettings.Company, installSettings.AppName);
         if (RegDeleteKeyW(software.get(), gameKey.c_str()) != ERROR_SUCCESS) {
-            ShowRecordError(kDeleteFailed);
+            ShowErrorBox(mainWindow, kDeleteFailed);
             return 0;
         }
         // Goes only when no other game of the same company is recorded below it.

@@ -13,6 +13,7 @@
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/module.h"
 #include "base/text.h"
 #include "frontend/install_record.h"
 #include "install/progress_dialog.h"
@@ -104,16 +105,16 @@ void RunInstallSequence() {
     wchar_t destination[kPathCapacity];
     if (!TypedFolder(destination) || !AppendText(destination, installSettings.InstFolder) ||
         !AddBackslash(destination)) {
-        ShowMessageBox(mainWindow, kDestinationTooLong, L"エラー", MB_ICONERROR);
+        ShowErrorBox(mainWindow, kDestinationTooLong);
         return;
     }
     // A folder that uninst.dat cannot name would leave the game behind at uninstallation.
     switch (CheckRecordFolder(destination)) {
         case RecordFolderFit::kUnrecordableCharacters:
-            ShowMessageBox(mainWindow, kDestinationUnrecordable, L"エラー", MB_ICONERROR);
+            ShowErrorBox(mainWindow, kDestinationUnrecordable);
             return;
         case RecordFolderFit::kTooLong:
-            ShowMessageBox(mainWindow, kDestinationTooLongForRecord, L"エラー", MB_ICONERROR);
+            ShowErrorBox(mainWindow, kDestinationTooLongForRecord);
             return;
         case RecordFolderFit::kFits:
             break;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/settings.h"
+#include "base/capacity.h"
 
 constexpr size_t kCrcTextCapacity = 256;
 

@@ -17,7 +17,6 @@
 
 namespace {
 
-const wchar_t kErrorTitle[] = L"エラー";
 const wchar_t kNoDesktopFolder[] = L"デスクトップディレクトリ取得に失敗しました。";
 const wchar_t kNoProgramsFolder[] = L"スタートメニュープログラムディレクトリ取得に失敗しました。";
 
@@ -58,10 +57,6 @@ void FillMenuPaths(const std::wstring& programs, ShortcutPaths* paths) {
     paths->gameLink = FormatText(L"%ls\\「%ls」.lnk", folder, appName);
     paths->uninstallLink = FormatText(L"%ls\\「%ls」のアンインストール.lnk", folder, appName);
     paths->manualLink = FormatText(L"%ls\\「%ls」のマニュアル.lnk", folder, appName);
-}
-
-void ShowShortcutError(const wchar_t* text) {
-    ShowMessageBox(progressState.progressWindow.load(), text, kErrorTitle, MB_OK | MB_ICONERROR);
 }
 
 void DebugMessage(const wchar_t* text) { OutputDebugStringW(text); }
@@ -122,7 +117,7 @@ void CreateShortcuts() {
     if (installSettings.DesktopShortcut == 1) {
         std::wstring desktop;
         if (!ShellFolder(CSIDL_DESKTOPDIRECTORY, &desktop)) {
-            ShowShortcutError(kNoDesktopFolder);
+            ShowErrorBox(progressState.progressWindow.load(), kNoDesktopFolder);
             return;
         }
         CreateShellLink(DesktopLinkPath(desktop).c_str(), gameProgram.c_str(), L"", workingFolder.c_str(),
@@ -131,7 +126,7 @@ void CreateShortcuts() {
 
     std::wstring programs;
     if (!ShellFolder(CSIDL_PROGRAMS, &programs)) {
-        ShowShortcutError(kNoProgramsFolder);
+        ShowErrorBox(progressState.progressWindow.load(), kNoProgramsFolder);
         return;
     }
     ShortcutPaths paths;

@@ -6,7 +6,7 @@
 
 #include "base/handles.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
+#include "base/module.h"
 #include "support/bzip2_bytes.h"
 #include "support/registry_values.h"
 #include "support/test_files.h"
