@@ -4,3 +4,11 @@ if(TARGET mkdisc_test AND TARGET mkdisc_core)
     target_link_libraries(mkdisc_test PRIVATE mkdisc_core)
     add_dependencies(mkdisc_test mkdisc)
 endif()
+
+# The plans against real images: xorriso (a host tool) writes each disc folder as an image.
+if(TARGET mkdisc)
+    add_test(NAME mkdisc_images
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/mkdisc_images.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                     $<TARGET_FILE:mkdisc>)
+    set_tests_properties(mkdisc_images PROPERTIES TIMEOUT 900)
+endif()

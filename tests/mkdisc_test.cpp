@@ -10,8 +10,12 @@
 #include "disc_author.h"
 #include "disc_verify.h"
 #include "install/file_list.h"
+#include "install/progress_state.h"
+#include "support/bzip2_bytes.h"
+#include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "transfer/crc32.h"
+#include "transfer/expand.h"
 
 namespace {
 
@@ -139,6 +143,10 @@ TEST(Mkdisc, RefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
     const Case cases[] = {
         {L"voice\\a,b.ogg", L"comma"},
         {L"名前\\한글.txt", L"code page 932"},
+        {L"voice\\" + std::wstring(61, L'声') + L".ogg", L"at most 64"},  // 65 characters
+        {std::wstring(20, L'a') + L"\\" + std::wstring(20, L'b') + L"\\" + std::wstring(20, L'c') + L"\\" +
+             std::wstring(20, L'd') + L"\\" + std::wstring(20, L'e') + L"\\" + std::wstring(20, L'f') + L"\\g.txt",
+         L"at most 240"},  // 267 bytes with "data\\"
     };
     for (const Case& c : cases) {
         Game game;
@@ -151,13 +159,13 @@ TEST(Mkdisc, RefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
         EXPECT_FALSE(FolderExists(game.out)) << "a refusal leaves no half-made discs";
     }
     {
-        // 143 characters fit behind an install folder of 64 characters, not behind one of 120.
-        const std::wstring deep = std::wstring(45, L'd') + L"\\" + std::wstring(45, L'e') + L"\\" +
-                                  std::wstring(45, L'f') + L"\\g.txt";
+        // 98 characters fit behind an install folder of 64 characters, not behind one of 200.
+        const std::wstring deep = std::wstring(30, L'd') + L"\\" + std::wstring(30, L'e') + L"\\" +
+                                  std::wstring(30, L'f') + L"\\g.txt";
         Game game;
         game.Add(deep, "x");
         DiscSetOptions options = game.Options();
-        options.installRoom = 120;
+        options.installRoom = 200;
         DiscSetResult result;
         std::wstring error;
         EXPECT_FALSE(Make(options, &result, &error));
@@ -195,37 +203,43 @@ TEST(Mkdisc, RefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
 
     // The tool says so on its command line too, with a non-zero exit.
     Game game;
-    game.Add(L"bad,name.dat", "x");
+    const std::wstring longName = std::wstring(70, L'n') + L".dat";
+    game.Add(longName, "x");
     std::string output;
     EXPECT_EQ(RunTool(L"make --game \"" + game.game + L"\" --out \"" + game.out + L"\" --installer \"" +
                           (game.root / L"installer.exe") + L"\" --ini \"" + (game.root / L"setup.ini") + L"\"",
                       &output),
               1u);
-    EXPECT_NE(output.find("bad,name.dat"), std::string::npos) << output;
-    EXPECT_NE(output.find("comma"), std::string::npos) << output;
+    EXPECT_NE(output.find(Utf8(longName)), std::string::npos) << output;
+    EXPECT_NE(output.find("at most 64"), std::string::npos) << output;
+    EXPECT_FALSE(FolderExists(game.out));
     output.clear();
     EXPECT_EQ(RunTool(L"make --game x", &output), 2u) << output;
 }
 
-TEST(Mkdisc, FillsDiscsInListOrderUpToTheCapacity) {
+TEST(Mkdisc, FillsDiscsInListOrderUpToTheCapacityInSectors) {
     Game game;
-    // The order file puts the files in an order of its own; sizes make the split predictable.
-    const std::map<std::wstring, size_t> sizes = {{L"a.bin", 4000}, {L"b\\b.bin", 4000}, {L"c.bin", 1900},
-                                                  {L"d.bin", 3000}, {L"e.bin", 100}};
+    // A small disc's image is 183 sectors besides its files (system area, descriptors and both
+    // directory trees within the first 32, the empty-file sector, 150 of padding); drvno.dat
+    // takes one sector, the first disc's four control files four more. With 190 sectors the
+    // first disc keeps room for 2 sectors of data, the others for 6.
+    const uint64_t sector = 2048;
+    const std::map<std::wstring, size_t> sizes = {{L"a.bin", 10000}, {L"b\\b.bin", 4000}, {L"c.bin", 1900},
+                                                  {L"d.bin", 2049}, {L"e.bin", 4097}};
     for (const auto& [name, size] : sizes) game.Add(name, PatternBytes(size, static_cast<uint32_t>(size)));
     WriteFileBytes(game.root / L"order.txt", "# disc order\nc.bin\na.bin\nb/b.bin\n\nd.bin\ne.bin\n");
     DiscSetOptions options = game.Options();
     options.orderFile = game.root / L"order.txt";
-    options.capacity = 6000;
+    options.capacity = 190 * sector;
     DiscSetResult result;
     std::wstring error;
     ASSERT_TRUE(Make(options, &result, &error)) << Utf8(error);
 
-    // Disc 1 holds the control files (21 + 27 + 14 bytes), the list (116), its marker (9) and
-    // c.bin; a.bin no longer fits behind them, b.bin not behind a.bin, d.bin not behind b.bin,
-    // and e.bin joins d.bin on the fourth disc.
+    // c.bin (1 sector) goes on the first disc, a.bin (5) no longer; it takes the second; b.bin (2) and d.bin
+    // (2 sectors for 2,049 bytes) the third; e.bin (3 sectors for 4,097 bytes) no longer fits
+    // there, although its bytes would.
     const std::vector<std::pair<std::wstring, int>> expected = {
-        {L"c.bin", 0}, {L"a.bin", 1}, {L"b\\b.bin", 2}, {L"d.bin", 3}, {L"e.bin", 3}};
+        {L"c.bin", 0}, {L"a.bin", 1}, {L"b\\b.bin", 2}, {L"d.bin", 2}, {L"e.bin", 3}};
     const std::vector<ListLine> lines = ReadSetupList(game.Disc(0) + L"\\setup.lst");
     ASSERT_EQ(lines.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -234,9 +248,9 @@ TEST(Mkdisc, FillsDiscsInListOrderUpToTheCapacity) {
         EXPECT_EQ(lines[i].size, static_cast<int64_t>(sizes.at(expected[i].first)));
         EXPECT_TRUE(FileExists(game.Disc(expected[i].second) + L"\\data\\" + expected[i].first));
     }
-    ASSERT_EQ(result.discBytes.size(), 4u);
+    const std::vector<uint64_t> planned = {189 * sector, 189 * sector, 188 * sector, 187 * sector};
+    EXPECT_EQ(result.discBytes, planned);
     for (int disc = 0; disc < 4; ++disc) {
-        EXPECT_LE(result.discBytes[static_cast<size_t>(disc)], options.capacity);
         std::string marker;
         ASSERT_TRUE(ReadFileBytes(game.Disc(disc) + L"\\drvno.dat", &marker));
         EXPECT_EQ(marker, "drvno:" + std::to_string(disc) + "\r\n");
@@ -251,13 +265,14 @@ TEST(Mkdisc, FillsDiscsInListOrderUpToTheCapacity) {
     VerifyReport report;
     EXPECT_TRUE(VerifyDiscSet({game.Disc(0), game.Disc(1), game.Disc(2), game.Disc(3)}, nullptr, &report));
 
-    // A file larger than a whole disc is refused.
+    // A plain file larger than a whole disc is refused before anything is written.
     Game big;
-    big.Add(L"huge.bin", std::string(7000, 'h'));
+    big.Add(L"huge.bin", std::string(7 * sector, 'h'));
     DiscSetOptions bigOptions = big.Options();
-    bigOptions.capacity = 6000;
+    bigOptions.capacity = 190 * sector;
     EXPECT_FALSE(Make(bigOptions, &result, &error));
     EXPECT_NE(error.find(L"huge.bin"), std::wstring::npos) << Utf8(error);
+    EXPECT_FALSE(FolderExists(big.out));
 }
 
 TEST(Mkdisc, CompressesMatchingFilesAndVerifiesTheRoundTrip) {
@@ -270,15 +285,15 @@ TEST(Mkdisc, CompressesMatchingFilesAndVerifiesTheRoundTrip) {
         {L"データ\\空.dat", std::string()},
         {L"readme.txt", "読んでね"},
         {L"old\\archive.bz2", noise.substr(0, 999)},
+        {L"データ\\大きい.dat", text + noise + PatternBytes(2500000, 11) + text},  // several pieces
     };
     for (const auto& [name, bytes] : files) game.Add(name, bytes);
     DiscSetOptions options = game.Options();
     options.compressPatterns = {L"*.dat"};
-    options.capacity = 200000;
     DiscSetResult result;
     std::wstring error;
     ASSERT_TRUE(Make(options, &result, &error)) << Utf8(error);
-    ASSERT_EQ(result.discFolders.size(), 1u) << "300,000 bytes of z compress far below the capacity";
+    ASSERT_EQ(result.discFolders.size(), 1u);
 
     std::map<std::wstring, ListLine> listed;
     for (const ListLine& line : ReadSetupList(game.Disc(0) + L"\\setup.lst")) listed[line.listPath] = line;
@@ -297,7 +312,11 @@ TEST(Mkdisc, CompressesMatchingFilesAndVerifiesTheRoundTrip) {
             EXPECT_EQ(stored.compare(0, 3, "BZh"), 0);
         }
     }
-    EXPECT_LT(result.discBytes[0], 100000u);
+    for (const AuthoredFile& file : result.files) {
+        if (file.listPath == L"データ\\音声.dat.bz2") {
+            EXPECT_LT(file.storedSize, 1000u);
+        }
+    }
     VerifyReport report;
     EXPECT_TRUE(VerifyDiscSet({game.Disc(0)}, nullptr, &report));
     EXPECT_EQ(report.filesChecked, files.size());
@@ -305,7 +324,7 @@ TEST(Mkdisc, CompressesMatchingFilesAndVerifiesTheRoundTrip) {
 
     std::string output;
     EXPECT_EQ(RunTool(L"verify \"" + game.Disc(0) + L"\"", &output), 0u) << output;
-    EXPECT_NE(output.find("5 files checked, 0 problem(s)"), std::string::npos) << output;
+    EXPECT_NE(output.find("6 files checked, 0 problem(s)"), std::string::npos) << output;
 }
 
 TEST(Mkdisc, VerifyFindsCorruptedAndMissingFiles) {
@@ -316,7 +335,7 @@ TEST(Mkdisc, VerifyFindsCorruptedAndMissingFiles) {
     game.Add(L"second.bin", PatternBytes(5000, 9));
     DiscSetOptions options = game.Options();
     options.compressPatterns = {L"*.dat"};
-    options.capacity = 60000;
+    options.capacity = (188 + 30) * 2048;  // room for 30 sectors of data on the first disc: two discs
     DiscSetResult result;
     std::wstring error;
     ASSERT_TRUE(Make(options, &result, &error)) << Utf8(error);
@@ -352,7 +371,7 @@ TEST(Mkdisc, VerifyFindsCorruptedAndMissingFiles) {
         return false;
     };
     EXPECT_TRUE(mentions(L"plain.bin", L"CRC-32"));
-    EXPECT_TRUE(mentions(L"packed.dat.bz2", L"damaged") || mentions(L"packed.dat.bz2", L"CRC-32"));
+    EXPECT_TRUE(mentions(L"packed.dat.bz2", L"解凍元ファイルが破損しています。"));
     EXPECT_TRUE(mentions(L"gone.bin", L"missing"));
 
     // A disc that is not given is named.
@@ -363,4 +382,56 @@ TEST(Mkdisc, VerifyFindsCorruptedAndMissingFiles) {
     EXPECT_EQ(RunTool(L"verify \"" + discs[0] + L"\" \"" + discs[1] + L"\"", &output), 1u);
     EXPECT_NE(output.find("PROBLEM"), std::string::npos) << output;
     EXPECT_NE(output.find("gone.bin"), std::string::npos) << output;
+}
+
+TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
+    // A file made of two bzip2 streams, as pbzip2 and lbzip2 write them.
+    const std::string first = PatternBytes(150000, 21), second = PatternBytes(200000, 22);
+    std::string firstStream, secondStream;
+    ASSERT_TRUE(Bzip2Bytes(first, &firstStream));
+    ASSERT_TRUE(Bzip2Bytes(second, &secondStream));
+    std::string damagedSecond = secondStream;
+    damagedSecond[damagedSecond.size() / 2] ^= 0x10;
+    const std::string whole = first + second;
+    struct Case {
+        const char* what;
+        std::string stored;
+        size_t listedSize;
+        std::string listedBytes;  // whose CRC-32 the list gives
+        const wchar_t* problem;   // null: accepted
+    };
+    const Case cases[] = {
+        {"both streams listed", firstStream + secondStream, whole.size(), whole, nullptr},
+        {"only the first stream listed", firstStream + secondStream, first.size(), first, L"expands to"},
+        {"second stream damaged", firstStream + damagedSecond, whole.size(), whole, L"解凍元ファイルが破損しています。"},
+    };
+    for (const Case& c : cases) {
+        TempFolder disc(L"mkdisc-streams");
+        WriteFileBytes(disc / L"drvno.dat", "drvno:0\r\n");
+        for (const wchar_t* control : {L"installer.exe", L"setup.ini", L"uninst.dat"}) WriteFileBytes(disc / control, "");
+        WriteFileBytes(disc / L"setup.lst", "0,two.dat.bz2," + std::to_string(c.listedSize) + "," +
+                                                Utf8(CrcText(c.listedBytes)) + "\r\n");
+        WriteFileBytes(disc / L"data\\two.dat.bz2", c.stored);
+        VerifyReport report;
+        EXPECT_EQ(VerifyDiscSet({disc.path()}, nullptr, &report), c.problem == nullptr) << c.what;
+        if (c.problem) {
+            ASSERT_FALSE(report.problems.empty()) << c.what;
+            EXPECT_NE(report.problems[0].find(c.problem), std::wstring::npos) << Utf8(report.problems[0]);
+            continue;
+        }
+        for (const std::wstring& problem : report.problems) ADD_FAILURE() << c.what << ": " << Utf8(problem);
+    }
+
+    // The installer refuses the damaged file the same way, keeping the sound first stream.
+    TempFolder folder(L"mkdisc-installer");
+    WriteFileBytes(folder / L"two.dat.bz2", firstStream + damagedSecond);
+    ScriptedInteraction interaction;
+    ResetProgressState();
+    EXPECT_FALSE(ExpandBz2File((folder / L"two.dat").c_str(), (folder / L"two.dat.bz2").c_str()));
+    ASSERT_EQ(interaction.MessageTexts().size(), 1u);
+    EXPECT_NE(interaction.MessageTexts()[0].find(L"解凍元ファイルが破損しています。"), std::wstring::npos);
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(folder / L"two.dat", &kept));
+    EXPECT_EQ(kept.substr(0, first.size()), first);
+    EXPECT_LT(kept.size(), whole.size());
 }

@@ -102,11 +102,13 @@ protected:
         return result;
     }
 
-    // Room on the first disc for the installer and its control files, plus `bytes`.
+    // Room on the first disc for the installer and its control files, plus `bytes`: a capacity
+    // is the size of the medium, and a small disc's file system and padding take under 200
+    // sectors of it.
     uint64_t FirstDiscRoomFor(uint64_t bytes) const {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExW(journey::BuiltInstaller().c_str(), GetFileExInfoStandard, &data);
-        return data.nFileSizeLow + 4096 + bytes;
+        return data.nFileSizeLow + 4096 + bytes + 200 * 2048;
     }
 
     void ExpectInstalled(const GameFiles& files) {

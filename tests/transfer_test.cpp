@@ -50,13 +50,26 @@ protected:
 
 // ---- chunked copy ----
 
+// A source on the disc in drive M: (a CD-ROM drive whose disc is the folder T:\\cd-m, made by
+// scripts/wine-env.sh): from there a copy reads ahead on a thread of its own.
+struct DiscFile {
+    std::wstring written;  // where the test writes it
+    std::wstring read;     // where the copy reads it
+};
+DiscFile OnDisc(const wchar_t* name) {
+    EXPECT_EQ(GetDriveTypeW(L"M:\\"), static_cast<UINT>(DRIVE_CDROM)) << "drive M: should be a CD-ROM drive";
+    return {std::wstring(L"T:\\cd-m\\") + name, std::wstring(L"M:\\") + name};
+}
+
 TEST_F(TransferTest, CopiesWholeChunksAndCountsEveryByte) {
-    for (size_t size : {size_t{1000000}, size_t{1000001}, size_t{2500000}, size_t{17}}) {
-        SCOPED_TRACE(size);
+    for (size_t size : {size_t{1000000}, size_t{1000001}, size_t{2500000}, size_t{17}, size_t{7654321}}) {
+      for (bool fromDisc : {false, true}) {
+        SCOPED_TRACE(std::to_string(size) + (fromDisc ? " from the disc" : ""));
         const std::string bytes = PatternBytes(size, static_cast<uint32_t>(size));
-        const std::wstring source = folder_ / L"源\\src.bin";
+        const DiscFile disc = OnDisc(L"src.bin");
+        const std::wstring source = fromDisc ? disc.read : folder_ / L"源\\src.bin";
         const std::wstring destination = folder_ / L"dst.bin";
-        ASSERT_TRUE(WriteFileBytes(source, bytes));
+        ASSERT_TRUE(WriteFileBytes(fromDisc ? disc.written : source, bytes));
         Counters before = Snapshot();
         ScriptedInteraction script;
         ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
@@ -68,6 +81,7 @@ TEST_F(TransferTest, CopiesWholeChunksAndCountsEveryByte) {
         EXPECT_EQ(after.source - before.source, size);
         EXPECT_EQ(after.done - before.done, size);
         EXPECT_EQ(after.fileDone - before.fileDone, size);
+      }
     }
 }
 
@@ -142,18 +156,24 @@ TEST_F(TransferTest, UnopenableSourceAndUnwritableDestination) {
 
 TEST_F(TransferTest, SourceThatEndsEarlyIsAReadFailure) {
     // The source is cut to two whole chunks while the first abort question waits, so the
-    // third read finds nothing although the size measured at the start was larger.
-    const std::wstring source = folder_ / L"src.bin";
+    // third read finds nothing although the size measured at the start was larger. From the
+    // disc, the reading thread is then no more than 1 MiB ahead.
+    for (bool fromDisc : {false, true}) {
+    SCOPED_TRACE(fromDisc ? "from the disc" : "from a fixed disk");
+    ResetProgressState();
+    const DiscFile disc = OnDisc(L"short.bin");
+    const std::wstring written = fromDisc ? disc.written : folder_ / L"src.bin";
+    const std::wstring source = fromDisc ? disc.read : written;
     const std::wstring destination = folder_ / L"dst.bin";
     const std::string bytes = PatternBytes(2500000, 5);
-    ASSERT_TRUE(WriteFileBytes(source, bytes));
+    ASSERT_TRUE(WriteFileBytes(written, bytes));
     progressState.cancelRequested = 1;
     ScriptedInteraction script;
     script.AnswerMessages({IDCANCEL});
     bool truncated = false;
     script.OnMessage([&](const ShownMessage& shown) {
         if (shown.title != L"確認") return;
-        HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         LARGE_INTEGER end;
         end.QuadPart = 2000000;
@@ -177,6 +197,7 @@ TEST_F(TransferTest, SourceThatEndsEarlyIsAReadFailure) {
     std::string kept;
     ASSERT_TRUE(ReadFileBytes(destination, &kept));
     EXPECT_TRUE(kept == bytes.substr(0, 2000000));
+    }
 }
 
 TEST_F(TransferTest, CancelQuestionBeforeEachChunk) {

@@ -19,8 +19,7 @@ std::vector<FileEntry> fileList;
 
 namespace {
 
-// A line holds at most this many characters, its line feed included.
-constexpr size_t kLineCapacity = 258;
+constexpr size_t kLineCapacity = kListLineCapacity;
 
 constexpr size_t kDiscFieldLimit = 15;
 constexpr size_t kListPathLimit = 259;

@@ -8,6 +8,9 @@
 #include "base/capacity.h"
 
 constexpr size_t kCrcTextCapacity = 256;
+// A line holds at most this many characters, its line feed included (mkdisc writes and checks
+// lines against the same limit).
+constexpr size_t kListLineCapacity = 258;
 
 struct FileEntry {
     wchar_t name[kPathCapacity];

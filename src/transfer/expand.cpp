@@ -4,162 +4,449 @@
 #include <shlwapi.h>
 #include <share.h>
 
-#include <bzlib.h>
-
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <vector>
 
 #include "base/handles.h"
 #include "base/text.h"
 #include "install/progress_state.h"
 #include "startup/settings.h"
+#include "transfer/bz2_blocks.h"
 #include "transfer/copy.h"
+#include "transfer/decoder_pool.h"
 #include "transfer/folders.h"
+#include "transfer/read_ahead.h"
 
 namespace {
-
-// The library pulls its input in small pieces; a larger runtime buffer keeps those reads cheap.
-constexpr size_t kInputBufferBytes = 256 * 1024;
-// Expanded output is decoded straight into a batch of whole chunks and stored with one write
-// per batch: each 4,096-byte chunk is still counted, and preceded by the abort question, on its
-// own, but the bytes are neither copied again nor handed to the system in small pieces.
-constexpr size_t kOutputBatchBytes = 16 * kExpandChunkBytes;
-
-enum class ReadResult { Data, End, Damaged };
-
-// Reads the concatenated bzip2 streams of one file the way the bzip2 tool does: each stream
-// in turn, with whatever the previous one left unread; bytes that are not a further stream
-// after at least one complete stream are trailing garbage and ignored.
-class Bz2Reader {
-public:
-    explicit Bz2Reader(FILE* file) : file_(file) {}
-    Bz2Reader(const Bz2Reader&) = delete;
-    Bz2Reader& operator=(const Bz2Reader&) = delete;
-    ~Bz2Reader() { CloseStream(); }
-
-    bool Open() { return OpenStream(nullptr, 0); }
-
-    // Fills buffer up to capacity across stream boundaries; *produced gets the byte count.
-    ReadResult Read(char* buffer, int capacity, int* produced) {
-        *produced = 0;
-        while (*produced < capacity) {
-            if (finished_) break;
-            int error = BZ_OK;
-            int count = BZ2_bzRead(&error, stream_, buffer + *produced, capacity - *produced);
-            if (error == BZ_OK) {
-                *produced += count;
-                continue;
-            }
-            if (error == BZ_STREAM_END) {
-                *produced += count;
-                ++streamsCompleted_;
-                if (!NextStream()) return ReadResult::Damaged;
-                continue;
-            }
-            if (error == BZ_DATA_ERROR_MAGIC && streamsCompleted_ > 0) {
-                finished_ = true;  // trailing garbage after a complete stream
-                break;
-            }
-            return ReadResult::Damaged;
-        }
-        return *produced > 0 ? ReadResult::Data : ReadResult::End;
-    }
-
-private:
-    bool OpenStream(void* unused, int unusedCount) {
-        int error = BZ_OK;
-        stream_ = BZ2_bzReadOpen(&error, file_, 0, 0, unused, unusedCount);
-        if (error != BZ_OK) {
-            stream_ = nullptr;
-            return false;
-        }
-        return true;
-    }
-
-    void CloseStream() {
-        if (!stream_) return;
-        int error = BZ_OK;
-        BZ2_bzReadClose(&error, stream_);
-        stream_ = nullptr;
-    }
-
-    bool NextStream() {
-        void* unusedPointer = nullptr;
-        int unusedCount = 0;
-        int error = BZ_OK;
-        BZ2_bzReadGetUnused(&error, stream_, &unusedPointer, &unusedCount);
-        if (error != BZ_OK) return false;
-        // The unused bytes live inside the closing stream's buffer.
-        memcpy(unused_, unusedPointer, static_cast<size_t>(unusedCount));
-        CloseStream();
-        if (unusedCount == 0) {
-            int next = fgetc(file_);
-            if (next == EOF) {
-                if (ferror(file_)) return false;
-                finished_ = true;
-                return true;
-            }
-            unused_[0] = static_cast<char>(next);
-            unusedCount = 1;
-        }
-        return OpenStream(unused_, unusedCount);
-    }
-
-    FILE* file_;
-    BZFILE* stream_ = nullptr;
-    bool finished_ = false;
-    int streamsCompleted_ = 0;
-    char unused_[BZ_MAX_UNUSED];
-};
-
-void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
-    ShowInstallError(FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
-}
 
 const wchar_t kDestinationFailure[] = L"解凍先ファイルが作成できません。";
 const wchar_t kSourceUnopenable[] = L"解凍元ファイルが開けません。";
 const wchar_t kSourceDamaged[] = L"解凍元ファイルが破損しています。";
 
-}  // namespace
+std::atomic<unsigned> expansionThreads{0};
 
-namespace {
+constexpr unsigned kMostThreads = 16;
+// Below this a file holds a block or two: decoding it on the calling thread is quicker than
+// starting threads.
+constexpr uint64_t kParallelFromBytes = 64 * 1024;
+// The expanded bytes held by all the blocks in flight. A block whose output is larger (long
+// runs of one byte expand up to 46 MB from one block) is decoded again while it is written.
+constexpr size_t kHeldOutputBytes = 64 * 1024 * 1024;
+// The source is read ahead in pieces of this size, four at most: fewer hand-overs between the
+// reading thread and the calling thread, which on a busy machine each wait for a processor.
+constexpr size_t kSourcePieceBytes = 1024 * 1024;
+// Whole chunks are written together in runs of up to this many bytes.
+constexpr size_t kWriteRunBytes = 256 * 1024;
+// Joining a failed block to the candidates that follow it stops here: by chance the magic
+// occurs about once in 10^14 bits, so more than a few in one block is damage.
+constexpr int kMostJoins = 16;
 
-// The expanded bytes counted so far but not yet stored.
-class OutputBatch {
+unsigned DecodingThreads() {
+    const unsigned setting = expansionThreads.load();
+    if (setting != 0) return std::min(setting, kMostThreads);
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return std::max(1u, std::min<unsigned>(info.dwNumberOfProcessors, kMostThreads));
+}
+
+void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
+    ShowInstallError(FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
+}
+
+// The compressed bytes from the oldest block still needed to as far as has been read, and the
+// block marks found in them.
+class CompressedSource {
 public:
-    explicit OutputBatch(FILE* file) : file_(file), bytes_(new char[kOutputBatchBytes]) {}
+    CompressedSource(HANDLE file, bool readAhead) : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, ReadAhead::kMostPieces) {}
 
-    char* FreeSpace() { return bytes_.get() + used_; }
-    size_t FreeBytes() const { return kOutputBatchBytes - used_; }
-    bool Full() const { return used_ == kOutputBatchBytes; }
-
-    // Takes count bytes decoded into FreeSpace() as written, in chunks, each after the abort
-    // question. False when the user confirmed the abort (the chunks before stay).
-    bool AcceptChunks(size_t count) {
-        while (count > 0) {
-            if (ConfirmCancel()) return false;
-            size_t chunk = count < kExpandChunkBytes ? count : kExpandChunkBytes;
-            used_ += chunk;
-            count -= chunk;
-            progressState.doneBytes += chunk;
-            progressState.fileDoneBytes += chunk;
+    // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
+    bool Have(uint64_t endByte) {
+        while (firstByte_ + bytes_.size() < endByte) {
+            if (!ReadPiece()) return false;
         }
         return true;
     }
+    uint8_t Byte(uint64_t at) const { return bytes_[static_cast<size_t>(at - firstByte_)]; }
+    uint64_t Bits(uint64_t bit, unsigned count) const { return ReadBits(bytes_.data(), bit - firstByte_ * 8, count); }
+    bool ReadFailed() const { return reader_.Failed(); }
 
-    // Stores the accepted bytes; false when the file took fewer.
-    bool Store() {
-        size_t stored = used_ == 0 ? 0 : fwrite(bytes_.get(), 1, used_, file_);
-        bool complete = stored == used_;
-        used_ = 0;
-        return complete;
+    // The first mark after afterBit, no further than limitBit.
+    bool NextMark(uint64_t afterBit, uint64_t limitBit, BlockMark* mark) {
+        for (;;) {
+            auto found = std::upper_bound(marks_.begin(), marks_.end(), afterBit,
+                                          [](uint64_t bit, const BlockMark& m) { return bit < m.bit; });
+            if (found != marks_.end()) {
+                *mark = *found;
+                return mark->bit <= limitBit;
+            }
+            if (ended_ || (firstByte_ + scanned_) * 8 > limitBit) return false;
+            ReadPiece();
+        }
+    }
+
+    void Build(uint64_t startBit, uint64_t endBit, unsigned level, ByteBuffer* stream) const {
+        BuildBlockStream(bytes_.data(), startBit - firstByte_ * 8, endBit - firstByte_ * 8, level, stream);
+    }
+
+    // Lets go of the bytes before bit.
+    void Discard(uint64_t bit) {
+        const size_t dead = static_cast<size_t>(std::min<uint64_t>(bit / 8 - firstByte_, scanned_));
+        // Moving the rest down costs as much as reading it once: do it only now and then.
+        if (dead < bytes_.size() / 2) return;
+        bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(dead));
+        firstByte_ += dead;
+        scanned_ -= dead;
+        marks_.erase(marks_.begin(), std::lower_bound(marks_.begin(), marks_.end(), firstByte_ * 8,
+                                                      [](const BlockMark& m, uint64_t b) { return m.bit < b; }));
     }
 
 private:
+    bool ReadPiece() {
+        if (ended_) return false;
+        const uint8_t* piece = nullptr;
+        const size_t count = reader_.Next(&piece);
+        ended_ = count == 0;
+        bytes_.insert(bytes_.end(), piece, piece + count);
+        // A magic that may run on into bytes not read yet is looked for after the next piece.
+        const size_t scanTo = ended_ ? bytes_.size() : (bytes_.size() > 8 ? bytes_.size() - 8 : 0);
+        if (scanTo > scanned_) {
+            FindBlockMarks(bytes_.data(), bytes_.size(), scanned_, scanTo, firstByte_ * 8, &marks_);
+            scanned_ = scanTo;
+        }
+        return count > 0;
+    }
+
+    ReadAhead reader_;
+    std::vector<uint8_t> bytes_;
+    uint64_t firstByte_ = 0;
+    size_t scanned_ = 0;
+    bool ended_ = false;
+    std::vector<BlockMark> marks_;
+};
+
+// Expanded bytes on their way into the destination: every 4,096-byte chunk is preceded by the
+// abort question and counted before it is written, across block and stream boundaries.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(FILE* file) : file_(file) {}
+
+    // False when the user confirmed the abort (the chunks before are written) or a write failed.
+    bool Add(const uint8_t* bytes, size_t count) {
+        if (carried_ > 0) {
+            const size_t taken = std::min(count, sizeof carry_ - carried_);
+            memcpy(carry_ + carried_, bytes, taken);
+            carried_ += taken;
+            bytes += taken;
+            count -= taken;
+            if (carried_ < sizeof carry_) return true;
+            carried_ = 0;
+            if (!AcceptChunk(sizeof carry_) || !Write(carry_, sizeof carry_)) return false;
+        }
+        while (count >= kExpandChunkBytes) {
+            size_t run = 0;
+            while (run + kExpandChunkBytes <= count && run < kWriteRunBytes) {
+                if (!AcceptChunk(kExpandChunkBytes)) {
+                    Write(bytes, run);
+                    return false;
+                }
+                run += kExpandChunkBytes;
+            }
+            if (!Write(bytes, run)) return false;
+            bytes += run;
+            count -= run;
+        }
+        memcpy(carry_, bytes, count);
+        carried_ = count;
+        return true;
+    }
+
+    // Writes the last, partial chunk.
+    bool Finish() {
+        const size_t count = std::exchange(carried_, 0);
+        return count == 0 || (AcceptChunk(count) && Write(carry_, count));
+    }
+
+    bool WriteFailed() const { return writeFailed_; }
+
+private:
+    static bool AcceptChunk(size_t count) {
+        if (ConfirmCancel()) return false;
+        progressState.doneBytes += count;
+        progressState.fileDoneBytes += count;
+        return true;
+    }
+
+    bool Write(const uint8_t* bytes, size_t count) {
+        if (count == 0) return true;
+        writeFailed_ = fwrite(bytes, 1, count, file_) != count;
+        return !writeFailed_;
+    }
+
     FILE* file_;
-    std::unique_ptr<char[]> bytes_;
-    size_t used_ = 0;
+    uint8_t carry_[kExpandChunkBytes];
+    size_t carried_ = 0;
+    bool writeFailed_ = false;
+};
+
+enum class Outcome { Complete, Damaged, Cancelled, WriteFailed };
+
+// One expansion: the calling thread reads the source, finds the blocks and hands them to the
+// decoding threads a bounded number ahead, then takes them back in order and writes them.
+// Where the next blocks are is a guess until the block before has decoded: a magic inside a
+// block's data also looks like a block start. When a block fails, the guesses after it are
+// dropped and the block is joined to the candidates that follow until it decodes.
+class Expansion {
+public:
+    Expansion(HANDLE source, FILE* output, unsigned threads)
+        : source_(source, threads > 1),
+          writer_(output),
+          mostJobs_(threads > 1 ? 2 * threads : 1),
+          keepBytes_(kHeldOutputBytes / mostJobs_) {
+        if (threads > 1) pool_.reset(new DecoderPool(threads, keepBytes_));
+    }
+
+    Outcome Run() {
+        for (;;) {
+            while (PlanNext()) {
+            }
+            const Item item = plan_.front();
+            plan_.pop_front();
+            switch (item.kind) {
+            case Item::Kind::Block: {
+                Outcome outcome = Collect(item.job);
+                ReturnJob(item.job);
+                if (outcome != Outcome::Complete) return outcome;
+                source_.Discard(OldestBitNeeded());
+                break;
+            }
+            case Item::Kind::StreamEnd:
+                if (combinedCrc_ != item.storedCrc) return Finish(Outcome::Damaged);
+                combinedCrc_ = 0;
+                ++streamsDone_;
+                break;
+            case Item::Kind::End:
+                return Finish(Outcome::Complete);
+            case Item::Kind::Damaged:
+                return Finish(Outcome::Damaged);
+            }
+        }
+    }
+
+private:
+    struct Item {
+        enum class Kind { Block, StreamEnd, End, Damaged } kind;
+        BlockJob* job = nullptr;
+        uint32_t storedCrc = 0;
+    };
+
+    // ---- planning: what comes next in the source, as far as free jobs allow ----
+
+    bool PlanNext() {
+        if (planEnded_ || (jobsOut_ == mostJobs_)) return false;
+        plan_.push_back(PlanStep());
+        const Item::Kind kind = plan_.back().kind;
+        planEnded_ = kind == Item::Kind::End || kind == Item::Kind::Damaged;
+        return true;
+    }
+
+    Item PlanStep() {
+        if (atStreamHeader_ && !ReadStreamHeader()) return {HeaderEnd(), nullptr, 0};
+        if (markIsStreamEnd_) {
+            const uint64_t crcEnd = bit_ + kMagicBits + 32;
+            if (!source_.Have((crcEnd + 7) / 8)) return {Item::Kind::Damaged};
+            const uint32_t stored = static_cast<uint32_t>(source_.Bits(bit_ + kMagicBits, 32));
+            ++streamsPlanned_;
+            bit_ = (crcEnd + 7) / 8 * 8;
+            atStreamHeader_ = true;
+            return {Item::Kind::StreamEnd, nullptr, stored};
+        }
+        BlockMark next;
+        if (!source_.NextMark(bit_, bit_ + kLongestBlockBits, &next)) return {Item::Kind::Damaged};
+        BlockJob* job = TakeJob();
+        job->startBit = bit_;
+        job->level = level_;
+        SetEnd(job, next);
+        if (pool_) pool_->Submit(job);
+        bit_ = next.bit;
+        markIsStreamEnd_ = next.streamEnd;
+        return {Item::Kind::Block, job};
+    }
+
+    // "BZh", the level, and a block or end-of-stream magic right after them.
+    bool ReadStreamHeader() {
+        const uint64_t byte = bit_ / 8;
+        static const uint8_t kSignature[] = {'B', 'Z', 'h'};
+        headerReadable_ = true;
+        headerPresent_ = false;
+        for (uint64_t i = 0; i < kStreamHeaderBytes; ++i) {
+            if (!source_.Have(byte + i + 1)) {
+                headerReadable_ = i == 0 && !source_.ReadFailed();
+                return false;
+            }
+            const uint8_t value = source_.Byte(byte + i);
+            if (i < 3 ? value != kSignature[i] : (value < '1' || value > '9')) return false;
+        }
+        headerPresent_ = true;
+        level_ = source_.Byte(byte + 3) - '0';
+        bit_ = (byte + kStreamHeaderBytes) * 8;
+        if (!source_.Have(byte + kStreamHeaderBytes + kMagicBits / 8)) return false;
+        const uint64_t magic = source_.Bits(bit_, kMagicBits);
+        if (magic != kBlockMagic && magic != kStreamEndMagic) return false;
+        markIsStreamEnd_ = magic == kStreamEndMagic;
+        atStreamHeader_ = false;
+        return true;
+    }
+
+    // Where no stream header is: after a whole stream, the end of the file or bytes that are no
+    // stream end the data as they do for the bzip2 tool; anything else is damage.
+    Item::Kind HeaderEnd() const {
+        if (headerPresent_ || streamsPlanned_ == 0) return Item::Kind::Damaged;
+        return headerReadable_ ? Item::Kind::End : Item::Kind::Damaged;
+    }
+
+    void SetEnd(BlockJob* job, const BlockMark& end) {
+        job->endBit = end.bit;
+        job->endIsStreamEnd = end.streamEnd;
+        job->crc = static_cast<uint32_t>(source_.Bits(job->startBit + kMagicBits, 32));
+        source_.Build(job->startBit, job->endBit, job->level, &job->stream);
+    }
+
+    // ---- collecting, in order ----
+
+    Outcome Collect(BlockJob* job) {
+        if (!Decoded(job) && !Rejoin(job)) return Finish(Outcome::Damaged);
+        combinedCrc_ = CombineBlockCrc(combinedCrc_, job->crc);
+        bool written;
+        if (job->Complete()) {
+            written = writer_.Add(job->output.data.get(), job->output.size);
+        } else {
+            // Too long to hold: its CRC is right, and the same bits decode to the same bytes.
+            bool stopped = false;
+            written = decoder_.DecodeInPieces(job->stream, [this, &stopped](const uint8_t* bytes, size_t count) {
+                stopped = !writer_.Add(bytes, count);
+                return !stopped;
+            });
+            if (!written && !stopped) return Finish(Outcome::Damaged);
+        }
+        if (written) return Outcome::Complete;
+        return writer_.WriteFailed() ? Outcome::WriteFailed : Outcome::Cancelled;
+    }
+
+    bool Decoded(BlockJob* job) {
+        if (pool_) {
+            pool_->WaitFor(job, &decoder_);
+        } else {
+            job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
+        }
+        return job->decoded;
+    }
+
+    // The block did not decode: either it is damaged, or its end was a magic inside its data.
+    // Joins it to the next candidate until it decodes; then plans afresh from its true end.
+    bool Rejoin(BlockJob* job) {
+        if (pool_) pool_->WaitForAll();
+        for (int joins = 0; joins < kMostJoins; ++joins) {
+            // Where a block decodes on its own, a block really starts: the failed one is damaged.
+            if (!job->endIsStreamEnd && StartsBlock(job->endBit, job->level)) return false;
+            BlockMark next;
+            if (!source_.NextMark(job->endBit, job->startBit + kLongestBlockBits, &next)) return false;
+            SetEnd(job, next);
+            job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
+            if (job->decoded) {
+                PlanAfresh(job);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool StartsBlock(uint64_t bit, unsigned level) {
+        for (const Item& item : plan_) {
+            if (item.kind == Item::Kind::Block && item.job->startBit == bit && item.job->level == level) {
+                return item.job->decoded;
+            }
+        }
+        BlockMark next;
+        if (!source_.NextMark(bit, bit + kLongestBlockBits, &next)) return false;
+        BlockJob probe;
+        probe.startBit = bit;
+        probe.level = level;
+        SetEnd(&probe, next);
+        return decoder_.Decode(probe.stream, keepBytes_, &probe.output, &probe.length);
+    }
+
+    void PlanAfresh(const BlockJob* job) {
+        for (const Item& item : plan_) {
+            if (item.job) ReturnJob(item.job);
+        }
+        plan_.clear();
+        planEnded_ = false;
+        atStreamHeader_ = false;
+        bit_ = job->endBit;
+        markIsStreamEnd_ = job->endIsStreamEnd;
+        level_ = job->level;
+        streamsPlanned_ = streamsDone_;
+    }
+
+    Outcome Finish(Outcome outcome) {
+        if (outcome == Outcome::Complete && source_.ReadFailed()) outcome = Outcome::Damaged;
+        if (!writer_.Finish()) {
+            if (!writer_.WriteFailed()) return Outcome::Cancelled;
+            if (outcome == Outcome::Complete) return Outcome::WriteFailed;
+        }
+        return outcome;
+    }
+
+    uint64_t OldestBitNeeded() const {
+        for (const Item& item : plan_) {
+            if (item.job) return item.job->startBit;
+        }
+        return bit_;
+    }
+
+    BlockJob* TakeJob() {
+        ++jobsOut_;
+        if (freeJobs_.empty()) {
+            jobs_.emplace_back(new BlockJob);
+            return jobs_.back().get();
+        }
+        BlockJob* job = freeJobs_.back();
+        freeJobs_.pop_back();
+        return job;
+    }
+
+    void ReturnJob(BlockJob* job) {
+        --jobsOut_;
+        freeJobs_.push_back(job);
+    }
+
+    CompressedSource source_;
+    ChunkWriter writer_;
+    const unsigned mostJobs_;
+    const size_t keepBytes_;
+    // Declared before the pool, so that the pool has stopped before they go.
+    std::vector<std::unique_ptr<BlockJob>> jobs_;
+    std::vector<BlockJob*> freeJobs_;
+    unsigned jobsOut_ = 0;
+    BlockDecoder decoder_;
+    std::unique_ptr<DecoderPool> pool_;
+
+    std::deque<Item> plan_;
+    bool planEnded_ = false;
+    bool atStreamHeader_ = true;
+    bool headerReadable_ = true;
+    bool headerPresent_ = false;
+    bool markIsStreamEnd_ = false;
+    uint64_t bit_ = 0;
+    unsigned level_ = 9;
+    unsigned streamsPlanned_ = 0;
+    unsigned streamsDone_ = 0;
+    uint32_t combinedCrc_ = 0;
 };
 
 bool CloseOutput(StdioFile& output) {
@@ -171,6 +458,8 @@ bool CloseOutput(StdioFile& output) {
 
 }  // namespace
 
+void SetExpansionThreads(unsigned count) { expansionThreads = count; }
+
 bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
     if (wcscmp(PathFindExtensionW(sourcePath), L".bz2") != 0) return false;
 
@@ -181,44 +470,36 @@ bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
         ReportExpandFailure(sourcePath, kDestinationFailure);
         return false;
     }
-    // Whole batches go to the system directly.
+    // Whole runs of chunks go to the system directly.
     setvbuf(output.get(), nullptr, _IONBF, 0);
 
     // Opened by its wide path, so any name the file system holds can be expanded.
-    StdioFile input(_wfsopen(sourcePath, L"rb", _SH_DENYNO));
-    if (!input) {
-        ReportExpandFailure(sourcePath, kSourceUnopenable);
-        return false;
-    }
-    setvbuf(input.get(), nullptr, _IOFBF, kInputBufferBytes);
-
-    Bz2Reader reader(input.get());
-    if (!reader.Open()) {
+    FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size{};
+    if (!source || !GetFileSizeEx(source.get(), &size)) {
         ReportExpandFailure(sourcePath, kSourceUnopenable);
         return false;
     }
 
-    OutputBatch batch(output.get());
-    for (;;) {
-        int produced = 0;
-        ReadResult result = reader.Read(batch.FreeSpace(), static_cast<int>(batch.FreeBytes()), &produced);
-        // Bytes decoded before damage was found are sound and are kept like any others.
-        if (!batch.AcceptChunks(static_cast<size_t>(produced))) {
-            batch.Store();
-            return false;
-        }
-        if (result == ReadResult::Damaged) {
-            batch.Store();
-            ReportExpandFailure(sourcePath, kSourceDamaged);
-            return false;
-        }
-        if (result == ReadResult::End || batch.Full()) {
-            if (!batch.Store()) {
-                ReportExpandFailure(sourcePath, kDestinationFailure);
-                return false;
-            }
-        }
-        if (result == ReadResult::End) break;
+    Outcome outcome;
+    {
+        const unsigned threads = static_cast<uint64_t>(size.QuadPart) >= kParallelFromBytes ? DecodingThreads() : 1;
+        // Ends every thread it started before any message is shown.
+        Expansion expansion(source.get(), output.get(), threads);
+        outcome = expansion.Run();
+    }
+    switch (outcome) {
+    case Outcome::Cancelled:
+        return false;
+    case Outcome::Damaged:
+        ReportExpandFailure(sourcePath, kSourceDamaged);
+        return false;
+    case Outcome::WriteFailed:
+        ReportExpandFailure(sourcePath, kDestinationFailure);
+        return false;
+    case Outcome::Complete:
+        break;
     }
     if (!CloseOutput(output)) {
         ReportExpandFailure(sourcePath, kDestinationFailure);

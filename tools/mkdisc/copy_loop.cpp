@@ -21,27 +21,17 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring destination = argv[2];
     if (destination.back() != L'\\') destination += L'\\';
 
-    HANDLE file = CreateFileW((disc + L"\\setup.lst").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        PrintErrorLine(L"copyloop: no setup.lst in " + disc);
+    std::string bytes;
+    std::wstring error;
+    if (!ReadWholeFile(disc + L"\\setup.lst", &bytes, &error)) {
+        PrintErrorLine(L"copyloop: " + error);
         return 1;
     }
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
     std::wstring text;
     if (!FromCodePage932Strict(bytes, &text)) return 1;
 
     std::vector<FileEntry> entries;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
+    for (const std::wstring& line : SplitLines(text)) {
         if (line.empty()) continue;
         FileEntry entry{};
         if (!ParseFileListLine(line.c_str(), destination.c_str(), &entry)) {
@@ -65,7 +55,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     QueryPerformanceCounter(&finish);
     const double seconds = static_cast<double>(finish.QuadPart - begin.QuadPart) / static_cast<double>(frequency.QuadPart);
-    PrintLine(FormatText(L"%zu files in %.3f s: %.0f files/s", entries.size(), seconds,
+    PrintLine(std::to_wstring(entries.size()) +
+              FormatText(L" files in %.3f s: %.0f files/s", seconds,
                          seconds > 0 ? static_cast<double>(entries.size()) / seconds : 0.0));
     return 0;
 }

@@ -10,14 +10,16 @@
 
 #include "base/handles.h"
 #include "base/text.h"
+#include "disc_image.h"
 #include "file_digest.h"
 #include "install/file_list.h"
 #include "tool_text.h"
 
 namespace {
 
-constexpr size_t kMaxLineCharacters = 257;  // the installer reads 258 characters with the line feed
+constexpr size_t kMaxLineCharacters = kListLineCapacity - 1;  // the line feed takes one
 const char kMarkerLineEnd[] = "\r\n";
+const wchar_t* const kControlFileNames[] = {L"installer.exe", L"setup.ini", L"uninst.dat"};
 
 struct PlannedFile {
     std::wstring relative;  // inside the game folder
@@ -85,26 +87,6 @@ bool CollectFolder(const std::wstring& root, const std::wstring& relative, std::
     return true;
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string* bytes, std::wstring* error) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return Fail(error, L"cannot open " + Quoted(path) + L" (" + SystemErrorText(GetLastError()) + L")");
-    bytes->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes->append(buffer, got);
-    return true;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring* error) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file || (!bytes.empty() && (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                                nullptr) ||
-                                     written != bytes.size())))
-        return Fail(error, L"cannot write " + Quoted(path) + L" (" + SystemErrorText(GetLastError()) + L")");
-    return true;
-}
-
 bool CreateFolderTree(const std::wstring& folder, std::wstring* error) {
     int result = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     if (result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS) return true;
@@ -125,15 +107,10 @@ bool ReadOrderFile(const std::wstring& orderFile, const std::wstring& gameFolder
     std::wstring text;
     if (!FromUtf8Strict(bytes, &text) && !FromCodePage932Strict(bytes, &text))
         return Fail(error, Quoted(orderFile) + L" is neither UTF-8 nor code page 932 text");
-    size_t start = 0;
-    int lineNumber = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
+    const std::vector<std::wstring> lines = SplitLines(text);
+    for (size_t index = 0; index < lines.size(); ++index) {
+        std::wstring line = lines[index];
+        const size_t lineNumber = index + 1;
         if (line.empty() || line[0] == L'#') continue;
         std::replace(line.begin(), line.end(), L'/', L'\\');
         const std::wstring where = Quoted(orderFile) + L" line " + std::to_wstring(lineNumber) + L": ";
@@ -169,6 +146,29 @@ std::wstring ListLine(int disc, const std::wstring& listPath, uint64_t size, con
            std::wstring(crc.begin(), crc.end());
 }
 
+// Windows reads a disc through its Joliet names; burners cut or drop what Joliet cannot hold,
+// and the installer would then not find the file.
+bool CheckJolietLimits(const PlannedFile& file, std::wstring* error) {
+    const std::wstring onDisc = L"data\\" + file.listPath;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = std::min(onDisc.find(L'\\', start), onDisc.size());
+        const size_t characters = end - start;
+        if (characters > kJolietNameCharacters)
+            return Fail(error, Quoted(file.relative) + L": the name " + Quoted(onDisc.substr(start, characters)) +
+                                   L" has " + std::to_wstring(characters) + L" characters; a disc's Joliet names hold at most " +
+                                   std::to_wstring(kJolietNameCharacters) + L", and burners cut longer ones");
+        if (end == onDisc.size()) break;
+        start = end + 1;
+    }
+    const size_t pathBytes = JolietPathBytes(onDisc);
+    if (pathBytes > kJolietPathBytes)
+        return Fail(error, Quoted(file.relative) + L": its path on the disc takes " + std::to_wstring(pathBytes) +
+                               L" bytes in Joliet, which holds paths of at most " + std::to_wstring(kJolietPathBytes) +
+                               L" (two bytes a character); shorten the names of its folders or of the file");
+    return true;
+}
+
 // Refuses what the installer would refuse or misread: every check goes through the installer's
 // own line parser, behind an install folder of the room the publisher allows for.
 bool CheckListPath(const PlannedFile& file, size_t installRoom, std::wstring* error) {
@@ -182,6 +182,7 @@ bool CheckListPath(const PlannedFile& file, size_t installRoom, std::wstring* er
         return Fail(error, what + L": the path would lead outside the game folder or holds an empty, . or .. part");
     for (wchar_t c : file.listPath)
         if (c < 0x20) return Fail(error, what + L": the name holds a control character");
+    if (!CheckJolietLimits(file, error)) return false;
     const std::wstring line = ListLine(kMaxDiscs - 1, file.listPath, file.size, "00000000");
     if (line.size() > kMaxLineCharacters)
         return Fail(error, what + L": the setup.lst line would be " + std::to_wstring(line.size()) +
@@ -234,43 +235,76 @@ bool ParseCapacity(const std::wstring& text, uint64_t* capacity) {
     return true;
 }
 
-bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
-                 std::wstring* error) {
-    *result = DiscSetResult();
-    std::wstring game, out, installer, ini, templ, order;
-    if (!FullPath(options.gameFolder, &game) || !FullPath(options.outFolder, &out) ||
-        !FullPath(options.installerPath, &installer) || !FullPath(options.iniPath, &ini) ||
-        (!options.templatePath.empty() && !FullPath(options.templatePath, &templ)) ||
-        (!options.orderFile.empty() && !FullPath(options.orderFile, &order)))
+namespace {
+
+// What planning finds out, and filling and the control files build on.
+struct DiscSet {
+    std::wstring game, out, installer, ini, templ, order;  // full paths; templ and order may be empty
+    uint64_t capacity = 0;
+    std::vector<PlannedFile> files;
+    uint64_t totalBytes = 0;  // of the game files, as read
+    uint64_t listBytes = 0;   // of setup.lst
+    std::vector<DiscImagePlan> images;  // one per disc begun
+};
+
+std::wstring DiscFolder(const DiscSet& set, int disc) {
+    return set.out + L"\\" + DiscFolderName(disc);
+}
+
+std::string MarkerText(int disc) {
+    return "drvno:" + std::to_string(disc) + kMarkerLineEnd;
+}
+
+// A disc holding nothing but what it always holds: its marker, its data folder and, on the
+// first, the installer with its control files.
+DiscImagePlan EmptyDisc(const DiscSet& set, int disc) {
+    DiscImagePlan image;
+    image.AddFolder(L"data");
+    image.AddFile(L"drvno.dat", MarkerText(disc).size());
+    if (disc > 0) return image;
+    const std::wstring* sources[] = {&set.installer, &set.ini, &set.templ};
+    for (size_t i = 0; i < 3; ++i) {
+        uint64_t size = 0;
+        if (!sources[i]->empty()) QueryFileSize(*sources[i], &size);
+        image.AddFile(kControlFileNames[i], size);
+    }
+    image.AddFile(L"setup.lst", set.listBytes);
+    return image;
+}
+
+bool ResolvePaths(const DiscSetOptions& options, DiscSet* set, std::wstring* error) {
+    if (!FullPath(options.gameFolder, &set->game) || !FullPath(options.outFolder, &set->out) ||
+        !FullPath(options.installerPath, &set->installer) || !FullPath(options.iniPath, &set->ini) ||
+        (!options.templatePath.empty() && !FullPath(options.templatePath, &set->templ)) ||
+        (!options.orderFile.empty() && !FullPath(options.orderFile, &set->order)))
         return Fail(error, L"a path given on the command line cannot be resolved");
-    if (!PathIsDirectoryW(game.c_str())) return Fail(error, L"the game folder " + Quoted(game) + L" does not exist");
-    for (const std::wstring* control : {&installer, &ini, &templ}) {
+    if (!PathIsDirectoryW(set->game.c_str()))
+        return Fail(error, L"the game folder " + Quoted(set->game) + L" does not exist");
+    for (const std::wstring* control : {&set->installer, &set->ini, &set->templ}) {
         if (control->empty()) continue;
         DWORD attributes = GetFileAttributesW(control->c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Fail(error, Quoted(*control) + L" is not a file");
     }
-    if (UpperCase(out + L"\\").rfind(UpperCase(game + L"\\"), 0) == 0)
-        return Fail(error, L"the output folder " + Quoted(out) + L" lies inside the game folder; the discs would "
+    if (UpperCase(set->out + L"\\").rfind(UpperCase(set->game + L"\\"), 0) == 0)
+        return Fail(error, L"the output folder " + Quoted(set->out) + L" lies inside the game folder; the discs would "
                                L"end up on the next discs");
-    if (PathFileExistsW(out.c_str()) && !PathIsDirectoryEmptyW(out.c_str()))
-        return Fail(error, L"the output folder " + Quoted(out) + L" is not empty; give a new or an empty folder");
-    if (options.installRoom < 4 || options.installRoom > 200)
-        return Fail(error, L"the install room must lie between 4 and 200 characters");
+    if (PathFileExistsW(set->out.c_str()) && !PathIsDirectoryEmptyW(set->out.c_str()))
+        return Fail(error, L"the output folder " + Quoted(set->out) + L" is not empty; give a new or an empty folder");
+    return true;
+}
 
-    // Everything is checked before anything is written.
+bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring* error) {
     std::vector<std::wstring> relatives;
-    if (!order.empty()) {
-        if (!ReadOrderFile(order, game, &relatives, error)) return false;
+    if (!set->order.empty()) {
+        if (!ReadOrderFile(set->order, set->game, &relatives, error)) return false;
     } else {
-        if (!CollectFolder(game, L"", &relatives, error)) return false;
+        if (!CollectFolder(set->game, L"", &relatives, error)) return false;
         std::sort(relatives.begin(), relatives.end(), [](const std::wstring& a, const std::wstring& b) {
             return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
         });
     }
-    std::vector<PlannedFile> plan;
     std::set<std::wstring> seen;
-    uint64_t totalBytes = 0, listBytes = 0;
     for (const std::wstring& relative : relatives) {
         if (!seen.insert(UpperCase(relative)).second)
             return Fail(error, Quoted(relative) + L" appears twice (names differing only in case count as one)");
@@ -278,92 +312,116 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
         file.relative = relative;
         file.compress = WantsCompression(relative, options.compressPatterns);
         file.listPath = relative + (file.compress ? L".bz2" : L"");
-        if (!QueryFileSize(game + L"\\" + relative, &file.size))
+        if (!QueryFileSize(set->game + L"\\" + relative, &file.size))
             return Fail(error, L"cannot read the size of " + Quoted(relative));
         if (!CheckListPath(file, options.installRoom, error)) return false;
         std::string lineBytes;
         ToCodePage932Strict(ListLine(0, file.listPath, file.size, "00000000"), &lineBytes);
-        listBytes += lineBytes.size() + 2;  // CR LF
-        totalBytes += file.size;
-        plan.push_back(file);
+        set->listBytes += lineBytes.size() + 2;  // CR LF
+        set->totalBytes += file.size;
+        set->files.push_back(file);
     }
+    return true;
+}
 
-    uint64_t controlBytes = 0;
-    for (const std::wstring* control : {&installer, &ini, &templ}) {
-        uint64_t size = 0;
-        if (!control->empty() && QueryFileSize(*control, &size)) controlBytes += size;
-    }
-    const uint64_t markerBytes = std::string("drvno:0").size() + 2;
-    const uint64_t firstDiscBase = controlBytes + listBytes + markerBytes;
-    if (firstDiscBase > options.capacity)
-        return Fail(error, L"the installer and its control files alone need " + std::to_wstring(firstDiscBase) +
-                               L" bytes, more than the capacity of " + std::to_wstring(options.capacity));
-    auto discBase = [&](int disc) { return disc == 0 ? firstDiscBase : markerBytes; };
-    auto discFolder = [&](int disc) { return out + L"\\" + DiscFolderName(disc); };
+bool RefuseTooLarge(const PlannedFile& file, uint64_t stored, std::wstring* error) {
+    return Fail(error, Quoted(file.relative) + L" takes " + std::to_wstring(stored) +
+                           L" bytes on a disc, more than one disc of this capacity holds");
+}
 
-    if (!CreateFolderTree(discFolder(0) + L"\\data", error)) return false;
-    result->discBytes.push_back(firstDiscBase);
-    result->discFolders.push_back(discFolder(0));
-    int disc = 0;
-    uint64_t doneBytes = 0;
-    auto nextDisc = [&]() {
-        ++disc;
-        if (disc >= kMaxDiscs)
-            return Fail(error, L"the game needs more than " + std::to_wstring(kMaxDiscs) +
-                                   L" discs of this capacity; drvno.dat can only mark discs 1 to 10");
-        if (!CreateFolderTree(discFolder(disc) + L"\\data", error)) return false;
-        result->discBytes.push_back(discBase(disc));
-        result->discFolders.push_back(discFolder(disc));
+// The disc a file of the given stored size goes on: the last one begun while its image still
+// fits the capacity, otherwise a new one. Decides only; nothing is written.
+bool ChooseDisc(const DiscSet& set, const PlannedFile& file, uint64_t stored, int* disc, std::wstring* error) {
+    const std::wstring onDisc = L"data\\" + file.listPath;
+    const int last = static_cast<int>(set.images.size()) - 1;
+    if (set.images[static_cast<size_t>(last)].BytesWith(onDisc, stored) <= set.capacity) {
+        *disc = last;
         return true;
-    };
-    auto tooLarge = [&](const PlannedFile& file, uint64_t stored) {
-        return Fail(error, Quoted(file.relative) + L" takes " + std::to_wstring(stored) +
-                               L" bytes on a disc, more than one disc of this capacity holds");
-    };
-    // A disc is full for a file when the file does not fit behind what it holds; an empty
-    // disc other than the first (whose control files take room) cannot do better by moving on.
-    auto mustMoveOn = [&](uint64_t stored) {
-        return result->discBytes[disc] + stored > options.capacity;
-    };
-    auto discIsEmpty = [&]() { return disc > 0 && result->discBytes[disc] == discBase(disc); };
-    for (const PlannedFile& file : plan) {
-        // A plain file's size is known beforehand: refuse it or start a new disc before writing.
+    }
+    if (EmptyDisc(set, last + 1).BytesWith(onDisc, stored) > set.capacity) return RefuseTooLarge(file, stored, error);
+    if (last + 1 >= kMaxDiscs)
+        return Fail(error, L"the game needs more than " + std::to_wstring(kMaxDiscs) +
+                               L" discs of this capacity; drvno.dat can only mark discs 1 to 10");
+    *disc = last + 1;
+    return true;
+}
+
+// Every check before anything is written: the paths given, every game file's name and size
+// against what the installer and the disc's file system accept, and the room the first disc
+// needs for the installer and its control files.
+bool PlanDiscSet(const DiscSetOptions& options, DiscSet* set, std::wstring* error) {
+    if (options.installRoom < 4 || options.installRoom > 200)
+        return Fail(error, L"the install room must lie between 4 and 200 characters");
+    set->capacity = options.capacity;
+    if (!ResolvePaths(options, set, error) || !CollectGameFiles(options, set, error)) return false;
+    set->images.push_back(EmptyDisc(*set, 0));
+    const uint64_t firstDisc = set->images[0].Bytes();
+    if (firstDisc > set->capacity)
+        return Fail(error, L"the installer and its control files alone need " + std::to_wstring(firstDisc) +
+                               L" bytes on the disc, more than the capacity of " + std::to_wstring(set->capacity));
+    // A plain file's size is known now; a compressed one's only once it is compressed.
+    for (const PlannedFile& file : set->files)
+        if (!file.compress && EmptyDisc(*set, 1).BytesWith(L"data\\" + file.listPath, file.size) > set->capacity)
+            return RefuseTooLarge(file, file.size, error);
+    return true;
+}
+
+// Moves a file just stored on the disc before onto the given one.
+bool MoveToDisc(const DiscSet& set, int disc, const std::wstring& listPath, std::wstring* error) {
+    const std::wstring from = DiscFolder(set, disc - 1) + L"\\data\\" + listPath;
+    const std::wstring to = DiscFolder(set, disc) + L"\\data\\" + listPath;
+    if (!CreateParentOf(to, error)) return false;
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return Fail(error, L"cannot move " + Quoted(from) + L" to the next disc (" + SystemErrorText(GetLastError()) +
+                               L")");
+    // Folders left empty on the previous disc would only confuse whoever burns it.
+    std::wstring parent = from.substr(0, from.find_last_of(L'\\'));
+    const std::wstring previousData = DiscFolder(set, disc - 1) + L"\\data";
+    while (parent.size() > previousData.size() && RemoveDirectoryW(parent.c_str()))
+        parent = parent.substr(0, parent.find_last_of(L'\\'));
+    return true;
+}
+
+bool BeginDisc(DiscSet* set, int disc, std::wstring* error) {
+    if (!CreateFolderTree(DiscFolder(*set, disc) + L"\\data", error)) return false;
+    set->images.push_back(EmptyDisc(*set, disc));
+    return true;
+}
+
+// Stores every game file in list order, each on the disc the plan chooses once its stored size
+// is known: plain files before they are copied, compressed ones after (moved on when needed).
+bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* result, std::wstring* error) {
+    if (!CreateFolderTree(DiscFolder(*set, 0) + L"\\data", error)) return false;
+    uint64_t doneBytes = 0;
+    for (const PlannedFile& file : set->files) {
+        int disc = static_cast<int>(set->images.size()) - 1;
         if (!file.compress) {
-            if (markerBytes + file.size > options.capacity) return tooLarge(file, file.size);
-            if (mustMoveOn(file.size) && !nextDisc()) return false;
+            if (!ChooseDisc(*set, file, file.size, &disc, error)) return false;
+            if (disc == static_cast<int>(set->images.size()) && !BeginDisc(set, disc, error)) return false;
         }
-        std::wstring target = discFolder(disc) + L"\\data\\" + file.listPath;
+        const std::wstring target = DiscFolder(*set, disc) + L"\\data\\" + file.listPath;
         if (!CreateParentOf(target, error)) return false;
-        if (progress) progress(doneBytes, totalBytes, file.listPath);
-        FileDigest digest;
-        const std::wstring source = game + L"\\" + file.relative;
+        if (progress) progress(doneBytes, set->totalBytes, file.listPath);
         ByteProgress step = [&](uint64_t bytes) {
             doneBytes += bytes;
-            if (progress) progress(doneBytes, totalBytes, file.listPath);
+            if (progress) progress(doneBytes, set->totalBytes, file.listPath);
         };
+        FileDigest digest;
+        const std::wstring source = set->game + L"\\" + file.relative;
         if (!(file.compress ? CompressWithDigest(source, target, &digest, error, step)
                             : CopyWithDigest(source, target, &digest, error, step)))
             return false;
         if (digest.size != file.size)
             return Fail(error, Quoted(file.relative) + L" changed its size while it was being written; try again");
         uint64_t stored = digest.size;
-        if (file.compress && !QueryFileSize(target, &stored))
-            return Fail(error, L"cannot read the size of " + Quoted(target));
-        if (mustMoveOn(stored)) {
-            if (discIsEmpty() || markerBytes + stored > options.capacity) return tooLarge(file, stored);
-            if (!nextDisc()) return false;
-            const std::wstring moved = discFolder(disc) + L"\\data\\" + file.listPath;
-            if (!CreateParentOf(moved, error)) return false;
-            if (!MoveFileExW(target.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-                return Fail(error, L"cannot move " + Quoted(target) + L" to the next disc (" +
-                                       SystemErrorText(GetLastError()) + L")");
-            // Folders left empty on the previous disc would only confuse whoever burns it.
-            std::wstring parent = target.substr(0, target.find_last_of(L'\\'));
-            const std::wstring previousData = discFolder(disc - 1) + L"\\data";
-            while (parent.size() > previousData.size() && RemoveDirectoryW(parent.c_str()))
-                parent = parent.substr(0, parent.find_last_of(L'\\'));
+        if (file.compress) {
+            if (!QueryFileSize(target, &stored)) return Fail(error, L"cannot read the size of " + Quoted(target));
+            if (!ChooseDisc(*set, file, stored, &disc, error)) return false;
+            if (disc == static_cast<int>(set->images.size())) {
+                if (!BeginDisc(set, disc, error) || !MoveToDisc(*set, disc, file.listPath, error)) return false;
+            }
         }
-        result->discBytes[disc] += stored;
+        set->images[static_cast<size_t>(disc)].AddFile(L"data\\" + file.listPath, stored);
         AuthoredFile authored;
         authored.listPath = file.listPath;
         authored.disc = disc;
@@ -373,31 +431,49 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
         authored.compressed = file.compress;
         result->files.push_back(authored);
     }
+    return true;
+}
 
+// setup.lst, the installer and its other control files on the first disc, a marker on each.
+bool WriteControlFiles(const DiscSet& set, const DiscSetResult& result, std::wstring* error) {
     std::string list;
-    for (const AuthoredFile& file : result->files) {
+    for (const AuthoredFile& file : result.files) {
         std::string line;
         ToCodePage932Strict(ListLine(file.disc, file.listPath, file.size, file.crc), &line);
         list += line + "\r\n";
     }
-    if (list.size() != listBytes) return Fail(error, L"internal error: setup.lst came out at an unexpected size");
-    const std::wstring first = discFolder(0);
+    if (list.size() != set.listBytes) return Fail(error, L"internal error: setup.lst came out at an unexpected size");
+    const std::wstring first = DiscFolder(set, 0);
     if (!WriteWholeFile(first + L"\\setup.lst", list, error)) return false;
-    const std::pair<const std::wstring*, const wchar_t*> copies[] = {
-        {&installer, L"installer.exe"}, {&ini, L"setup.ini"}, {&templ, L"uninst.dat"}};
-    for (const auto& [source, name] : copies) {
-        const std::wstring target = first + L"\\" + name;
-        if (source->empty()) {
+    const std::wstring* sources[] = {&set.installer, &set.ini, &set.templ};
+    for (size_t i = 0; i < 3; ++i) {
+        const std::wstring& source = *sources[i];
+        const std::wstring target = first + L"\\" + kControlFileNames[i];
+        if (source.empty()) {
             if (!WriteWholeFile(target, std::string(), error)) return false;
-        } else if (!CopyFileW(source->c_str(), target.c_str(), FALSE) ||
+        } else if (!CopyFileW(source.c_str(), target.c_str(), FALSE) ||
                    !SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-            return Fail(error, L"cannot copy " + Quoted(*source) + L" to " + Quoted(target) + L" (" +
+            return Fail(error, L"cannot copy " + Quoted(source) + L" to " + Quoted(target) + L" (" +
                                    SystemErrorText(GetLastError()) + L")");
         }
     }
-    for (int d = 0; d <= disc; ++d) {
-        const std::string marker = "drvno:" + std::to_string(d) + kMarkerLineEnd;
-        if (!WriteWholeFile(discFolder(d) + L"\\drvno.dat", marker, error)) return false;
+    for (int disc = 0; disc < static_cast<int>(set.images.size()); ++disc)
+        if (!WriteWholeFile(DiscFolder(set, disc) + L"\\drvno.dat", MarkerText(disc), error)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
+                 std::wstring* error) {
+    *result = DiscSetResult();
+    DiscSet set;
+    if (!PlanDiscSet(options, &set, error) || !FillDiscs(&set, progress, result, error) ||
+        !WriteControlFiles(set, *result, error))
+        return false;
+    for (int disc = 0; disc < static_cast<int>(set.images.size()); ++disc) {
+        result->discFolders.push_back(DiscFolder(set, disc));
+        result->discBytes.push_back(set.images[static_cast<size_t>(disc)].Bytes());
     }
     return true;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+// Capacities are the size of the medium; each disc is planned as the ISO 9660 image with
+// Joliet names that a burner writes of its folder.
 constexpr uint64_t kCd700Capacity = 737280000;  // 360,000 sectors of 2,048 bytes
 constexpr int kMaxDiscs = 10;                   // drvno.dat marks a disc with one digit
 constexpr size_t kDefaultInstallRoom = 64;
@@ -37,7 +39,7 @@ struct AuthoredFile {
 
 struct DiscSetResult {
     std::vector<AuthoredFile> files;
-    std::vector<uint64_t> discBytes;  // bytes on each disc, control files included
+    std::vector<uint64_t> discBytes;  // the planned image size of each disc
     std::vector<std::wstring> discFolders;
 };
 
@@ -45,7 +47,8 @@ struct DiscSetResult {
 using AuthorProgress = std::function<void(uint64_t done, uint64_t total, const std::wstring& item)>;
 
 // False with a message in *error when the game folder holds something the installer would
-// refuse or mishandle (checked before anything is written), or when writing fails.
+// refuse or mishandle or a disc cannot hold (checked before anything is written), or when
+// writing fails.
 bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
                  std::wstring* error);
 

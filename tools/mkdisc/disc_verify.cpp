@@ -4,26 +4,87 @@
 #include <shlwapi.h>
 
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "base/handles.h"
+#include "base/interaction.h"
 #include "disc_author.h"
 #include "file_digest.h"
 #include "install/file_list.h"
 #include "tool_text.h"
+#include "transfer/expand.h"
 
 namespace {
 
-constexpr size_t kMaxLineCharacters = 257;
+constexpr size_t kMaxLineCharacters = kListLineCapacity - 1;  // the line feed takes one
 
-bool ReadBytes(const std::wstring& path, std::string* bytes) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    bytes->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes->append(buffer, got);
-    return true;
+// While a set is verified, the boxes the installer's own transfer code would show are
+// collected as text: nobody sits at a console tool to answer them.
+class CollectedMessages final : public Interaction {
+public:
+    CollectedMessages() { BindInteraction(this); }
+    ~CollectedMessages() override { BindInteraction(nullptr); }
+    CollectedMessages(const CollectedMessages&) = delete;
+    CollectedMessages& operator=(const CollectedMessages&) = delete;
+
+    int Message(HWND, const wchar_t* text, const wchar_t*, UINT) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        texts_.push_back(text);
+        return IDOK;
+    }
+    PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW*) override { return nullptr; }
+    SHORT AsyncKeyState(int) override { return 0; }
+
+    // Everything shown since the last call, on one line.
+    std::wstring Take() {
+        std::lock_guard<std::mutex> hold(lock_);
+        std::wstring joined;
+        for (const std::wstring& text : texts_) joined += (joined.empty() ? L"" : L" / ") + text;
+        texts_.clear();
+        for (wchar_t& c : joined)
+            if (c == L'\n') c = L' ';
+        return joined;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::wstring> texts_;
+};
+
+// A file in the temporary folder, removed when the object goes.
+class TemporaryFile {
+public:
+    TemporaryFile() {
+        wchar_t folder[MAX_PATH + 1], name[MAX_PATH + 1];
+        DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+        if (length > 0 && length <= MAX_PATH && GetTempFileNameW(folder, L"mkd", 0, name)) path_ = name;
+    }
+    ~TemporaryFile() {
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+// Expands a .bz2 file of the disc exactly as the installer does, then measures what came out.
+bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, FileDigest* digest,
+                       std::wstring* error) {
+    TemporaryFile expanded;
+    if (expanded.path().empty()) {
+        *error = L"no temporary file to expand into (" + SystemErrorText(GetLastError()) + L")";
+        return false;
+    }
+    if (!ExpandBz2File(expanded.path().c_str(), path.c_str())) {
+        const std::wstring shown = messages->Take();
+        *error = L"the installer stops at \"" + path + L"\": " + (shown.empty() ? L"expansion failed" : shown);
+        return false;
+    }
+    return CopyWithDigest(expanded.path(), std::wstring(), digest, error, nullptr);
 }
 
 bool IsHexCrc(const std::wstring& text) {
@@ -64,7 +125,8 @@ void CollectData(const std::wstring& root, const std::wstring& relative, std::ve
 
 int ReadDiscNumber(const std::wstring& discFolder) {
     std::string bytes;
-    if (!ReadBytes(discFolder + L"\\drvno.dat", &bytes)) return -1;
+    std::wstring error;
+    if (!ReadWholeFile(discFolder + L"\\drvno.dat", &bytes, &error)) return -1;
     size_t start = bytes.find_first_not_of(" \t\r\n\v\f");
     if (start == std::string::npos) return -1;
     const std::string word = bytes.substr(start, bytes.find_first_of(" \t\r\n\v\f", start) - start);
@@ -100,22 +162,19 @@ bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyPro
             problem(std::wstring(control) + L" is missing from the first disc; the installer cannot start without it");
     }
     std::string bytes;
-    if (!ReadBytes(first->second + L"\\setup.lst", &bytes)) return false;
+    std::wstring readError;
+    if (!ReadWholeFile(first->second + L"\\setup.lst", &bytes, &readError)) {
+        problem(readError);
+        return false;
+    }
     std::wstring text;
     if (!FromCodePage932Strict(bytes, &text)) {
         problem(L"setup.lst is not code page 932 (Shift_JIS) text");
         return false;
     }
 
-    std::vector<std::wstring> lines;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
+    const std::vector<std::wstring> lines = SplitLines(text);
+    CollectedMessages messages;
 
     std::map<int, std::set<std::wstring>> listed;  // upper-cased source paths per disc
     std::set<int> missingDiscs;
@@ -160,7 +219,7 @@ bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyPro
         FileDigest digest;
         std::wstring error;
         const bool compressed = wcscmp(PathFindExtensionW(entry.sourcePath), L".bz2") == 0;
-        const bool read = compressed ? ExpandWithDigest(path, &digest, &error, nullptr)
+        const bool read = compressed ? ExpandAsInstaller(path, &messages, &digest, &error)
                                      : CopyWithDigest(path, std::wstring(), &digest, &error, nullptr);
         ++report->filesChecked;
         if (!read) {

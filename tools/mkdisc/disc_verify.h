@@ -1,6 +1,7 @@
 // Checking a set of disc folders against the setup.lst of its first disc, the way the
 // installer will read them: markers, control files, every listed file present, and the size
-// and CRC-32 of every file after expansion.
+// and CRC-32 of every file after expansion by the installer's own expansion code (every stream,
+// the same damage rules), so that a set verify accepts is a set the installer installs.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,16 @@
 #include "file_digest.h"
 
 #include <windows.h>
-#include <bzlib.h>
 
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/handles.h"
+#include "bzip2_pieces.h"
 #include "tool_text.h"
 #include "transfer/crc32.h"
 
@@ -93,95 +98,148 @@ bool CopyWithDigest(const std::wstring& source, const std::wstring& target, File
     return true;
 }
 
+namespace {
+
+struct Piece {
+    std::string raw;
+    std::string stream;
+    bool compressed = false;  // guarded by the pool's lock
+    bool failed = false;
+};
+
+// A fixed set of threads compressing the pieces handed to it, in any order.
+class CompressionPool {
+public:
+    explicit CompressionPool(unsigned threads) {
+        for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    }
+    CompressionPool(const CompressionPool&) = delete;
+    CompressionPool& operator=(const CompressionPool&) = delete;
+    ~CompressionPool() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+    }
+
+    void Submit(Piece* piece) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            queue_.push_back(piece);
+        }
+        wake_.notify_one();
+    }
+
+    // False when the piece could not be compressed.
+    bool WaitFor(Piece* piece) {
+        std::unique_lock<std::mutex> hold(lock_);
+        done_.wait(hold, [&] { return piece->compressed; });
+        return !piece->failed;
+    }
+
+private:
+    void Work() {
+        for (;;) {
+            Piece* piece = nullptr;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                wake_.wait(hold, [&] { return stopping_ || !queue_.empty(); });
+                if (stopping_) return;
+                piece = queue_.front();
+                queue_.pop_front();
+            }
+            const bool made = CompressPiece(piece->raw, &piece->stream);
+            std::string().swap(piece->raw);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                piece->compressed = true;
+                piece->failed = !made;
+            }
+            done_.notify_all();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_, done_;
+    std::deque<Piece*> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
+unsigned LogicalProcessors() {
+    DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    if (count == 0) {  // not every implementation of the system answers it
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        count = system.dwNumberOfProcessors;
+    }
+    return count > 0 ? count : 1;
+}
+
 bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
-                        std::wstring* error, const ByteProgress& progress) {
+                        std::wstring* error, const ByteProgress& progress, unsigned threads) {
     FileHandle input, output;
     if (!OpenForReading(source, &input, error)) return false;
     if (!OpenForWriting(target, &output, error)) return false;
-    bz_stream stream = {};
-    if (BZ2_bzCompressInit(&stream, 9, 0, 0) != BZ_OK) {
-        *error = L"the bzip2 compressor cannot start (out of memory?)";
-        return false;
-    }
-    struct StreamEnd {
-        bz_stream* s;
-        ~StreamEnd() { BZ2_bzCompressEnd(s); }
-    } end{&stream};
+    if (threads == 0) threads = LogicalProcessors();
+    // Two pieces per thread in flight: one being compressed, one read and waiting.
+    const size_t inFlightLimit = 2 * static_cast<size_t>(threads);
+    std::deque<std::unique_ptr<Piece>> inFlight;  // outlives the pool's threads
+    CompressionPool pool(threads);
+    StreamJoiner joiner;
+    auto joinOldest = [&]() {
+        Piece* oldest = inFlight.front().get();
+        if (!pool.WaitFor(oldest) || !joiner.Append(oldest->stream)) {
+            *error = L"bzip2 compression of \"" + source + L"\" failed";
+            return false;
+        }
+        inFlight.pop_front();
+        const std::string bytes = joiner.TakeBytes();
+        return WriteAll(output, target, bytes.data(), bytes.size(), error);
+    };
 
-    std::vector<char> in(kChunk), out(kChunk);
-    CMakeCRC32 crc;
-    uint64_t size = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadChunk(input, source, in.data(), &got, error)) return false;
-        crc.Update(reinterpret_cast<const uint8_t*>(in.data()), got);
-        size += got;
-        stream.next_in = in.data();
-        stream.avail_in = got;
-        const int action = got == 0 ? BZ_FINISH : BZ_RUN;
-        int result = BZ_RUN_OK;
-        do {
-            stream.next_out = out.data();
-            stream.avail_out = static_cast<unsigned>(out.size());
-            result = BZ2_bzCompress(&stream, action);
-            if (result < 0) {
-                *error = L"bzip2 compression of \"" + source + L"\" failed (code " + std::to_wstring(result) + L")";
-                return false;
-            }
-            if (!WriteAll(output, target, out.data(), out.size() - stream.avail_out, error)) return false;
-        } while (action == BZ_FINISH ? result != BZ_STREAM_END : stream.avail_in > 0);
-        if (progress && got) progress(got);
-        if (got == 0) break;
-    }
-    if (!CloseWritten(&output, target, error)) return false;
-    digest->size = size;
-    digest->crc = FinishCrc(&crc);
-    return true;
-}
-
-bool ExpandWithDigest(const std::wstring& source, FileDigest* digest, std::wstring* error,
-                      const ByteProgress& progress) {
-    FileHandle input;
-    if (!OpenForReading(source, &input, error)) return false;
-    bz_stream stream = {};
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        *error = L"the bzip2 expander cannot start (out of memory?)";
-        return false;
-    }
-    struct StreamEnd {
-        bz_stream* s;
-        ~StreamEnd() { BZ2_bzDecompressEnd(s); }
-    } end{&stream};
-
-    std::vector<char> in(kChunk), out(kChunk);
-    CMakeCRC32 crc;
-    uint64_t size = 0;
+    std::vector<char> chunk(kChunk);
+    size_t chunkUsed = 0, chunkPosition = 0;
     bool endOfFile = false;
+    CMakeCRC32 crc;
+    uint64_t size = 0;
+    PieceCutter cutter;
+    auto piece = std::make_unique<Piece>();
     for (;;) {
-        if (stream.avail_in == 0 && !endOfFile) {
+        if (chunkPosition == chunkUsed && !endOfFile) {
             DWORD got = 0;
-            if (!ReadChunk(input, source, in.data(), &got, error)) return false;
+            if (!ReadChunk(input, source, chunk.data(), &got, error)) return false;
+            crc.Update(reinterpret_cast<const uint8_t*>(chunk.data()), got);
+            size += got;
+            chunkUsed = got;
+            chunkPosition = 0;
             endOfFile = got == 0;
-            stream.next_in = in.data();
-            stream.avail_in = got;
             if (progress && got) progress(got);
         }
-        stream.next_out = out.data();
-        stream.avail_out = static_cast<unsigned>(out.size());
-        const int result = BZ2_bzDecompress(&stream);
-        const size_t produced = out.size() - stream.avail_out;
-        crc.Update(reinterpret_cast<const uint8_t*>(out.data()), produced);
-        size += produced;
-        if (result == BZ_STREAM_END) break;  // the installer stops at the end of the first stream too
-        if (result != BZ_OK) {
-            *error = L"\"" + source + L"\" holds damaged bzip2 data (code " + std::to_wstring(result) + L")";
-            return false;
+        const size_t taken = cutter.Fit(reinterpret_cast<const uint8_t*>(chunk.data()) + chunkPosition,
+                                        chunkUsed - chunkPosition);
+        piece->raw.append(chunk.data() + chunkPosition, taken);
+        chunkPosition += taken;
+        const bool allRead = endOfFile && chunkPosition == chunkUsed;
+        if ((cutter.Full() || allRead) && !piece->raw.empty()) {
+            if (inFlight.size() == inFlightLimit && !joinOldest()) return false;
+            pool.Submit(piece.get());
+            inFlight.push_back(std::move(piece));
+            piece = std::make_unique<Piece>();
+            cutter.Reset();
         }
-        if (endOfFile && stream.avail_in == 0 && produced == 0) {
-            *error = L"\"" + source + L"\" ends before its bzip2 stream does (cut off)";
-            return false;
-        }
+        if (allRead) break;
     }
+    while (!inFlight.empty())
+        if (!joinOldest()) return false;
+    joiner.Finish();
+    const std::string tail = joiner.TakeBytes();
+    if (!WriteAll(output, target, tail.data(), tail.size(), error)) return false;
+    if (!CloseWritten(&output, target, error)) return false;
     digest->size = size;
     digest->crc = FinishCrc(&crc);
     return true;

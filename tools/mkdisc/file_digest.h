@@ -18,14 +18,13 @@ struct FileDigest {
 bool CopyWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest, std::wstring* error,
                     const ByteProgress& progress);
 
-// Compresses source into target as one bzip2 stream; the digest describes the source bytes.
+// Compresses source into target as one standard bzip2 stream (level 9), its blocks made on
+// threads (0: one per logical processor); the digest describes the source bytes.
 bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
-                        std::wstring* error, const ByteProgress& progress);
+                        std::wstring* error, const ByteProgress& progress, unsigned threads = 0);
 
-// Expands the first bzip2 stream of source, as the installer does; the digest describes the
-// expanded bytes. Damaged or cut-off data is an error.
-bool ExpandWithDigest(const std::wstring& source, FileDigest* digest, std::wstring* error,
-                      const ByteProgress& progress);
+// The logical processors of the machine (at least 1).
+unsigned LogicalProcessors();
 
 // Size of a file; false when it cannot be queried.
 bool QueryFileSize(const std::wstring& path, uint64_t* size);

@@ -24,10 +24,13 @@ const wchar_t kUsage[] =
     L"         filling each up to the capacity in list order. Every disc gets drvno.dat\n"
     L"         (drvno:0 on disc1) and a data folder; disc1 also gets installer.exe, setup.ini,\n"
     L"         setup.lst (disc,path,size,crc32 per file, Shift_JIS) and uninst.dat (the\n"
-    L"         template, or an empty one). Nothing is written when a name would be refused.\n"
-    L"  --capacity      bytes per disc: a number with an optional K, M or G (powers of 1,024),\n"
-    L"                  or cd650, cd700 (the default), dvd5, dvd9. File bytes count, control\n"
-    L"                  files included; leave room for the disc's file system.\n"
+    L"         template, or an empty one). Nothing is written when a name would be refused,\n"
+    L"         including names over Joliet's 64 characters or paths over its 240 bytes.\n"
+    L"  --capacity      the size of the medium: a number of bytes with an optional K, M or G\n"
+    L"                  (powers of 1,024), or cd650, cd700 (the default), dvd5, dvd9. Each\n"
+    L"                  disc is planned as the ISO 9660 image with Joliet names (and Rock\n"
+    L"                  Ridge) that a burner writes of its folder: whole 2,048-byte sectors\n"
+    L"                  per file, the file system's own sectors, 300 KiB of padding.\n"
     L"  --compress      store matching files bzip2-compressed as <name>.bz2, expanded by the\n"
     L"                  installer. A pattern without \\ matches names (\"*.dat\"), one with \\\n"
     L"                  matches paths inside the game folder (\"movie\\*\"). May repeat.\n"
@@ -39,7 +42,7 @@ const wchar_t kUsage[] =
     L"                  path must fit the installer's 259-character limit behind it.\n"
     L"verify   reads drvno.dat of each folder and setup.lst of the first disc, and checks\n"
     L"         that every listed file is there and has the listed size and CRC-32 after\n"
-    L"         expansion.\n"
+    L"         expansion by the installer's own code (every bzip2 stream of a file).\n"
     L"\n"
     L"Exit status: 0 done, 1 refused or problems found, 2 wrong command line.\n";
 
@@ -125,10 +128,13 @@ int RunMake(const std::vector<std::wstring>& args) {
         installed += file.size;
     }
     for (size_t d = 0; d < result.discFolders.size(); ++d)
-        PrintLine(FormatText(L"%ls: drvno:%d, %zu files, %ls", result.discFolders[d].c_str(), static_cast<int>(d),
-                             counts[d], Megabytes(result.discBytes[d]).c_str()));
-    PrintLine(FormatText(L"%zu files, %ls installed, on %zu disc(s)", result.files.size(),
-                         Megabytes(installed).c_str(), result.discFolders.size()));
+        PrintLine(result.discFolders[d] + L": drvno:" + std::to_wstring(d) + L", " + std::to_wstring(counts[d]) +
+                  L" files, image " + std::to_wstring(result.discBytes[d]) + L" of " +
+                  std::to_wstring(options.capacity) + L" bytes" +
+                  FormatText(L" (%.1f%%)", 100.0 * static_cast<double>(result.discBytes[d]) /
+                                               static_cast<double>(options.capacity)));
+    PrintLine(std::to_wstring(result.files.size()) + L" files, " + Megabytes(installed) + L" installed, on " +
+              std::to_wstring(result.discFolders.size()) + L" disc(s)");
     return 0;
 }
 
@@ -146,12 +152,14 @@ int RunVerify(const std::vector<std::wstring>& args) {
     const bool sound = VerifyDiscSet(
         folders,
         [&](size_t index, size_t count, const std::wstring& item) {
-            line.Show(FormatText(L"mkdisc: checking %zu of %zu  %ls", index + 1, count, item.c_str()));
+            line.Show(L"mkdisc: checking " + std::to_wstring(index + 1) + L" of " + std::to_wstring(count) + L"  " +
+                      item);
         },
         &report);
     for (const std::wstring& note : report.notes) PrintLine(L"note: " + note);
     for (const std::wstring& problem : report.problems) PrintLine(L"PROBLEM: " + problem);
-    PrintLine(FormatText(L"%zu files checked, %zu problem(s)", report.filesChecked, report.problems.size()));
+    PrintLine(std::to_wstring(report.filesChecked) + L" files checked, " + std::to_wstring(report.problems.size()) +
+              L" problem(s)");
     return sound ? 0 : 1;
 }
 

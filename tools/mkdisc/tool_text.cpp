@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "base/handles.h"
+
 bool ToCodePage932Strict(const std::wstring& text, std::string* bytes) {
     bytes->clear();
     if (text.empty()) return true;
@@ -82,4 +84,47 @@ std::wstring SystemErrorText(unsigned long code) {
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
     return L"error " + std::to_wstring(code) + (text.empty() ? L"" : L": " + text);
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string* bytes, std::wstring* error) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        *error = L"cannot open \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")";
+        return false;
+    }
+    bytes->clear();
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+            *error = L"cannot read \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")";
+            return false;
+        }
+        if (got == 0) return true;
+        bytes->append(buffer, got);
+    }
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring* error) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file && (bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                             nullptr) &&
+                                   written == bytes.size())))
+        return true;
+    *error = L"cannot write \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")";
+    return false;
+}
+
+std::vector<std::wstring> SplitLines(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // UTF-16 to code page 932; false when a character has no code page 932 form.
 bool ToCodePage932Strict(const std::wstring& text, std::string* bytes);
@@ -19,3 +20,10 @@ void PrintErrorLine(const std::wstring& text);
 
 // The system's text for an error code, without the final line break.
 std::wstring SystemErrorText(unsigned long code);
+
+// Whole files: false with a message in *error naming the file and the system's reason.
+bool ReadWholeFile(const std::wstring& path, std::string* bytes, std::wstring* error);
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring* error);
+
+// The lines of a text without their line ends (LF or CR LF); a final line end starts no line.
+std::vector<std::wstring> SplitLines(const std::wstring& text);

@@ -1,0 +1,82 @@
+// The bzip2 format at the level of its blocks: where blocks may start in the compressed bits,
+// and the decoding of one block by libbzip2 as a stream of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+constexpr uint64_t kBlockMagic = 0x314159265359ull;
+constexpr uint64_t kStreamEndMagic = 0x177245385090ull;
+constexpr unsigned kMagicBits = 48;
+// A stream's header: "BZh" and the block size in units of 100,000 bytes, '1' to '9'.
+constexpr size_t kStreamHeaderBytes = 4;
+// No block is longer: at most 18,002 groups of 50 codes of at most 20 bits, and its tables.
+constexpr uint64_t kLongestBlockBits = 20000000;
+
+// A bit position where a block magic or an end-of-stream magic begins. The magic can also
+// occur by chance inside a block's data, so a mark is only a candidate.
+struct BlockMark {
+    uint64_t bit;
+    bool streamEnd;
+};
+
+// Appends the marks that begin in bytes [from, to) of bytes[0, size) in order; firstBit is the
+// position of bytes[0]. A magic that would run past size is not found.
+void FindBlockMarks(const uint8_t* bytes, size_t size, size_t from, size_t to, uint64_t firstBit,
+                    std::vector<BlockMark>* marks);
+
+// count (at most 57) bits from bit position bit of bytes, the first one highest.
+uint64_t ReadBits(const uint8_t* bytes, uint64_t bit, unsigned count);
+
+// Bytes whose storage is kept between uses; contents are not initialised.
+struct ByteBuffer {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+    size_t capacity = 0;
+
+    void Clear() { size = 0; }
+    // Room for at least bytes in all, keeping the contents.
+    void Reserve(size_t bytes);
+};
+
+// A stream of one block for libbzip2: the header for level, the block's bits [startBit,
+// endBit) of bytes, and an end-of-stream marker whose combined CRC is the block's CRC.
+void BuildBlockStream(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, unsigned level, ByteBuffer* stream);
+
+// The combined CRC of a stream after one more block.
+inline uint32_t CombineBlockCrc(uint32_t combined, uint32_t blockCrc) {
+    return ((combined << 1) | (combined >> 31)) ^ blockCrc;
+}
+
+// libbzip2 with its working memory kept from one block to the next (one per thread).
+class BlockDecoder {
+public:
+    BlockDecoder() = default;
+    BlockDecoder(const BlockDecoder&) = delete;
+    BlockDecoder& operator=(const BlockDecoder&) = delete;
+    ~BlockDecoder();
+
+    // Decodes a stream made by BuildBlockStream. True when libbzip2 reached the stream's end
+    // with the block's CRC right. Up to keepBytes of the output are kept in *output; *length
+    // gets the whole output's length.
+    bool Decode(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length);
+    // The same, handing the output in pieces to sink (false from sink stops the decoding).
+    bool DecodeInPieces(const ByteBuffer& stream, const std::function<bool(const uint8_t*, size_t)>& sink);
+
+private:
+    static void* Allocate(void* self, int count, int size);
+    static void Free(void* self, void* memory);
+
+    struct Allocation {
+        void* memory = nullptr;
+        size_t bytes = 0;
+        bool used = false;
+    };
+    // libbzip2 asks for its state and for the block table, the same sizes for every block of
+    // one level: kept, they are neither allocated nor faulted in again.
+    Allocation allocations_[3];
+    ByteBuffer scratch_;
+};

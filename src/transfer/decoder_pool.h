@@ -1,0 +1,57 @@
+// Threads that decode bzip2 blocks, each job on its own, in the order they were handed in.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <thread>
+#include <vector>
+
+#include "transfer/bz2_blocks.h"
+
+// One block: its place in the source, the stream built for it, and what decoding it gave.
+struct BlockJob {
+    uint64_t startBit = 0;
+    uint64_t endBit = 0;
+    bool endIsStreamEnd = false;
+    unsigned level = 9;
+    uint32_t crc = 0;  // the block's CRC, as its header gives it
+    ByteBuffer stream;
+    ByteBuffer output;      // the first keepBytes of the output
+    uint64_t length = 0;    // the whole output's length
+    bool decoded = false;   // libbzip2 reached the end with the CRC right
+    bool finished = false;  // guarded by the pool's lock once handed in
+
+    bool Complete() const { return decoded && length == output.size; }
+};
+
+class DecoderPool {
+public:
+    // keepBytes: how much of each block's output the jobs keep.
+    DecoderPool(unsigned threads, size_t keepBytes);
+    DecoderPool(const DecoderPool&) = delete;
+    DecoderPool& operator=(const DecoderPool&) = delete;
+    // Drops the jobs not yet started and waits for those being decoded.
+    ~DecoderPool();
+
+    void Submit(BlockJob* job);
+    // Waits until job is finished; decodes it with helper when no thread has started it yet
+    // (on a busy machine the caller may get a processor sooner than a woken thread).
+    void WaitFor(BlockJob* job, BlockDecoder* helper);
+    // Waits until every job handed in is finished.
+    void WaitForAll();
+
+private:
+    void Work();
+    void Decode(BlockJob* job, BlockDecoder* decoder) const;
+
+    size_t keepBytes_;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE jobQueued_ = CONDITION_VARIABLE_INIT;
+    CONDITION_VARIABLE jobFinished_ = CONDITION_VARIABLE_INIT;
+    std::deque<BlockJob*> queue_;
+    unsigned busy_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# mkdisc's disc plans against the images a burner really writes: each layout of the table is made
+# into disc folders by mkdisc.exe (run under Wine on drive T:), every disc folder is written as an
+# image with `xorriso -as mkisofs -J -R`, and the image must fit the capacity, with the planned size
+# never below it and at most 1% above. Compressed files must be single standard bzip2 streams that
+# bzip2 and Python read back as the game file.
+#   mkdisc_images.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
+set -euo pipefail -f  # no globbing: the --compress patterns pass through as words
+: "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
+runner=$1
+tool=$2
+base="$INSTALLER_SCRATCH/mkdisc-images"
+rm -rf "$base"
+mkdir -p "$base"
+trap 'rm -rf "$base"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Game folders, made by Python for names of any script and sizes of every kind.
+make_game() {  # <layout> <folder>
+  python3 - "$1" "$2" <<'EOF'
+import os, random, sys
+layout, root = sys.argv[1], sys.argv[2]
+rng = random.Random(layout)
+kana = "あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめもやゆよらりるれろわをん音声画像設定"
+def put(path, size, text=False):
+    path = os.path.join(root, *path.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        if text:
+            words = [b"sword", b"dragon", b"castle", b"%d" % rng.randint(0, 99999), b"\n"]
+            data = b" ".join(rng.choice(words) for _ in range(size // 5))
+            f.write(data[:size])
+        else:
+            f.write(rng.randbytes(size))
+if layout == "small-odd-files":
+    for i in range(600):
+        put("d%02d/file%04d%s" % (i % 12, i, rng.choice([".dat", ".ogg", ".bmp", ".x", ""])), rng.randint(0, 5000))
+elif layout == "deep-folders":
+    path = "top"
+    for level in range(14):
+        path += "/l%d" % level
+        for j in range(3):
+            put("%s/f%d.bin" % (path, j), rng.randint(1, 6000))
+elif layout == "japanese-names":
+    for i in range(120):
+        folder = "".join(rng.choice(kana) for _ in range(rng.randint(1, 20)))
+        name = "".join(rng.choice(kana) for _ in range(rng.randint(1, 53))) + "%03d" % i  # 64 with ".txt.bz2"
+        put("%s/%s.%s" % (folder, name, rng.choice(["bin", "txt"])), rng.randint(0, 20000), text=True)
+elif layout == "300-files-of-2049-bytes":
+    for i in range(300):
+        put("f%03d.bin" % i, 2049)
+elif layout == "one-file":
+    put("movie.bin", 5000000)
+elif layout == "compressed-pieces":
+    put("big.txt", 6000000, text=True)
+    put("noise.txt", 2000000)
+EOF
+}
+
+# Runs mkdisc make; prints "<disc folder> <planned bytes>" per disc of its summary.
+make_discs() {  # <layout> <capacity> [extra options...]
+  local layout=$1 capacity=$2
+  shift 2
+  local win='T:\mkdisc-images\'"$layout"
+  rm -rf "$base/$layout/out"
+  "$runner" "$tool" make --quiet --game "$win\\game" --out "$win\\out" --installer "$win\\installer.exe" \
+    --ini "$win\\setup.ini" --capacity "$capacity" "$@" >"$base/$layout/summary.txt" 2>&1 ||
+    { cat "$base/$layout/summary.txt" >&2; return 1; }
+  tr -d '\r' <"$base/$layout/summary.txt" | sed -n 's/^.*\\\(disc[0-9]*\): drvno:[0-9]*, [0-9]* files, image \([0-9]*\) of [0-9]* bytes.*$/\1 \2/p'
+}
+
+image_bytes() {  # <disc folder>
+  LC_ALL=C.UTF-8 xorriso -as mkisofs -J -R -o "$base/image.iso" "$1" >"$base/xorriso.log" 2>&1 ||
+    { cat "$base/xorriso.log" >&2; echo 0; return; }
+  grep -q "can't be added to Joliet tree" "$base/xorriso.log" && echo "Joliet dropped a file" >&2
+  stat -c %s "$base/image.iso"
+  rm -f "$base/image.iso"
+}
+
+# Each disc's image against its plan and the capacity.
+check_discs() {  # <layout> <capacity bytes> <expected discs> <plan lines>
+  local layout=$1 capacity=$2 expected=$3 plan=$4 count=0 disc planned real
+  while read -r disc planned; do
+    [ -n "$disc" ] || continue
+    count=$((count + 1))
+    real=$(image_bytes "$base/$layout/out/$disc")
+    echo "$layout $disc: planned $planned, image $real, capacity $capacity"
+    [ "$real" -gt 0 ] || fail "$layout $disc: no image"
+    [ "$planned" -ge "$real" ] || fail "$layout $disc: planned $planned below the image's $real"
+    [ $((planned * 100)) -le $((real * 101)) ] || fail "$layout $disc: planned $planned more than 1% above $real"
+    [ "$real" -le "$capacity" ] || fail "$layout $disc: image $real over the capacity $capacity"
+  done <<<"$plan"
+  [ "$count" -eq "$expected" ] || fail "$layout: $count disc(s), expected $expected"
+}
+
+# The bzip2 files mkdisc wrote: one standard stream each, expanding to the game file.
+check_compressed() {  # <layout>
+  local layout=$1 packed name
+  while IFS= read -r -d '' packed; do
+    name=${packed#"$base/$layout/out/"disc*/data/}
+    name=${name%.bz2}
+    bzip2 -t "$packed" || fail "$layout: bzip2 -t refuses $packed"
+    bzip2 -dc "$packed" | cmp -s - "$base/$layout/game/$name" || fail "$layout: bzip2 -dc of $packed differs"
+    python3 -c '
+import bz2, sys
+packed, original = open(sys.argv[1], "rb").read(), open(sys.argv[2], "rb").read()
+reader = bz2.BZ2Decompressor()
+sys.exit(0 if reader.decompress(packed) == original and reader.eof and not reader.unused_data else 1)
+' "$packed" "$base/$layout/game/$name" || fail "$layout: $packed is not one stream that Python reads back"
+  done < <(find "$base/$layout/out" -name '*.bz2' -print0)
+}
+
+# layout | capacity | expected discs | options
+table=(
+  "small-odd-files|cd700|1|"
+  "deep-folders|cd700|1|"
+  "japanese-names|cd700|1|--compress *.txt"
+  "300-files-of-2049-bytes|1M|2|"  # 614,700 bytes, 600 sectors: more than a disc of 512 sectors
+  "compressed-pieces|cd700|1|--compress *.txt"
+)
+for row in "${table[@]}"; do
+  IFS='|' read -r layout capacity discs options <<<"$row"
+  mkdir -p "$base/$layout"
+  make_game "$layout" "$base/$layout/game"
+  printf 'MZ stand-in installer' >"$base/$layout/installer.exe"
+  printf '[INSTALLER]\r\nAppName=test\r\n' >"$base/$layout/setup.ini"
+  # shellcheck disable=SC2086  # the options are words
+  plan=$(make_discs "$layout" "$capacity" $options) || { fail "$layout: mkdisc make failed"; continue; }
+  case $capacity in cd700) bytes=737280000 ;; 1M) bytes=1048576 ;; esac
+  check_discs "$layout" "$bytes" "$discs" "$plan"
+  check_compressed "$layout"
+done
+
+# One file exactly filling the disc: the capacity of its planned size keeps one disc, one byte
+# less moves the file to a second disc.
+layout=one-file
+mkdir -p "$base/$layout"
+make_game "$layout" "$base/$layout/game"
+printf 'MZ stand-in installer' >"$base/$layout/installer.exe"
+printf '[INSTALLER]\r\nAppName=test\r\n' >"$base/$layout/setup.ini"
+if plan=$(make_discs "$layout" cd700); then
+  exact=${plan#* }
+  for capacity in "$exact" "$((exact - 1))"; do
+    if plan=$(make_discs "$layout" "$capacity"); then
+      check_discs "$layout" "$capacity" $((capacity == exact ? 1 : 2)) "$plan"
+    else
+      fail "$layout: mkdisc make failed at the capacity $capacity"
+    fi
+  done
+else
+  fail "$layout: mkdisc make failed"
+fi
+
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
+echo "all disc images fit their plans"
