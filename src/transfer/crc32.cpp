@@ -12,7 +12,9 @@
 #include <wmmintrin.h>
 
 #include "base/handles.h"
+#include "base/interaction.h"
 #include "base/text.h"
+#include "install/progress_state.h"
 #include "transfer/folders.h"
 
 namespace {
@@ -253,7 +255,7 @@ uint32_t Crc32Of(const void* data, size_t length) {
 bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected) {
     StdioFile file(_wfsopen(path, L"rb", _SH_DENYNO));
     if (!file) {
-        ShowInstallError(FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
+        ShowErrorBox(progressState.progressWindow.load(), FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
         return false;
     }
     // Whole chunks go from the runtime's read straight into our buffer.

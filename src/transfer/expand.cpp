@@ -12,10 +12,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/capacity.h"
 #include "base/handles.h"
+#include "base/interaction.h"
 #include "base/text.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
 #include "transfer/bz2_blocks.h"
 #include "transfer/copy.h"
 #include "transfer/decoder_pool.h"
@@ -55,7 +56,7 @@ unsigned DecodingThreads() {
 }
 
 void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
-    ShowInstallError(FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
+    ShowErrorBox(progressState.progressWindow.load(), FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
 }
 
 // The compressed bytes from the oldest block still needed to as far as has been read, and the
