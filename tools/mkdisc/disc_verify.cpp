@@ -9,6 +9,7 @@
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/paths.h"
 #include "disc_author.h"
 #include "file_digest.h"
 #include "install/file_list.h"
@@ -141,7 +142,7 @@ bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyPro
     std::map<int, std::wstring> discs;
     for (const std::wstring& given : discFolders) {
         std::wstring folder = given;
-        while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+        while (folder.size() > 3 && IsPathSeparator(folder.back())) folder.pop_back();
         const int number = ReadDiscNumber(folder);
         if (number < 0) {
             problem(L"\"" + folder + L"\" has no drvno.dat naming a disc (drvno:0 to drvno:9)");

@@ -4,43 +4,18 @@
 
 #include <vector>
 
+#include "base/code_page.h"
 #include "base/handles.h"
 
 bool ToCodePage932Strict(const std::wstring& text, std::string* bytes) {
-    bytes->clear();
-    if (text.empty()) return true;
-    BOOL usedDefault = FALSE;
-    int length = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
-                                     0, nullptr, &usedDefault);
-    if (length <= 0 || usedDefault) return false;
-    bytes->resize(static_cast<size_t>(length));
-    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), bytes->data(), length,
-                        nullptr, &usedDefault);
-    if (usedDefault) return false;
-    // Best-fit is off, yet some platforms still map lookalikes: a round trip proves the bytes.
-    std::wstring back;
-    return FromCodePage932Strict(*bytes, &back) && back == text;
-}
-
-static bool FromCodePage(unsigned codePage, const std::string& bytes, std::wstring* text) {
-    text->clear();
-    if (bytes.empty()) return true;
-    int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                                     nullptr, 0);
-    if (length <= 0) return false;
-    text->resize(static_cast<size_t>(length));
-    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), text->data(),
-                        length);
-    return true;
+    return ToCodePageExact(kCodePage932, text, bytes);
 }
 
 bool FromCodePage932Strict(const std::string& bytes, std::wstring* text) {
-    return FromCodePage(932, bytes, text);
+    return FromCodePageStrict(kCodePage932, bytes, text);
 }
 
-bool FromUtf8Strict(const std::string& bytes, std::wstring* text) {
-    return FromCodePage(CP_UTF8, bytes, text);
-}
+bool FromUtf8Strict(const std::string& bytes, std::wstring* text) { return FromCodePageStrict(CP_UTF8, bytes, text); }
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return {};
