@@ -104,7 +104,8 @@ TEST(PathInsideFolder, ResolvesDotsAndIgnoresCaseButNothingElse) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsPathInsideFolder(c.path, c.folder), c.inside)
-            << std::string(c.path, c.path + wcslen(c.path)) << " in " << std::string(c.folder, c.folder + wcslen(c.folder));
+            << std::string(c.path, c.path + wcslen(c.path)) << " in "
+            << std::string(c.folder, c.folder + wcslen(c.folder));
     }
 }
 

@@ -17,13 +17,9 @@ bool QueryPath(DWORD (*query)(LPCWSTR, LPWSTR, DWORD), const std::wstring& path,
     return true;
 }
 
-DWORD ShortPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) {
-    return GetShortPathNameW(path, buffer, capacity);
-}
+DWORD ShortPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) { return GetShortPathNameW(path, buffer, capacity); }
 
-DWORD LongPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) {
-    return GetLongPathNameW(path, buffer, capacity);
-}
+DWORD LongPathQuery(LPCWSTR path, LPWSTR buffer, DWORD capacity) { return GetLongPathNameW(path, buffer, capacity); }
 
 bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
@@ -101,10 +97,6 @@ bool PassesThroughLink(const std::wstring& resolvedPath, const std::wstring& fol
     return false;
 }
 
-bool ShortPathOf(const std::wstring& path, std::wstring* result) {
-    return QueryPath(ShortPathQuery, path, result);
-}
+bool ShortPathOf(const std::wstring& path, std::wstring* result) { return QueryPath(ShortPathQuery, path, result); }
 
-bool LongPathOf(const std::wstring& path, std::wstring* result) {
-    return QueryPath(LongPathQuery, path, result);
-}
+bool LongPathOf(const std::wstring& path, std::wstring* result) { return QueryPath(LongPathQuery, path, result); }

@@ -30,14 +30,13 @@ std::wstring OwnKeyPath() {
 std::wstring UninstallEntryPath() { return std::wstring(kUninstallList) + installSettings.AppName; }
 
 bool CreateKey(HKEY root, const std::wstring& path, RegKey* key) {
-    return RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, key->receive(), nullptr) == ERROR_SUCCESS;
+    return RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                           nullptr, key->receive(), nullptr) == ERROR_SUCCESS;
 }
 
 bool SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
 }
 
 bool SetDword(HKEY key, const wchar_t* name, DWORD value) {
@@ -51,8 +50,7 @@ bool QueryInstallPath(HKEY key, wchar_t (&path)[kPathCapacity]) {
     wchar_t buffer[kPathCapacity + 1] = {};  // one spare character keeps an unterminated value terminated
     DWORD type = 0;
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (RegQueryValueExW(key, L"InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(key, L"InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS)
         return false;
     if (type != REG_SZ) return false;
     return CopyText(path, buffer);  // false when the text fills all 260 characters
@@ -153,8 +151,7 @@ int DeleteInstallRecord() {
         RegDeleteKeyW(software.get(), installSettings.Company);
     }
     RegKey list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, list.receive()) != ERROR_SUCCESS)
-        return 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, list.receive()) != ERROR_SUCCESS) return 0;
     RegDeleteKeyW(list.get(), installSettings.AppName);
     return 1;
 }

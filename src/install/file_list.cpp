@@ -1,8 +1,8 @@
 #include "install/file_list.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 #include <share.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -34,12 +34,11 @@ bool IsForbiddenCharacter(wchar_t c) { return c < 0x20 || wcschr(L"/<>\"|?*", c)
 
 // Components the platform would resolve to "." or "..": nothing but dots and spaces (trailing
 // dots and spaces are dropped from path components).
-bool IsDotComponent(const std::wstring& component) {
-    return component.find_first_not_of(L". ") == std::wstring::npos;
-}
+bool IsDotComponent(const std::wstring& component) { return component.find_first_not_of(L". ") == std::wstring::npos; }
 
 void ShowLineError(size_t lineNumber, const wchar_t* line) {
-    std::wstring text = FormatText(L"ファイルリストの %d 行目が正しくありません。\n%ls", static_cast<int>(lineNumber), line);
+    std::wstring text = FormatText(L"ファイルリストの %d 行目が正しくありません。\n%ls", static_cast<int>(lineNumber),
+                                   line);
     ShowErrorBox(progressState.progressWindow.load(), text.c_str());
 }
 

@@ -76,7 +76,8 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
     if (installSettings.VerifyFiles == 1) {
         SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
         if (!CheckFileCrc32(entry.destinationPath, entry.crcText)) {
-            ShowErrorBox(progressState.progressWindow.load(), FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
+            ShowErrorBox(progressState.progressWindow.load(),
+                         FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
             return false;
         }
     }
@@ -105,9 +106,10 @@ DWORD WINAPI InstallWorker(LPVOID) {
 
     SetStatus(L"インストール先HDDの空き容量を検査中");
     if (!HasEnoughFreeSpace(installSettings.InstallPath)) {
-        std::wstring text = FormatText(L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
-                                       L"MB以上の空き領域が必要です。",
-                                       static_cast<long long>(totalBytes / kBytesPerUnit));
+        std::wstring text = FormatText(
+            L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
+            L"MB以上の空き領域が必要です。",
+            static_cast<long long>(totalBytes / kBytesPerUnit));
         ShowErrorBox(progressState.progressWindow.load(), text.c_str());
         return 0;
     }

@@ -106,8 +106,8 @@ void CreateShortcuts() {
     const std::wstring uninstaller = installPath + L"uninst.exe";
     const std::wstring manual = installPath + L"manual\\index.html";
     size_t lastBackslash = gameProgram.find_last_of(L'\\');
-    const std::wstring workingFolder =
-        lastBackslash == std::wstring::npos ? std::wstring() : gameProgram.substr(0, lastBackslash);
+    const std::wstring workingFolder = lastBackslash == std::wstring::npos ? std::wstring()
+                                                                           : gameProgram.substr(0, lastBackslash);
     const wchar_t* appName = installSettings.AppName;
     const std::wstring gameDescription = FormatText(L"%ls へのショートカット", appName);
     const std::wstring uninstallDescription = FormatText(L"%lsのアンインストール へのショートカット", appName);
@@ -132,12 +132,10 @@ void CreateShortcuts() {
     ShortcutPaths paths;
     FillMenuPaths(programs, &paths);
     CreateParentFolders(paths.gameLink.c_str());  // reports its own failures; the links then fail quietly
-    CreateShellLink(paths.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(),
-                    gameDescription.c_str());
+    CreateShellLink(paths.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
     CreateShellLink(paths.uninstallLink.c_str(), uninstaller.c_str(), L"/luninst1", workingFolder.c_str(),
                     uninstallDescription.c_str());
-    CreateShellLink(paths.manualLink.c_str(), manual.c_str(), L"", workingFolder.c_str(),
-                    manualDescription.c_str());
+    CreateShellLink(paths.manualLink.c_str(), manual.c_str(), L"", workingFolder.c_str(), manualDescription.c_str());
 }
 
 void RemoveShortcuts() {

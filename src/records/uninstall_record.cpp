@@ -63,7 +63,8 @@ bool ParseRecordLine(std::wstring line, int32_t* kind, std::wstring* path) {
     size_t position = line.find_first_not_of(L',');
     if (position == std::wstring::npos) return false;
     size_t kindEnd = line.find(L',', position);
-    std::wstring kindText = line.substr(position, kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
+    std::wstring kindText = line.substr(position,
+                                        kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
     if (kindEnd == std::wstring::npos) return false;
     position = line.find_first_not_of(L',', kindEnd);
     if (position == std::wstring::npos) return false;
@@ -163,19 +164,20 @@ bool ReadRecordFile(const wchar_t* filePath, const wchar_t* tooLongReason, Take 
 
 // Appends the template's items, each under the install folder.
 bool AppendTemplateItems(const std::wstring& templatePath) {
-    return ReadRecordFile(templatePath.c_str(), L"template line too long", [](int32_t kind, const std::wstring& relative) {
-        if (!StaysInsideInstallFolder(relative)) {
-            ReportLeftOut(L"template path outside the install folder", relative);
-            return;
-        }
-        UninstallItem item = {};
-        item.kind = kind;
-        if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
-            ReportLeftOut(L"template path too long", relative);
-            return;
-        }
-        uninstallList.push_back(item);
-    });
+    return ReadRecordFile(
+        templatePath.c_str(), L"template line too long", [](int32_t kind, const std::wstring& relative) {
+            if (!StaysInsideInstallFolder(relative)) {
+                ReportLeftOut(L"template path outside the install folder", relative);
+                return;
+            }
+            UninstallItem item = {};
+            item.kind = kind;
+            if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
+                ReportLeftOut(L"template path too long", relative);
+                return;
+            }
+            uninstallList.push_back(item);
+        });
 }
 
 bool Fail(const wchar_t* message) {

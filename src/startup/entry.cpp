@@ -18,7 +18,8 @@
 
 namespace {
 
-const wchar_t kStagingFailed[] = L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
+const wchar_t kStagingFailed[] =
+    L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
 const wchar_t kWorkingSwitch[] = L"/lunch:";
 constexpr size_t kWorkingSwitchLength = 7;
 
@@ -96,8 +97,8 @@ int StageAndRelaunch() {
     }
     std::wstring program = folder + L"\\installer.exe";
     std::wstring parameters = kWorkingSwitch + GetModuleFolder();
-    HINSTANCE started =
-        ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    HINSTANCE started = ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(),
+                                      SW_SHOWNORMAL);
     // A failed start is not reported (the exit code stays 0).
     if (reinterpret_cast<INT_PTR>(started) <= 32) AbandonPrivateFolder(folder, &held, kStagedFileCount);
     return 0;
@@ -150,7 +151,8 @@ void RemoveSelf() {
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
         PROCESS_INFORMATION started = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &started)) {
             ObjectHandle process(started.hProcess);
             ObjectHandle thread(started.hThread);
         }
@@ -171,6 +173,7 @@ int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
         ShowErrorBox(nullptr, L"インストーラとアンインストーラの取り違いです。");
         return 1;
     }
-    if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0) return RunWorkingMode(arguments + kWorkingSwitchLength);
+    if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0)
+        return RunWorkingMode(arguments + kWorkingSwitchLength);
     return StageAndRelaunch();
 }

@@ -73,13 +73,14 @@ void ReadInstallerValue(const wchar_t* key, const wchar_t* defaultValue, wchar_t
     }
 
     char buffer[kProfileBufferBytes] = {};
-    GetPrivateProfileStringA(sectionBytes.c_str(), keyBytes.c_str(), defaultBytes.c_str(), buffer,
-                             kProfileBufferBytes, pathBytes.c_str());
+    GetPrivateProfileStringA(sectionBytes.c_str(), keyBytes.c_str(), defaultBytes.c_str(), buffer, kProfileBufferBytes,
+                             pathBytes.c_str());
     buffer[kProfileBufferBytes - 1] = '\0';
 
     bool valueConverted = false;
     std::wstring value = CodePageToWide(kCodePage932, buffer, &valueConverted);
-    if (!valueConverted || !CopyText(field, kValueCapacity, value.c_str())) CopyText(field, kValueCapacity, defaultValue);
+    if (!valueConverted || !CopyText(field, kValueCapacity, value.c_str()))
+        CopyText(field, kValueCapacity, defaultValue);
 }
 
 std::wstring GetSetupIniPath() {

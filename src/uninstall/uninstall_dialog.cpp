@@ -40,7 +40,8 @@ void OnStartRemoval(HWND dialog) {
         ShowMessageBox(dialog, L"アンインストールが終了しました。\n\n一部残ってるファイルは、手動で削除して下さい。",
                        L"確認", MB_OK);
     } else {
-        ShowErrorBox(dialog, L"アンインストール作業が中断されました。\n\n一部残っているファイルは、手動で削除して下さい。");
+        ShowErrorBox(dialog,
+                     L"アンインストール作業が中断されました。\n\n一部残っているファイルは、手動で削除して下さい。");
     }
     EndDialog(dialog, 1);
 }

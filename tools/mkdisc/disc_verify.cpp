@@ -73,8 +73,7 @@ private:
 };
 
 // Expands a .bz2 file of the disc exactly as the installer does, then measures what came out.
-bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, FileDigest* digest,
-                       std::wstring* error) {
+bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, FileDigest* digest, std::wstring* error) {
     TemporaryFile expanded;
     if (expanded.path().empty()) {
         *error = L"no temporary file to expand into (" + SystemErrorText(GetLastError()) + L")";
@@ -115,7 +114,8 @@ void CollectData(const std::wstring& root, const std::wstring& relative, std::ve
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             CollectData(root, child, files);
         else
             files->push_back(child);

@@ -41,20 +41,15 @@ static void WriteLineTo(DWORD which, const std::wstring& text) {
     WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-void PrintLine(const std::wstring& text) {
-    WriteLineTo(STD_OUTPUT_HANDLE, text);
-}
+void PrintLine(const std::wstring& text) { WriteLineTo(STD_OUTPUT_HANDLE, text); }
 
-void PrintErrorLine(const std::wstring& text) {
-    WriteLineTo(STD_ERROR_HANDLE, text);
-}
+void PrintErrorLine(const std::wstring& text) { WriteLineTo(STD_ERROR_HANDLE, text); }
 
 std::wstring SystemErrorText(unsigned long code) {
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
-                                  reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -81,11 +76,12 @@ bool ReadWholeFile(const std::wstring& path, std::string* bytes, std::wstring* e
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring* error) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (file && (bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                             nullptr) &&
-                                   written == bytes.size())))
+    if (file &&
+        (bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                           written == bytes.size())))
         return true;
     *error = L"cannot write \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")";
     return false;
