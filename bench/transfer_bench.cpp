@@ -51,8 +51,9 @@ double Now() {
 
 // Seconds per run for two contenders, alternating; the best of each, since on a shared
 // machine every disturbance only ever adds time. prepare runs untimed before every run.
-std::pair<double, double> Race(int rounds, const std::function<void()>& ours, const std::function<void()>& reference,
-                               const std::function<void()>& prepare = [] {}) {
+std::pair<double, double> Race(
+    int rounds, const std::function<void()>& ours, const std::function<void()>& reference,
+    const std::function<void()>& prepare = [] {}) {
     std::vector<double> oursTimes, referenceTimes, oursCpu, referenceCpu;
     for (int round = 0; round < rounds; ++round) {
         const bool oursFirst = round % 2 == 0;
@@ -67,8 +68,10 @@ std::pair<double, double> Race(int rounds, const std::function<void()>& ours, co
         }
     }
     printf("    processor time, best of %d: ours %.3f s, reference %.3f s (ratio %.3f)\n", rounds,
-           *std::min_element(oursCpu.begin(), oursCpu.end()), *std::min_element(referenceCpu.begin(), referenceCpu.end()),
-           *std::min_element(referenceCpu.begin(), referenceCpu.end()) / *std::min_element(oursCpu.begin(), oursCpu.end()));
+           *std::min_element(oursCpu.begin(), oursCpu.end()),
+           *std::min_element(referenceCpu.begin(), referenceCpu.end()),
+           *std::min_element(referenceCpu.begin(), referenceCpu.end()) /
+               *std::min_element(oursCpu.begin(), oursCpu.end()));
     return {*std::min_element(oursTimes.begin(), oursTimes.end()),
             *std::min_element(referenceTimes.begin(), referenceTimes.end())};
 }
@@ -95,8 +98,8 @@ std::string RandomBytes(size_t length, uint64_t seed) {
 // Data that bzip2 shrinks to about a third, like typical game files: words from a small
 // vocabulary between runs of noise drawn from a skewed 16-symbol alphabet.
 std::string CompressibleBytes(size_t length, uint64_t seed) {
-    static const char* const kWords[] = {"install ", "disc ", "folder ", "file ",  "game ",  "data ",
-                                         "copy ",    "expand ", "check ", "size ", "\r\n",  "0x1f2e "};
+    static const char* const kWords[] = {"install ", "disc ",   "folder ", "file ", "game ", "data ",
+                                         "copy ",    "expand ", "check ",  "size ", "\r\n",  "0x1f2e "};
     static const char kSymbols[] = "eeeettaaoinsrhld";
     std::string bytes;
     bytes.reserve(length + 64);
@@ -168,7 +171,8 @@ bool BenchCrc(const std::wstring& folder) {
             std::unique_ptr<unsigned char[]> buffer(new unsigned char[32768]);
             uLong crc = crc32(0, nullptr, 0);
             size_t got;
-            while ((got = fread(buffer.get(), 1, 32768, file)) > 0) crc = crc32(crc, buffer.get(), static_cast<uInt>(got));
+            while ((got = fread(buffer.get(), 1, 32768, file)) > 0)
+                crc = crc32(crc, buffer.get(), static_cast<uInt>(got));
             fclose(file);
             allMatched = allMatched && crc == Crc32Of(bytes.data(), bytes.size());
         });
@@ -220,10 +224,11 @@ bool BenchCopy(const std::wstring& folder) {
         DeleteFileW(referenceTarget.c_str());
     };
     auto ours = [&] { ok = CopyFileChunked(source.c_str(), oursTarget.c_str()) && ok; };
-    auto times = Race(5, ours, [&] { ok = CopyFileW(source.c_str(), referenceTarget.c_str(), FALSE) && ok; },
-                      removeTargets);
+    auto times = Race(
+        5, ours, [&] { ok = CopyFileW(source.c_str(), referenceTarget.c_str(), FALSE) && ok; }, removeTargets);
     Report("copy of a 512 MiB file", "CopyFileChunked", "CopyFileW", size, times, 0.9);
-    times = Race(5, ours, [&] { ok = EarlierCopy(source, referenceTarget) && ok; }, removeTargets);
+    times = Race(
+        5, ours, [&] { ok = EarlierCopy(source, referenceTarget) && ok; }, removeTargets);
     Report("copy of a 512 MiB file", "CopyFileChunked", "earlier copy loop", size, times, 1.0);
     DeleteFileW(source.c_str());
     removeTargets();
@@ -245,31 +250,31 @@ std::string GameLikeBytes(size_t length, uint64_t seed) {
     };
     for (size_t piece = 0; bytes.size() < length; ++piece) {
         switch (piece % 4) {
-        case 0:
-            bytes += CompressibleBytes(kMiB, next());
-            break;
-        case 1:
-            for (size_t row = 0; row < kMiB / 1024; ++row) {
-                uint64_t colour = next();
-                for (size_t x = 0; x < 1024; ++x) {
-                    if (x % 256 == 0) colour = next();
-                    const int noise = static_cast<int>(next() % 5) - 2;
-                    const bool flat = (colour >> 40) % 3 == 0;
-                    bytes += static_cast<char>(flat ? colour & 0xFF : (colour + x / 4 + noise) & 0xFF);
+            case 0:
+                bytes += CompressibleBytes(kMiB, next());
+                break;
+            case 1:
+                for (size_t row = 0; row < kMiB / 1024; ++row) {
+                    uint64_t colour = next();
+                    for (size_t x = 0; x < 1024; ++x) {
+                        if (x % 256 == 0) colour = next();
+                        const int noise = static_cast<int>(next() % 5) - 2;
+                        const bool flat = (colour >> 40) % 3 == 0;
+                        bytes += static_cast<char>(flat ? colour & 0xFF : (colour + x / 4 + noise) & 0xFF);
+                    }
                 }
-            }
-            break;
-        case 2:
-            for (size_t sample = 0; sample < kMiB / 2; ++sample) {
-                const double wave = 9000 * sin(static_cast<double>(sample) * 0.031) +
-                                    3000 * sin(static_cast<double>(sample) * 0.0077);
-                const int16_t value = static_cast<int16_t>(wave + static_cast<double>(next() % 401) - 200);
-                bytes.append(reinterpret_cast<const char*>(&value), 2);
-            }
-            break;
-        default:
-            bytes += RandomBytes(kMiB, next());
-            break;
+                break;
+            case 2:
+                for (size_t sample = 0; sample < kMiB / 2; ++sample) {
+                    const double wave = 9000 * sin(static_cast<double>(sample) * 0.031) +
+                                        3000 * sin(static_cast<double>(sample) * 0.0077);
+                    const int16_t value = static_cast<int16_t>(wave + static_cast<double>(next() % 401) - 200);
+                    bytes.append(reinterpret_cast<const char*>(&value), 2);
+                }
+                break;
+            default:
+                bytes += RandomBytes(kMiB, next());
+                break;
         }
     }
     bytes.resize(length);
@@ -381,7 +386,8 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
                {parallel.first, lbzip2Seconds}, 0.85);
     }
     SetExpansionThreads(1);
-    auto single = Race(5, ours, [&] { ok = EarlierExpand(source, earlierTarget) && ok; }, removeTargets);
+    auto single = Race(
+        5, ours, [&] { ok = EarlierExpand(source, earlierTarget) && ok; }, removeTargets);
     SetExpansionThreads(0);
     Report("expansion, one thread", "ExpandBz2File", "earlier ExpandBz2File", size, single, 0.97);
 
@@ -391,9 +397,10 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
     SetEnvironmentVariableW(L"BENCH_THREADS", L"1");
     const DWORD expandingAlone = ChildPeakKiB(source, destination);
     SetEnvironmentVariableW(L"BENCH_THREADS", nullptr);
-    printf("peak working set of a process expanding the file: %.1f MiB on all processors, %.1f MiB with one "
-           "thread, against %.1f MiB for one that does nothing\n",
-           expanding / 1024.0, expandingAlone / 1024.0, idle / 1024.0);
+    printf(
+        "peak working set of a process expanding the file: %.1f MiB on all processors, %.1f MiB with one "
+        "thread, against %.1f MiB for one that does nothing\n",
+        expanding / 1024.0, expandingAlone / 1024.0, idle / 1024.0);
     // The last expansion's output stays for bench-transfer.sh to compare with the original.
     ok = ExpandBz2File(destination.c_str(), source.c_str()) && ok;
     if (!ok) printf("an expansion failed\n");
@@ -407,7 +414,8 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
 // transfer_bench.exe --peak [SOURCE DESTINATION]  (its exit code is its peak working set in KiB)
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && wcscmp(argv[1], L"--peak") == 0) {
-        SetExpansionThreads(static_cast<unsigned>(_wtoi(_wgetenv(L"BENCH_THREADS") ? _wgetenv(L"BENCH_THREADS") : L"0")));
+        SetExpansionThreads(
+            static_cast<unsigned>(_wtoi(_wgetenv(L"BENCH_THREADS") ? _wgetenv(L"BENCH_THREADS") : L"0")));
         if (argc >= 4 && !ExpandBz2File(argv[3], argv[2])) return 0;
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;

@@ -1,9 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <string>
 #include <thread>
 
+#include "base/code_page.h"
+#include "base/module.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "install/progress_state.h"
+#include "support/test_files.h"
+
+namespace {
+
+// A code page that no system provides.
+constexpr UINT kUnusableCodePage = 12345;
+
+}  // namespace
 
 TEST(BoundedText, CopyAppendAndBackslashNeverOverflow) {
     wchar_t buffer[8];
@@ -29,6 +42,71 @@ TEST(BoundedText, CopyAppendAndBackslashNeverOverflow) {
     EXPECT_EQ(FormatText(L"%llu/%lld %ls", 18446744073709551615ull, -9223372036854775807ll - 1, L"byte"),
               L"18446744073709551615/-9223372036854775808 byte");
     EXPECT_EQ(FormatText(L"%.1e", 1.0), L"1.0e+00");
+}
+
+TEST(CodePageConversion, FailuresGiveEmptyResultsInsteadOfExceptions) {
+    bool converted = true;
+    EXPECT_EQ(WideToCodePage(kUnusableCodePage, L"abc", &converted), "");
+    EXPECT_FALSE(converted);
+    converted = true;
+    EXPECT_EQ(CodePageToWide(kUnusableCodePage, "abc", &converted), L"");
+    EXPECT_FALSE(converted);
+
+    converted = false;
+    EXPECT_EQ(WideToCodePage(932, L"", &converted), "");
+    EXPECT_TRUE(converted) << "an empty text converts";
+
+    EXPECT_EQ(WideToCodePage932(L"日本語 ｶﾅ"), ToCp932(L"日本語 ｶﾅ"));
+    EXPECT_EQ(CodePage932ToWide(ToCp932(L"表示～①")), L"表示～①");
+    std::string replaced = WideToCodePage932(L"한");
+    EXPECT_EQ(replaced.size(), 1u) << "a character outside code page 932 becomes one replacement character";
+    EXPECT_EQ(CodePage932ToWide(replaced).find(L'한'), std::wstring::npos);
+}
+
+TEST(ModuleFolder, IsTheRunningProgramsFolderWithoutAFinalBackslash) {
+    std::wstring folder = GetModuleFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), L'\\');
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(FileExists(folder + L"\\base_test.exe"));
+}
+
+TEST(PathInsideFolder, ResolvesDotsAndIgnoresCaseButNothingElse) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* folder;
+        bool inside;
+    };
+    const Case cases[] = {
+        {L"C:\\Games\\Sample\\a.dat", L"C:\\Games\\Sample\\", true},
+        {L"c:\\games\\SAMPLE\\sub\\a.dat", L"C:\\Games\\Sample\\", true},
+        {L"C:\\Games\\Sample\\save\\*.sav", L"C:\\Games\\Sample", true},
+        {L"C:\\Games\\Sample\\sub\\..\\a.dat", L"C:\\Games\\Sample\\", true},
+        {L"C:\\Games\\Sample\\.\\a.dat", L"C:\\Games\\Sample\\", true},
+        {L"C:\\Games\\Sample/sub/a.dat", L"C:\\Games\\Sample\\", true},
+        {L"\\\\server\\share\\Games\\a.dat", L"\\\\server\\share\\Games\\", true},
+        {L"C:\\Games\\Sample\\..\\Other\\a.dat", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\Sample/../Other/a.dat", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\Sample\\sub\\..\\..\\*", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\SampleOther\\a.dat", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\Sample", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\Sample\\", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\Sample\\.", L"C:\\Games\\Sample\\", false},
+        {L"D:\\Games\\Sample\\a.dat", L"C:\\Games\\Sample\\", false},
+        {L"a.dat", L"C:\\Games\\Sample\\", false},
+        {L"\\Games\\Sample\\a.dat", L"C:\\Games\\Sample\\", false},
+        {L"C:Games\\Sample\\a.dat", L"C:\\Games\\Sample\\", false},
+        {L"\\\\?\\C:\\Games\\Sample\\..\\x", L"C:\\Games\\Sample\\", false},
+        {L"\\\\server\\share\\Games\\..\\..\\other\\a.dat", L"\\\\server\\share\\Games\\", false},
+        {L"", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\Sample\\a.dat", L"", false},
+        {L"C:\\Games\\Sample\\a.dat", L"Games\\Sample\\", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsPathInsideFolder(c.path, c.folder), c.inside)
+            << std::string(c.path, c.path + wcslen(c.path)) << " in "
+            << std::string(c.folder, c.folder + wcslen(c.folder));
+    }
 }
 
 TEST(ProgressState, ResetAndWholeStatusTextsAcrossThreads) {

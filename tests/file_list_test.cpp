@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/module.h"
 #include "base/text.h"
 #include "install/file_list.h"
 #include "install/progress_state.h"
 #include "records/uninstall_record.h"
-#include "startup/entry.h"
 #include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -91,12 +91,9 @@ void ExpectEntries(const std::vector<ExpectedEntry>& expected) {
 }
 
 const wchar_t* const kMixedLines[] = {
-    L"0,game.exe,120,0a1b2c3d",
-    L"1,movie\\op.mpg.bz2,300,1f2e3d4c",
-    L",,0,,a.dat,5,00000000",
-    L"  2, sp ace.dat, 77 , ABCDEF01",
-    L"3,x.BZ2,-4,zz,extra,fields",
-    L"+9,日本語\\ソフト表示.bz2,5000000000,12abcdef",
+    L"0,game.exe,120,0a1b2c3d",    L"1,movie\\op.mpg.bz2,300,1f2e3d4c",
+    L",,0,,a.dat,5,00000000",      L"  2, sp ace.dat, 77 , ABCDEF01",
+    L"3,x.BZ2,-4,zz,extra,fields", L"+9,日本語\\ソフト表示.bz2,5000000000,12abcdef",
 };
 
 const std::vector<ExpectedEntry> kMixedEntries = {
@@ -115,7 +112,7 @@ TEST_F(FileListTest, FieldsFollowTheTokenisingAndNumberRulesWithEitherLineEnd) {
         for (size_t i = 0; i < 6; ++i) {
             text += kMixedLines[i];
             if (i == 2) text += lineEnd;  // an empty line is skipped
-            if (i < 5) text += lineEnd;  // the last line has no line end
+            if (i < 5) text += lineEnd;   // the last line has no line end
         }
         WriteList(text);
         FillListsWithLeftovers();
@@ -260,7 +257,8 @@ TEST_F(FileListTest, ParsedPathsAlwaysFitTheirFields) {
 }
 
 TEST(SafeListPath, OnlyRelativePathsBelowTheFolder) {
-    for (const wchar_t* safe : {L"a.dat", L"sub\\b.dat", L"日本語\\ファイル.bz2", L" lead space", L"a..b\\c.d", L"...x"}) {
+    for (const wchar_t* safe :
+         {L"a.dat", L"sub\\b.dat", L"日本語\\ファイル.bz2", L" lead space", L"a..b\\c.d", L"...x"}) {
         EXPECT_TRUE(IsSafeListPath(safe)) << safe;
     }
     for (const wchar_t* unsafe : {L"", L"..", L".", L"...", L". .", L"a\\..", L"..\\a", L"C:\\a", L"a:b", L"\\a",

@@ -131,8 +131,10 @@ TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
     installSettings.DesktopShortcut = 1;
     progressState.sourceBytes = (uint64_t{5} << 40) + 3000;  // 5 TiB: 5 << 30 KiB
     ASSERT_EQ(WriteInstallRecord(), 1);
-    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(), L"\"C:\\h4a\\uninst.exe\" /luninst1");
-    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"EstimatedSize").Number(), static_cast<DWORD>(uint64_t{5} << 30) + 2);
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(),
+              L"\"C:\\h4a\\uninst.exe\" /luninst1");
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"EstimatedSize").Number(),
+              static_cast<DWORD>(uint64_t{5} << 30) + 2);
     EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, OwnKey(), L"DskSht").Number(), 1u);
     progressState.sourceBytes = 0;
 }
@@ -159,7 +161,8 @@ TEST_F(InstallRecordTest, DeletingOneGameKeepsTheCompanyUntilItsLastGameGoes) {
     EXPECT_EQ(ReadInstallRecord(), 1);
     EXPECT_STREQ(installSettings.InstallPath, L"T:\\h4a\\two\\");
     EXPECT_EQ(DeleteInstallRecord(), 1);
-    EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company)) << "the last game takes the company key along";
+    EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company))
+        << "the last game takes the company key along";
     EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
     EXPECT_TRUE(script_.Messages().empty());
 
@@ -288,8 +291,10 @@ TEST_F(InstallRecordTest, DefaultNamesGiveTheKeySoftwareCompanyGame) {
     wcscpy(installSettings.InstallPath, L"C:\\Company\\ゲーム\\");
     installSettings.DesktopShortcut = 1;
     ASSERT_EQ(WriteInstallRecord(), 1);
-    EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム", L"InstallPath").Text(), L"C:\\Company\\ゲーム\\");
-    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム"), L"DisplayName").Text(), L"ゲーム");
+    EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム", L"InstallPath").Text(),
+              L"C:\\Company\\ゲーム\\");
+    EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム"), L"DisplayName").Text(),
+              L"ゲーム");
     EXPECT_EQ(DeleteInstallRecord(), 1);
     EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\Company"));
     EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));

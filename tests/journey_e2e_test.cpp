@@ -12,8 +12,8 @@
 
 #include "resources/resource_ids.h"
 #include "support/e2e_journey.h"
-#include "support/expected_outcomes.h"
 #include "support/expected_main_dialog.h"
+#include "support/expected_outcomes.h"
 #include "support/test_files.h"
 
 namespace {
@@ -21,7 +21,6 @@ namespace {
 using journey::DiscFile;
 using journey::Game;
 using journey::InstallerRun;
-
 
 std::wstring Tag() { return std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()); }
 
@@ -45,7 +44,8 @@ protected:
     std::wstring MakeDisc(const std::vector<DiscFile>& files, const std::wstring& uninstTemplate) {
         const std::wstring disc = root_ + L"\\disc";
         std::wstring error;
-        EXPECT_TRUE(journey::WriteDisc(disc, 0, game_, files, true, uninstTemplate, &error)) << testing::PrintToString(error);
+        EXPECT_TRUE(journey::WriteDisc(disc, 0, game_, files, true, uninstTemplate, &error))
+            << testing::PrintToString(error);
         return disc;
     }
 
@@ -129,8 +129,8 @@ TEST_F(JourneyTest, InstallRecordAndUninstallThroughTheRealDialogs) {
         {L"EstimatedSize", REG_DWORD, L"", 4882},  // 5,000,000 plainly copied bytes
     };
     for (const Expected& want : entry) {
-        journey::RegistryValue got =
-            journey::ReadRegistryValue(HKEY_LOCAL_MACHINE, journey::UninstallEntryPath(game_), want.name);
+        journey::RegistryValue got = journey::ReadRegistryValue(HKEY_LOCAL_MACHINE, journey::UninstallEntryPath(game_),
+                                                                want.name);
         ASSERT_TRUE(got.present) << testing::PrintToString(std::wstring(want.name));
         EXPECT_EQ(got.type, want.type) << testing::PrintToString(std::wstring(want.name));
         if (want.type == REG_SZ)

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "base/module.h"
 #include "frontend/main_dialog.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
 #include "startup/settings.h"
 #include "support/expected_main_dialog.h"
 #include "support/scripted_interaction.h"
@@ -70,8 +70,9 @@ protected:
         company_ = L"h4a主社" + tag;
         appName_ = L"h4a主画面 " + tag;
         iniPath_ = GetModuleFolder() + L"\\setup.ini";
-        ASSERT_TRUE(WriteFileBytes(iniPath_, ToCp932(L"[INSTALLER]\r\nCompany=" + company_ + L"\r\nAppName=" + appName_ +
-                                                     L"\r\nInstFolder=" + kInstFolder + L"\r\nAppExe=game.exe\r\n")));
+        ASSERT_TRUE(
+            WriteFileBytes(iniPath_, ToCp932(L"[INSTALLER]\r\nCompany=" + company_ + L"\r\nAppName=" + appName_ +
+                                             L"\r\nInstFolder=" + kInstFolder + L"\r\nAppExe=game.exe\r\n")));
         ownKey_ = L"Software\\" + company_ + L"\\" + appName_;
     }
     void TearDown() override {
@@ -174,7 +175,8 @@ TEST_F(MainDialogTest, ConfirmationNamesTheGameFolderInsideTheTypedFolderAndCanc
         script_.AnswerMessages({IDCANCEL});
         Click(dialog, IDC_INSTALL);
         ASSERT_EQ(script_.Messages().size(), 2u);
-        EXPECT_EQ(script_.Messages()[1].text, ExpectedInstallConfirmation(std::wstring(L"T:\\h4a typed\\") + kInstFolder + L"\\"));
+        EXPECT_EQ(script_.Messages()[1].text,
+                  ExpectedInstallConfirmation(std::wstring(L"T:\\h4a typed\\") + kInstFolder + L"\\"));
     });
     RegKey key;
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, ownKey_.c_str(), 0, KEY_READ, key.receive()), ERROR_SUCCESS)
@@ -193,7 +195,7 @@ TEST_F(MainDialogTest, DestinationsTheUninstallRecordCannotNameAreRefused) {
         const wchar_t* refusal;  // nullptr: the confirmation follows
     } cases[] = {
         {L"T:\\h4a,Games", L"使用できない文字"}, {L"T:\\h4aJosé", L"使用できない文字"},
-        {L"T:\\h4a한글", L"使用できない文字"},  {fits, nullptr},
+        {L"T:\\h4a한글", L"使用できない文字"},   {fits, nullptr},
         {fits + L"g", L"アンインストール情報"},
     };
     RunDialog([&](HWND dialog) {
@@ -502,21 +504,25 @@ TEST(InstallerResources, MainDialogTemplate) {
     EXPECT_EQ(dialog.font, L"ＭＳ Ｐゴシック");
     EXPECT_EQ(dialog.pointSize, 10);
     const DWORD tab = WS_TABSTOP;
-    ExpectControls(dialog, {
-        {IDC_INSTALL, L"Button", L"インストール", 292, 152, 80, 24, BS_DEFPUSHBUTTON | tab},
-        {-1, L"Static", L"#131", 4, 4, 171, 228, SS_BITMAP | SS_REALSIZEIMAGE},
-        {-1, L"Button", L"インストール情報", 180, 4, 196, 177, BS_GROUPBOX},
-        {IDC_DESTINATION, L"Edit", L"", 184, 28, 188, 12, ES_AUTOHSCROLL | tab},
-        {-1, L"Static", L"インストール先", 184, 16, 92, 8, SS_LEFT},
-        {-1, L"Button", L"追加項目", 184, 99, 188, 49, BS_GROUPBOX},
-        {IDC_BROWSE, L"Button", L"参照", 344, 12, 28, 12, BS_PUSHBUTTON | tab},
-        {IDC_DESKTOP_SHORTCUT, L"Button", L"デスクトップにショートカットを作成する", 192, 115, 128, 8, BS_AUTOCHECKBOX | tab},
-        {IDC_VERIFY_FILES, L"Button", L"ファイルが正常か確認を行う", 192, 130, 101, 8, BS_AUTOCHECKBOX | tab},
-        {IDC_EXIT, L"Button", L"終了", 284, 185, 92, 24, BS_PUSHBUTTON | tab},
-        {IDC_LAUNCH, L"Button", L"ゲームの起動", 184, 185, 88, 24, BS_PUSHBUTTON | tab},
-        {-1, L"Static", L"※選択したフォルダ内にゲーム名フォルダが作成されます。", 184, 45, 188, 11, SS_LEFT},
-        {-1, L"Static", L"※UAC管理下のフォルダ(Program Files等)にはインストールできません。", 184, 58, 188, 17, SS_LEFT},
-    });
+    ExpectControls(
+        dialog,
+        {
+            {IDC_INSTALL, L"Button", L"インストール", 292, 152, 80, 24, BS_DEFPUSHBUTTON | tab},
+            {-1, L"Static", L"#131", 4, 4, 171, 228, SS_BITMAP | SS_REALSIZEIMAGE},
+            {-1, L"Button", L"インストール情報", 180, 4, 196, 177, BS_GROUPBOX},
+            {IDC_DESTINATION, L"Edit", L"", 184, 28, 188, 12, ES_AUTOHSCROLL | tab},
+            {-1, L"Static", L"インストール先", 184, 16, 92, 8, SS_LEFT},
+            {-1, L"Button", L"追加項目", 184, 99, 188, 49, BS_GROUPBOX},
+            {IDC_BROWSE, L"Button", L"参照", 344, 12, 28, 12, BS_PUSHBUTTON | tab},
+            {IDC_DESKTOP_SHORTCUT, L"Button", L"デスクトップにショートカットを作成する", 192, 115, 128, 8,
+             BS_AUTOCHECKBOX | tab},
+            {IDC_VERIFY_FILES, L"Button", L"ファイルが正常か確認を行う", 192, 130, 101, 8, BS_AUTOCHECKBOX | tab},
+            {IDC_EXIT, L"Button", L"終了", 284, 185, 92, 24, BS_PUSHBUTTON | tab},
+            {IDC_LAUNCH, L"Button", L"ゲームの起動", 184, 185, 88, 24, BS_PUSHBUTTON | tab},
+            {-1, L"Static", L"※選択したフォルダ内にゲーム名フォルダが作成されます。", 184, 45, 188, 11, SS_LEFT},
+            {-1, L"Static", L"※UAC管理下のフォルダ(Program Files等)にはインストールできません。", 184, 58, 188, 17,
+             SS_LEFT},
+        });
     EXPECT_TRUE(dialog.controls[3].style & WS_BORDER) << "the destination edit has a border";
 }
 
@@ -528,19 +534,21 @@ TEST(InstallerResources, ProgressAndUninstallDialogTemplates) {
     EXPECT_EQ(progress.title, L"セットアップ中");
     EXPECT_EQ(progress.font, L"MS UI Gothic");
     EXPECT_EQ(progress.pointSize, 10);
-    ExpectControls(progress, {
-        {IDCANCEL, L"Button", L"キャンセル", 212, 124, 58, 18, BS_PUSHBUTTON | WS_TABSTOP},
-        {-1, L"Static", L"指示があるまで、ディスクの抜き差し等は行わないで下さい。", 8, 36, 224, 8, SS_LEFT},
-        {-1, L"Static", L"また、セットアップ中は他の作業を行わないで下さい。", 8, 48, 224, 8, SS_LEFT},
-        {-1, L"Static", L"セットアップ状態：全体", 8, 70, 76, 8, SS_LEFT},
-        {-1, L"Static", L"セットアップ状態：ファイル", 8, 94, 80, 8, SS_LEFT},
-        {IDC_OVERALL_BAR, PROGRESS_CLASSW, L"", 92, 67, 160, 16, PBS_SMOOTH},
-        {IDC_FILE_BAR, PROGRESS_CLASSW, L"", 92, 91, 160, 16, PBS_SMOOTH},
-        {IDC_OVERALL_PERCENT, L"Static", L"00%", 256, 70, 24, 8, SS_LEFT},
-        {IDC_FILE_PERCENT, L"Static", L"00%", 256, 94, 24, 8, SS_LEFT},
-        {IDC_STATUS, L"Static", L"現在の状態：", 8, 113, 200, 32, SS_LEFT},
-        {-1, L"Static", L"#138", 8, 4, 263, 25, SS_BITMAP},
-    });
+    ExpectControls(
+        progress,
+        {
+            {IDCANCEL, L"Button", L"キャンセル", 212, 124, 58, 18, BS_PUSHBUTTON | WS_TABSTOP},
+            {-1, L"Static", L"指示があるまで、ディスクの抜き差し等は行わないで下さい。", 8, 36, 224, 8, SS_LEFT},
+            {-1, L"Static", L"また、セットアップ中は他の作業を行わないで下さい。", 8, 48, 224, 8, SS_LEFT},
+            {-1, L"Static", L"セットアップ状態：全体", 8, 70, 76, 8, SS_LEFT},
+            {-1, L"Static", L"セットアップ状態：ファイル", 8, 94, 80, 8, SS_LEFT},
+            {IDC_OVERALL_BAR, PROGRESS_CLASSW, L"", 92, 67, 160, 16, PBS_SMOOTH},
+            {IDC_FILE_BAR, PROGRESS_CLASSW, L"", 92, 91, 160, 16, PBS_SMOOTH},
+            {IDC_OVERALL_PERCENT, L"Static", L"00%", 256, 70, 24, 8, SS_LEFT},
+            {IDC_FILE_PERCENT, L"Static", L"00%", 256, 94, 24, 8, SS_LEFT},
+            {IDC_STATUS, L"Static", L"現在の状態：", 8, 113, 200, 32, SS_LEFT},
+            {-1, L"Static", L"#138", 8, 4, 263, 25, SS_BITMAP},
+        });
     EXPECT_TRUE(progress.controls[5].style & WS_BORDER);
     EXPECT_TRUE(progress.controls[6].style & WS_BORDER);
 
@@ -554,12 +562,14 @@ TEST(InstallerResources, ProgressAndUninstallDialogTemplates) {
     EXPECT_EQ(uninstall.pointSize, 10);
     EXPECT_EQ(uninstall.weight, FW_NORMAL);
     EXPECT_EQ(uninstall.charset, SHIFTJIS_CHARSET);
-    ExpectControls(uninstall, {
-        {IDC_CANCEL_REMOVAL, L"Button", L"キャンセル", 96, 100, 62, 20, BS_DEFPUSHBUTTON | WS_TABSTOP},
-        {IDC_START_REMOVAL, L"Button", L"削除開始", 8, 100, 60, 20, BS_PUSHBUTTON | WS_TABSTOP},
-        {IDC_REMOVE_FILES, L"Button", L"インストールしたファイルを削除", 24, 24, 128, 8, BS_AUTORADIOBUTTON},
-        {-1, L"Button", L"アンインストール方法", 8, 8, 152, 84, BS_GROUPBOX},
-    });
+    ExpectControls(
+        uninstall,
+        {
+            {IDC_CANCEL_REMOVAL, L"Button", L"キャンセル", 96, 100, 62, 20, BS_DEFPUSHBUTTON | WS_TABSTOP},
+            {IDC_START_REMOVAL, L"Button", L"削除開始", 8, 100, 60, 20, BS_PUSHBUTTON | WS_TABSTOP},
+            {IDC_REMOVE_FILES, L"Button", L"インストールしたファイルを削除", 24, 24, 128, 8, BS_AUTORADIOBUTTON},
+            {-1, L"Button", L"アンインストール方法", 8, 8, 152, 84, BS_GROUPBOX},
+        });
 }
 
 TEST(InstallerResources, PicturesAndIconHaveTheirSizesAndDepths) {

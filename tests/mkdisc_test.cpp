@@ -29,7 +29,9 @@ struct Game {
         WriteFileBytes(root / L"setup.ini", "[INSTALLER]\r\nAppName=test\r\n");
         WriteFileBytes(root / L"uninst.dat", "0,save\\*.sav\r\n");
     }
-    void Add(const std::wstring& relative, const std::string& bytes) { ASSERT_TRUE(WriteFileBytes(game + L"\\" + relative, bytes)); }
+    void Add(const std::wstring& relative, const std::string& bytes) {
+        ASSERT_TRUE(WriteFileBytes(game + L"\\" + relative, bytes));
+    }
     DiscSetOptions Options() const {
         DiscSetOptions options;
         options.gameFolder = game;
@@ -53,7 +55,8 @@ struct ListLine {
 std::vector<ListLine> ReadSetupList(const std::wstring& path) {
     std::string bytes;
     EXPECT_TRUE(ReadFileBytes(path, &bytes));
-    int length = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    int length = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                     0);
     std::wstring text(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
     std::vector<ListLine> lines;
@@ -127,7 +130,8 @@ DWORD RunTool(const std::wstring& arguments, std::string* output) {
 }
 
 std::string Utf8(const std::wstring& text) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
     std::string bytes(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
     return bytes;
@@ -224,8 +228,8 @@ TEST(Mkdisc, FillsDiscsInListOrderUpToTheCapacityInSectors) {
     // takes one sector, the first disc's four control files four more. With 190 sectors the
     // first disc keeps room for 2 sectors of data, the others for 6.
     const uint64_t sector = 2048;
-    const std::map<std::wstring, size_t> sizes = {{L"a.bin", 10000}, {L"b\\b.bin", 4000}, {L"c.bin", 1900},
-                                                  {L"d.bin", 2049}, {L"e.bin", 4097}};
+    const std::map<std::wstring, size_t> sizes = {
+        {L"a.bin", 10000}, {L"b\\b.bin", 4000}, {L"c.bin", 1900}, {L"d.bin", 2049}, {L"e.bin", 4097}};
     for (const auto& [name, size] : sizes) game.Add(name, PatternBytes(size, static_cast<uint32_t>(size)));
     WriteFileBytes(game.root / L"order.txt", "# disc order\nc.bin\na.bin\nb/b.bin\n\nd.bin\ne.bin\n");
     DiscSetOptions options = game.Options();
@@ -299,7 +303,8 @@ TEST(Mkdisc, CompressesMatchingFilesAndVerifiesTheRoundTrip) {
     for (const ListLine& line : ReadSetupList(game.Disc(0) + L"\\setup.lst")) listed[line.listPath] = line;
     ASSERT_EQ(listed.size(), files.size());
     for (const auto& [name, bytes] : files) {
-        const bool compressed = name.size() > 4 && (name.substr(name.size() - 4) == L".dat" || name.substr(name.size() - 4) == L".bz2");
+        const bool compressed = name.size() > 4 &&
+                                (name.substr(name.size() - 4) == L".dat" || name.substr(name.size() - 4) == L".bz2");
         const std::wstring listPath = name + (compressed ? L".bz2" : L"");
         ASSERT_TRUE(listed.count(listPath)) << Utf8(listPath);
         const ListLine& line = listed[listPath];
@@ -403,14 +408,16 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     const Case cases[] = {
         {"both streams listed", firstStream + secondStream, whole.size(), whole, nullptr},
         {"only the first stream listed", firstStream + secondStream, first.size(), first, L"expands to"},
-        {"second stream damaged", firstStream + damagedSecond, whole.size(), whole, L"解凍元ファイルが破損しています。"},
+        {"second stream damaged", firstStream + damagedSecond, whole.size(), whole,
+         L"解凍元ファイルが破損しています。"},
     };
     for (const Case& c : cases) {
         TempFolder disc(L"mkdisc-streams");
         WriteFileBytes(disc / L"drvno.dat", "drvno:0\r\n");
-        for (const wchar_t* control : {L"installer.exe", L"setup.ini", L"uninst.dat"}) WriteFileBytes(disc / control, "");
-        WriteFileBytes(disc / L"setup.lst", "0,two.dat.bz2," + std::to_string(c.listedSize) + "," +
-                                                Utf8(CrcText(c.listedBytes)) + "\r\n");
+        for (const wchar_t* control : {L"installer.exe", L"setup.ini", L"uninst.dat"})
+            WriteFileBytes(disc / control, "");
+        WriteFileBytes(disc / L"setup.lst",
+                       "0,two.dat.bz2," + std::to_string(c.listedSize) + "," + Utf8(CrcText(c.listedBytes)) + "\r\n");
         WriteFileBytes(disc / L"data\\two.dat.bz2", c.stored);
         VerifyReport report;
         EXPECT_EQ(VerifyDiscSet({disc.path()}, nullptr, &report), c.problem == nullptr) << c.what;

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "base/module.h"
 #include "base/text.h"
 #include "install/progress_dialog.h"
 #include "install/progress_state.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
 #include "startup/settings.h"
 #include "support/expected_outcomes.h"
 #include "support/scripted_interaction.h"
@@ -121,8 +121,7 @@ protected:
 
     INT_PTR Open(DialogRun* run) {
         currentRun = run;
-        INT_PTR result =
-            DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, Driver, 0);
+        INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, Driver, 0);
         currentRun = nullptr;
         return result;
     }
@@ -316,10 +315,23 @@ TEST(ProgressPercentageTest, IsTheTruncatedQuotientOfTheCounts) {
         uint64_t done, total;
         int percent;
     } cases[] = {
-        {29, 100, 29},  {57, 100, 57},   {1, 3, 33},          {2, 3, 66},     {0, 0, 0},
-        {5, 0, 0},      {0, 7, 0},       {1, 1, 100},         {2500000, 1250000, 200},
-        {kMax, kMax, 100},  {kMax - 1, kMax, 99},  {kMax / 100 * 29, kMax, 28},  {kMax / 2 + 1, kMax, 50},
-        {kMax / 2, kMax, 49},  {21474836, 1, 2147483600},  {21474837, 1, INT_MAX},  {kMax, 1, INT_MAX},
+        {29, 100, 29},
+        {57, 100, 57},
+        {1, 3, 33},
+        {2, 3, 66},
+        {0, 0, 0},
+        {5, 0, 0},
+        {0, 7, 0},
+        {1, 1, 100},
+        {2500000, 1250000, 200},
+        {kMax, kMax, 100},
+        {kMax - 1, kMax, 99},
+        {kMax / 100 * 29, kMax, 28},
+        {kMax / 2 + 1, kMax, 50},
+        {kMax / 2, kMax, 49},
+        {21474836, 1, 2147483600},
+        {21474837, 1, INT_MAX},
+        {kMax, 1, INT_MAX},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ProgressPercentage(c.done, c.total), c.percent) << c.done << " of " << c.total;

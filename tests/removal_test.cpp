@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -17,10 +17,12 @@ const std::wstring kBase = L"T:\\h3-removal";
 DWORD LongAttributes(const std::wstring& path) { return GetFileAttributesW((L"\\\\?\\" + path).c_str()); }
 bool LongExists(const std::wstring& path) { return LongAttributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool MakeLongFolder(const std::wstring& path) { return CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr) != FALSE; }
+bool MakeLongFolder(const std::wstring& path) {
+    return CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr) != FALSE;
+}
 bool MakeLongFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-    FileHandle file(CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes,
-                                nullptr));
+    FileHandle file(
+        CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
     return file.valid();
 }
 
@@ -82,7 +84,8 @@ TEST_F(Removal, DeleteMatchingFilesIgnoresEmptyRootAndRelativePatterns) {
 
     for (const wchar_t* pattern : {L"", L"T:", L"T:\\", L"\\", L"here.txt", L"*.txt", L"*", L"T:*", L"T:here.txt"}) {
         DeleteMatchingFiles(pattern);
-        EXPECT_TRUE(FileExists(Path(L"cwd\\here.txt"))) << "pattern \"" << testing::PrintToString(std::wstring(pattern)) << "\"";
+        EXPECT_TRUE(FileExists(Path(L"cwd\\here.txt")))
+            << "pattern \"" << testing::PrintToString(std::wstring(pattern)) << "\"";
         EXPECT_TRUE(FileExists(L"T:\\h3-root-probe.txt"));
     }
     DeleteMatchingFiles(nullptr);

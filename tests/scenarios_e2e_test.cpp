@@ -210,7 +210,8 @@ TEST_F(Scenario, TwoDiscsInTwoDrivesNeedNoPrompt) {
 }
 
 TEST_F(Scenario, VerificationFindsAFileDamagedOnTheDisc) {
-    const GameFiles files = {{L"game.exe", PatternBytes(10000, 4)}, {L"data\\big.bin", PatternBytes(400000, 5)},
+    const GameFiles files = {{L"game.exe", PatternBytes(10000, 4)},
+                             {L"data\\big.bin", PatternBytes(400000, 5)},
                              {L"data\\later.bin", PatternBytes(1000, 6)}};
     const DiscSetResult discs = MakeDiscs(files, kCd700Capacity);
     ASSERT_EQ(discs.discFolders.size(), 1u);
@@ -334,7 +335,8 @@ TEST_F(Scenario, NotEnoughFreeSpaceOnTheDestination) {
     ASSERT_TRUE(run.PressInstall(L"V:\\", IDOK, &confirmation)) << Log(run);
     EXPECT_NE(confirmation.find(L"「V:\\" + game_.instFolder + L"\\」"), std::wstring::npos) << Text(confirmation);
     ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &error)) << Log(run);
-    EXPECT_EQ(error, L"インストール先の空き容量が足りません。\n\n正常にインストールするには 8 MB以上の空き領域が必要です。");
+    EXPECT_EQ(error,
+              L"インストール先の空き容量が足りません。\n\n正常にインストールするには 8 MB以上の空き領域が必要です。");
     ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
     EXPECT_FALSE(FileExists(L"V:\\" + game_.instFolder + L"\\data\\world.bin")) << "nothing is copied";
     EXPECT_FALSE(journey::RegistryKeyExists(HKEY_CURRENT_USER, journey::OwnKeyPath(game_)));

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -101,9 +101,7 @@ protected:
         installSettings.DesktopShortcut = desktop;
     }
     std::wstring DesktopLink(const std::wstring& name) const { return desktop_ + L"\\" + name + L".lnk"; }
-    std::wstring MenuFolder(const std::wstring& name) const {
-        return programs_ + L"\\" + kCompany + L"\\" + name;
-    }
+    std::wstring MenuFolder(const std::wstring& name) const { return programs_ + L"\\" + kCompany + L"\\" + name; }
     std::vector<std::wstring> MenuLinks(const std::wstring& folder, const std::wstring& name) const {
         return {folder + L"\\「" + name + L"」.lnk", folder + L"\\「" + name + L"」のアンインストール.lnk",
                 folder + L"\\「" + name + L"」のマニュアル.lnk"};
@@ -211,9 +209,8 @@ TEST_F(Shortcuts, RemovalNeverReachesBeyondTheGamesOwnNames) {
 class MissingShellFolder {
 public:
     explicit MissingShellFolder(const wchar_t* valueName) : name_(valueName) {
-        RegOpenKeyExW(HKEY_CURRENT_USER,
-                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
-                      KEY_QUERY_VALUE | KEY_SET_VALUE, key_.receive());
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                      0, KEY_QUERY_VALUE | KEY_SET_VALUE, key_.receive());
         if (!key_) return;
         DWORD size = sizeof saved_;
         had_ = RegQueryValueExW(key_.get(), name_, nullptr, &type_, reinterpret_cast<BYTE*>(saved_), &size) ==

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "base/module.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
 #include "startup/private_folder.h"
 #include "support/e2e_journey.h"
 #include "support/private_folder_checks.h"
@@ -29,7 +29,8 @@ const wchar_t kErrorTitle[] = L"エラー";
 const wchar_t kMixedUp[] = L"インストーラとアンインストーラの取り違いです。";
 const std::wstring kCopyFailed =
     L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n";
-const wchar_t kStagingFailed[] = L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
+const wchar_t kStagingFailed[] =
+    L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
 const wchar_t kSourceTooLong[] = L"インストール元フォルダのパスが長すぎます。";
 const wchar_t* const kStagedFiles[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
 
@@ -58,9 +59,9 @@ void MakeDisc(const std::wstring& folder, bool withSetupLst = true) {
     RemoveTree(folder);
     ASSERT_TRUE(SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) == ERROR_SUCCESS);
     ASSERT_TRUE(CopyFileW(BuiltInstaller().c_str(), (folder + L"\\installer.exe").c_str(), FALSE));
-    ASSERT_TRUE(WriteFileBytes(folder + L"\\setup.ini",
-                               ToCp932(L"[INSTALLER]\r\nCompany=H1 Staging\r\nAppName=段階試験 " + folder +
-                                       L"\r\nInstFolder=段階試験\r\nAppExe=game.exe\r\n")));
+    ASSERT_TRUE(
+        WriteFileBytes(folder + L"\\setup.ini", ToCp932(L"[INSTALLER]\r\nCompany=H1 Staging\r\nAppName=段階試験 " +
+                                                        folder + L"\r\nInstFolder=段階試験\r\nAppExe=game.exe\r\n")));
     if (withSetupLst) {
         ASSERT_TRUE(WriteFileBytes(folder + L"\\setup.lst", ToCp932(L"1,game.exe,4,0\n")));
     }
@@ -406,8 +407,8 @@ TEST_F(StagingTest, TheDriverProgramRunsAndAnswersForScripts) {
         startup.hStdError = output.get();
         std::wstring commandLine = L"\"" + driver + L"\" msgbox \"エラー\" 10";
         PROCESS_INFORMATION started = {};
-        ASSERT_TRUE(CreateProcessW(driver.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                   &started));
+        ASSERT_TRUE(CreateProcessW(driver.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &started));
         ui::Process msgbox;
         msgbox.handle.reset(started.hProcess);
         msgbox.id = started.dwProcessId;

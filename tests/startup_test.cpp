@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/code_page.h"
 #include "base/handles.h"
+#include "base/module.h"
 #include "startup/entry.h"
 #include "startup/private_folder.h"
 #include "startup/settings.h"
@@ -137,10 +139,10 @@ TEST(InstallerConfig, JapaneseValuesInCodePage932ArriveIntact) {
     const std::wstring appName = L"ゲーム名～第二章①";
     const std::wstring instFolder = L"ゲーム\\能力";
     const std::wstring appExe = L"起動.exe";
-    ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini",
-                               IniBytes(L"Company=" + company + L"\r\nPublisher=" + publisher + L"\r\nURLInfoAbout=" +
-                                        url + L"\r\nAppName=" + appName + L"\r\nInstFolder=" + instFolder +
-                                        L"\r\nAppExe=" + appExe + L"\r\n")));
+    ASSERT_TRUE(WriteFileBytes(
+        folder / L"setup.ini",
+        IniBytes(L"Company=" + company + L"\r\nPublisher=" + publisher + L"\r\nURLInfoAbout=" + url + L"\r\nAppName=" +
+                 appName + L"\r\nInstFolder=" + instFolder + L"\r\nAppExe=" + appExe + L"\r\n")));
 
     FillWithLeftovers();
     EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
@@ -160,9 +162,9 @@ TEST(InstallerConfig, LongValuesAreCutAt255BytesAndACutLeadByteIsNotRejected) {
     TempFolder folder(L"ini");
     const std::wstring hiragana = L"あ";  // two bytes in code page 932
     // One ASCII byte first, so that byte 255 ends a double-byte character exactly.
-    const std::wstring even = L"a" + Repeat(hiragana, 149) + L"b";      // 300 bytes
-    const std::wstring halved = Repeat(hiragana, 150);                  // 300 bytes, byte 255 is a lead byte
-    const std::wstring ascii = Repeat(L"0123456789", 30);               // 300 bytes
+    const std::wstring even = L"a" + Repeat(hiragana, 149) + L"b";  // 300 bytes
+    const std::wstring halved = Repeat(hiragana, 150);              // 300 bytes, byte 255 is a lead byte
+    const std::wstring ascii = Repeat(L"0123456789", 30);           // 300 bytes
     ASSERT_EQ(ToCp932(even).size(), 300u);
     ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini",
                                IniBytes(L"Even=" + even + L"\r\nHalved=" + halved + L"\r\nAscii=" + ascii + L"\r\n")));
@@ -248,32 +250,8 @@ TEST(InstallerConfig, AFileThatNoPathFormReachesIsReportedInsteadOfReadAsDefault
     EXPECT_NE(shown[0].text.find(L"読み込めませんでした"), std::wstring::npos);
 }
 
-TEST(CodePageConversion, FailuresGiveEmptyResultsInsteadOfExceptions) {
-    bool converted = true;
-    EXPECT_EQ(WideToCodePage(kUnusableCodePage, L"abc", &converted), "");
-    EXPECT_FALSE(converted);
-    converted = true;
-    EXPECT_EQ(CodePageToWide(kUnusableCodePage, "abc", &converted), L"");
-    EXPECT_FALSE(converted);
-
-    converted = false;
-    EXPECT_EQ(WideToCodePage(932, L"", &converted), "");
-    EXPECT_TRUE(converted) << "an empty text converts";
-
-    EXPECT_EQ(WideToCodePage932(L"日本語 ｶﾅ"), ToCp932(L"日本語 ｶﾅ"));
-    EXPECT_EQ(CodePage932ToWide(ToCp932(L"表示～①")), L"表示～①");
-    std::string replaced = WideToCodePage932(L"한");
-    EXPECT_EQ(replaced.size(), 1u) << "a character outside code page 932 becomes one replacement character";
-    EXPECT_EQ(CodePage932ToWide(replaced).find(L'한'), std::wstring::npos);
-}
-
-TEST(StartupHelpers, ModuleFolderAndSetupIniPath) {
-    std::wstring folder = GetModuleFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_NE(folder.back(), L'\\');
-    EXPECT_TRUE(FolderExists(folder));
-    EXPECT_TRUE(FileExists(folder + L"\\startup_test.exe"));
-    EXPECT_EQ(GetSetupIniPath(), folder + L"\\setup.ini");
+TEST(StartupHelpers, SetupIniPathIsBesideTheProgram) {
+    EXPECT_EQ(GetSetupIniPath(), GetModuleFolder() + L"\\setup.ini");
 }
 
 TEST(StartupHelpers, ClearingTheSettingsKeepsSourceFolderAndInstalled) {
@@ -286,9 +264,9 @@ TEST(StartupHelpers, ClearingTheSettingsKeepsSourceFolderAndInstalled) {
     installSettings.Installed = 1;
 
     ClearInstallSettings();
-    for (const wchar_t* field : {installSettings.Company, installSettings.Publisher, installSettings.URLInfoAbout,
-                                 installSettings.AppName, installSettings.InstFolder, installSettings.InstallPath,
-                                 installSettings.AppExe})
+    for (const wchar_t* field :
+         {installSettings.Company, installSettings.Publisher, installSettings.URLInfoAbout, installSettings.AppName,
+          installSettings.InstFolder, installSettings.InstallPath, installSettings.AppExe})
         EXPECT_STREQ(field, L"");
     EXPECT_EQ(installSettings.DesktopShortcut, 0);
     EXPECT_EQ(installSettings.VerifyFiles, 0);
@@ -327,7 +305,8 @@ TEST(RunModes, UninstallerSwitchesAreRefusedAfterTheLocaleAndInstanceAreSet) {
 
     std::vector<ShownMessage> shown = screen.Messages();
     ASSERT_EQ(shown.size(), 2u);
-    for (const ShownMessage& message : shown) ExpectErrorBox(message, L"インストーラとアンインストーラの取り違いです。");
+    for (const ShownMessage& message : shown)
+        ExpectErrorBox(message, L"インストーラとアンインストーラの取り違いです。");
 }
 
 TEST(RunModes, WorkingModeTakesTheWholeRestAsSourceFolderAndRefusesOneThatDoesNotFit) {

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include <locale.h>
 #include <atomic>
 #include <cstring>
-#include <locale.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -63,25 +63,25 @@ DiscFile OnDisc(const wchar_t* name) {
 
 TEST_F(TransferTest, CopiesWholeChunksAndCountsEveryByte) {
     for (size_t size : {size_t{1000000}, size_t{1000001}, size_t{2500000}, size_t{17}, size_t{7654321}}) {
-      for (bool fromDisc : {false, true}) {
-        SCOPED_TRACE(std::to_string(size) + (fromDisc ? " from the disc" : ""));
-        const std::string bytes = PatternBytes(size, static_cast<uint32_t>(size));
-        const DiscFile disc = OnDisc(L"src.bin");
-        const std::wstring source = fromDisc ? disc.read : folder_ / L"源\\src.bin";
-        const std::wstring destination = folder_ / L"dst.bin";
-        ASSERT_TRUE(WriteFileBytes(fromDisc ? disc.written : source, bytes));
-        Counters before = Snapshot();
-        ScriptedInteraction script;
-        ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
-        EXPECT_TRUE(script.Messages().empty());
-        std::string copied;
-        ASSERT_TRUE(ReadFileBytes(destination, &copied));
-        EXPECT_TRUE(copied == bytes);
-        Counters after = Snapshot();
-        EXPECT_EQ(after.source - before.source, size);
-        EXPECT_EQ(after.done - before.done, size);
-        EXPECT_EQ(after.fileDone - before.fileDone, size);
-      }
+        for (bool fromDisc : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (fromDisc ? " from the disc" : ""));
+            const std::string bytes = PatternBytes(size, static_cast<uint32_t>(size));
+            const DiscFile disc = OnDisc(L"src.bin");
+            const std::wstring source = fromDisc ? disc.read : folder_ / L"源\\src.bin";
+            const std::wstring destination = folder_ / L"dst.bin";
+            ASSERT_TRUE(WriteFileBytes(fromDisc ? disc.written : source, bytes));
+            Counters before = Snapshot();
+            ScriptedInteraction script;
+            ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+            EXPECT_TRUE(script.Messages().empty());
+            std::string copied;
+            ASSERT_TRUE(ReadFileBytes(destination, &copied));
+            EXPECT_TRUE(copied == bytes);
+            Counters after = Snapshot();
+            EXPECT_EQ(after.source - before.source, size);
+            EXPECT_EQ(after.done - before.done, size);
+            EXPECT_EQ(after.fileDone - before.fileDone, size);
+        }
     }
 }
 
@@ -116,11 +116,12 @@ TEST_F(TransferTest, UnopenableSourceAndUnwritableDestination) {
         EXPECT_FALSE(CopyFileChunked(missing.c_str(), destination.c_str()));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
-        ExpectErrorBox(shown[0], missing +
-                                     L"\n\nインストール元ファイルが読み取れません。ファイルが破損している可能性があります。"
-                                     L"\n以下の原因が考えられます。\n\n①読み取りドライブ、読み取りディスクの異常。\n\n以上を"
-                                     L"ご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポー"
-                                     L"ト窓口までお問い合わせください。");
+        ExpectErrorBox(shown[0],
+                       missing +
+                           L"\n\nインストール元ファイルが読み取れません。ファイルが破損している可能性があります。"
+                           L"\n以下の原因が考えられます。\n\n①読み取りドライブ、読み取りディスクの異常。\n\n以上を"
+                           L"ご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポー"
+                           L"ト窓口までお問い合わせください。");
         EXPECT_EQ(Snapshot().source, 0u);
         EXPECT_FALSE(FileExists(destination));
     }
@@ -159,44 +160,45 @@ TEST_F(TransferTest, SourceThatEndsEarlyIsAReadFailure) {
     // third read finds nothing although the size measured at the start was larger. From the
     // disc, the reading thread is then no more than 1 MiB ahead.
     for (bool fromDisc : {false, true}) {
-    SCOPED_TRACE(fromDisc ? "from the disc" : "from a fixed disk");
-    ResetProgressState();
-    const DiscFile disc = OnDisc(L"short.bin");
-    const std::wstring written = fromDisc ? disc.written : folder_ / L"src.bin";
-    const std::wstring source = fromDisc ? disc.read : written;
-    const std::wstring destination = folder_ / L"dst.bin";
-    const std::string bytes = PatternBytes(2500000, 5);
-    ASSERT_TRUE(WriteFileBytes(written, bytes));
-    progressState.cancelRequested = 1;
-    ScriptedInteraction script;
-    script.AnswerMessages({IDCANCEL});
-    bool truncated = false;
-    script.OnMessage([&](const ShownMessage& shown) {
-        if (shown.title != L"確認") return;
-        HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        LARGE_INTEGER end;
-        end.QuadPart = 2000000;
-        truncated = file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
-                    SetEndOfFile(file);
-        CloseHandle(file);
-    });
-    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
-    ASSERT_TRUE(truncated);
-    auto shown = script.Messages();
-    ASSERT_EQ(shown.size(), 2u);
-    ExpectCancelQuestion(shown[0]);
-    ExpectErrorBox(shown[1], source +
-                                 L"\n\nコピー元ファイルが異常です。ファイルが破損している可能性があります。\n以下の原因が"
-                                 L"考えられます。\n\n①読み取りドライブ、読み取りディスクの異常。\n\n以上をご確認頂いても"
-                                 L"正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合"
-                                 L"わせください。 = 2000000/2500000 byte");
-    Counters after = Snapshot();
-    EXPECT_EQ(after.source, 2500000u);
-    EXPECT_EQ(after.done, 2000000u);
-    std::string kept;
-    ASSERT_TRUE(ReadFileBytes(destination, &kept));
-    EXPECT_TRUE(kept == bytes.substr(0, 2000000));
+        SCOPED_TRACE(fromDisc ? "from the disc" : "from a fixed disk");
+        ResetProgressState();
+        const DiscFile disc = OnDisc(L"short.bin");
+        const std::wstring written = fromDisc ? disc.written : folder_ / L"src.bin";
+        const std::wstring source = fromDisc ? disc.read : written;
+        const std::wstring destination = folder_ / L"dst.bin";
+        const std::string bytes = PatternBytes(2500000, 5);
+        ASSERT_TRUE(WriteFileBytes(written, bytes));
+        progressState.cancelRequested = 1;
+        ScriptedInteraction script;
+        script.AnswerMessages({IDCANCEL});
+        bool truncated = false;
+        script.OnMessage([&](const ShownMessage& shown) {
+            if (shown.title != L"確認") return;
+            HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            LARGE_INTEGER end;
+            end.QuadPart = 2000000;
+            truncated = file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+                        SetEndOfFile(file);
+            CloseHandle(file);
+        });
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        ASSERT_TRUE(truncated);
+        auto shown = script.Messages();
+        ASSERT_EQ(shown.size(), 2u);
+        ExpectCancelQuestion(shown[0]);
+        ExpectErrorBox(shown[1],
+                       source +
+                           L"\n\nコピー元ファイルが異常です。ファイルが破損している可能性があります。\n以下の原因が"
+                           L"考えられます。\n\n①読み取りドライブ、読み取りディスクの異常。\n\n以上をご確認頂いても"
+                           L"正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合"
+                           L"わせください。 = 2000000/2500000 byte");
+        Counters after = Snapshot();
+        EXPECT_EQ(after.source, 2500000u);
+        EXPECT_EQ(after.done, 2000000u);
+        std::string kept;
+        ASSERT_TRUE(ReadFileBytes(destination, &kept));
+        EXPECT_TRUE(kept == bytes.substr(0, 2000000));
     }
 }
 
@@ -408,8 +410,8 @@ TEST_F(TransferTest, CheckFileCrc32ComparesTheWholeTextIgnoringCase) {
     EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"cbf43926"));
     EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CBF43926"));
     EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CbF43926"));
-    for (const wchar_t* wrong : {L"0xcbf43926", L" cbf43926", L"cbf43926 ", L"cbf4392", L"cbf439260", L"", L"cbf43927",
-                                 L"ｃbf43926"}) {
+    for (const wchar_t* wrong :
+         {L"0xcbf43926", L" cbf43926", L"cbf43926 ", L"cbf4392", L"cbf439260", L"", L"cbf43927", L"ｃbf43926"}) {
         EXPECT_FALSE(CheckFileCrc32(digits.c_str(), wrong)) << wrong;
     }
 

@@ -1,15 +1,15 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <clocale>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/module.h"
 #include "base/text.h"
 #include "install/progress_state.h"
 #include "records/uninstall_record.h"
-#include "startup/entry.h"
 #include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -133,8 +133,8 @@ TEST_F(UninstallRecord, TemplateLinesJoinTheListUnderTheInstallFolder) {
     EXPECT_TRUE(WriteUninstallRecord());
     EXPECT_TRUE(script.Messages().empty());
     const Items expected = {
-        {0, kGame + L"data\\voice.pak"}, {0, kGame + L"readme.txt"},  {2, kGame + L"x.ini"},
-        {-1, kGame + L"y.ini"},          {0, kGame + L"a"},           {1, kGame + L"save\\*.sav"},
+        {0, kGame + L"data\\voice.pak"}, {0, kGame + L"readme.txt"}, {2, kGame + L"x.ini"},
+        {-1, kGame + L"y.ini"},          {0, kGame + L"a"},          {1, kGame + L"save\\*.sav"},
         {4, kGame + L"lead.txt"},        {0, kGame + L"notes..txt"}, {3, kGame + L"last.txt"},
     };
     EXPECT_EQ(ListItems(), expected);
@@ -223,15 +223,15 @@ TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
     ScriptedInteraction script;
     WriteTemplate(L"");
     ASSERT_EQ(kGame.size(), 15u);
-    const std::wstring fits = kGame + std::wstring(256 - kGame.size(), L'f');         // "0," + 256 = 258
-    const std::wstring tooLong = kGame + std::wstring(257 - kGame.size(), L'g');      // 259: short form
-    const std::wstring negativeFits = kGame + std::wstring(254 - kGame.size(), L'n'); // "-12," + 254
+    const std::wstring fits = kGame + std::wstring(256 - kGame.size(), L'f');          // "0," + 256 = 258
+    const std::wstring tooLong = kGame + std::wstring(257 - kGame.size(), L'g');       // 259: short form
+    const std::wstring negativeFits = kGame + std::wstring(254 - kGame.size(), L'n');  // "-12," + 254
     const std::wstring longFolder = kGame + std::wstring(236, L'L');
     const std::wstring pattern = longFolder + L"\\*.sav";  // 257: the folder's short form, pattern kept
     const std::wstring comma = kGame + L"c,d.txt";
     const std::wstring yen = kGame + L"e\u00a5f.txt";  // best fit would make it e\f.txt
     const std::wstring hangul = kGame + L"\ud55c\uae00.txt";
-    const std::wstring missingAccent = kGame + L"caf\u00e9.txt";                     // no file: left out
+    const std::wstring missingAccent = kGame + L"caf\u00e9.txt";                      // no file: left out
     const std::wstring missingLong = kGame + std::wstring(258 - kGame.size(), L'm');  // no file: left out
     for (const std::wstring& file : {fits, tooLong, negativeFits, comma, yen, hangul}) {
         ASSERT_TRUE(WriteFileBytes(file, "x"));
@@ -254,9 +254,10 @@ TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
     AddItem(0, missingLong);
     EXPECT_FALSE(WriteUninstallRecord());
     ASSERT_EQ(script.Messages().size(), 1u);
-    EXPECT_EQ(script.Messages()[0].text,
-              L"アンインストールファイルリストに記録できないファイルがありました。\n\nインストールしたゲームデータは手動"
-              L"で削除してください。");
+    EXPECT_EQ(
+        script.Messages()[0].text,
+        L"アンインストールファイルリストに記録できないファイルがありました。\n\nインストールしたゲームデータは手動"
+        L"で削除してください。");
     EXPECT_EQ(script.Messages()[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
 
     std::vector<std::wstring> lines = RecordLines(kGame + L"uninst.dat");
@@ -286,12 +287,14 @@ TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
 TEST_F(UninstallRecord, ReaderNeverTakesPartOfAnOverlongLine) {
     const std::string good1 = "0,C:\\g\\first.txt\r\n";
     const std::string good2 = "1,C:\\g\\second.txt\r\n";
-    const std::string limit = "0,C:\\" + std::string(253, 'k');   // 258 characters: taken
-    const std::string over = "0,C:\\" + std::string(254, 'o');    // 259 characters: not taken
-    const std::string huge = "0,C:\\" + std::string(600, 'h');    // several buffers long
-    ASSERT_TRUE(WriteFileBytes(kBase + L"\\long.dat", good1 + over + "\r\n" + limit + "\r\n" + huge + "\r\n" + good2 + huge));
+    const std::string limit = "0,C:\\" + std::string(253, 'k');  // 258 characters: taken
+    const std::string over = "0,C:\\" + std::string(254, 'o');   // 259 characters: not taken
+    const std::string huge = "0,C:\\" + std::string(600, 'h');   // several buffers long
+    ASSERT_TRUE(
+        WriteFileBytes(kBase + L"\\long.dat", good1 + over + "\r\n" + limit + "\r\n" + huge + "\r\n" + good2 + huge));
     ASSERT_TRUE(ReadUninstallRecord((kBase + L"\\long.dat").c_str()));
-    const Items expected = {{0, L"C:\\g\\first.txt"}, {0, L"C:\\" + std::wstring(253, L'k')}, {1, L"C:\\g\\second.txt"}};
+    const Items expected = {
+        {0, L"C:\\g\\first.txt"}, {0, L"C:\\" + std::wstring(253, L'k')}, {1, L"C:\\g\\second.txt"}};
     EXPECT_EQ(ListItems(), expected);
 }
 

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "base/handles.h"
+#include "base/module.h"
 #include "base/text.h"
 #include "install/file_list.h"
 #include "install/progress_state.h"
 #include "install/worker.h"
 #include "records/shortcuts.h"
-#include "startup/entry.h"
 #include "startup/settings.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"

@@ -26,10 +26,8 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT s
     return boundInteraction.load()->Message(owner, text, title, style);
 }
 
-PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info) {
-    return boundInteraction.load()->BrowseForFolder(info);
-}
+PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info) { return boundInteraction.load()->BrowseForFolder(info); }
 
-SHORT QueryAsyncKeyState(int virtualKey) {
-    return boundInteraction.load()->AsyncKeyState(virtualKey);
-}
+SHORT QueryAsyncKeyState(int virtualKey) { return boundInteraction.load()->AsyncKeyState(virtualKey); }
+
+void ShowErrorBox(HWND owner, const wchar_t* text) { ShowMessageBox(owner, text, L"エラー", MB_OK | MB_ICONERROR); }

@@ -21,3 +21,6 @@ void BindInteraction(Interaction* interaction);
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT style);
 PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info);
 SHORT QueryAsyncKeyState(int virtualKey);
+
+// The program's error box: title "エラー", the error icon and an OK button, over owner.
+void ShowErrorBox(HWND owner, const wchar_t* text);

@@ -29,17 +29,14 @@ std::wstring OwnKeyPath() {
 
 std::wstring UninstallEntryPath() { return std::wstring(kUninstallList) + installSettings.AppName; }
 
-void ShowRecordError(const wchar_t* text) { ShowMessageBox(mainWindow, text, L"エラー", MB_ICONERROR); }
-
 bool CreateKey(HKEY root, const std::wstring& path, RegKey* key) {
-    return RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, key->receive(), nullptr) == ERROR_SUCCESS;
+    return RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                           nullptr, key->receive(), nullptr) == ERROR_SUCCESS;
 }
 
 bool SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
 }
 
 bool SetDword(HKEY key, const wchar_t* name, DWORD value) {
@@ -53,8 +50,7 @@ bool QueryInstallPath(HKEY key, wchar_t (&path)[kPathCapacity]) {
     wchar_t buffer[kPathCapacity + 1] = {};  // one spare character keeps an unterminated value terminated
     DWORD type = 0;
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    if (RegQueryValueExW(key, L"InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(key, L"InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS)
         return false;
     if (type != REG_SZ) return false;
     return CopyText(path, buffer);  // false when the text fills all 260 characters
@@ -81,7 +77,7 @@ int ReadInstallRecord() {
     wchar_t path[kPathCapacity];
     int desktopShortcut = 0;
     if (!QueryInstallPath(key.get(), path) || !QueryDesktopShortcut(key.get(), &desktopShortcut)) {
-        ShowRecordError(kReadFailed);
+        ShowErrorBox(mainWindow, kReadFailed);
         return 0;
     }
     CopyText(installSettings.InstallPath, path);
@@ -95,14 +91,14 @@ int WriteInstallRecord() {
         if (!CreateKey(HKEY_CURRENT_USER, OwnKeyPath(), &own) ||
             !SetString(own.get(), L"InstallPath", installSettings.InstallPath) ||
             !SetDword(own.get(), L"DskSht", static_cast<DWORD>(installSettings.DesktopShortcut))) {
-            ShowRecordError(kWriteFailed);
+            ShowErrorBox(mainWindow, kWriteFailed);
             return 0;
         }
     }
 
     RegKey entry;
     if (!CreateKey(HKEY_LOCAL_MACHINE, UninstallEntryPath(), &entry)) {
-        ShowRecordError(kEntryFailed);
+        ShowErrorBox(mainWindow, kEntryFailed);
         return 0;
     }
     const std::wstring installPath = installSettings.InstallPath;
@@ -134,7 +130,7 @@ int WriteInstallRecord() {
         const bool written = value.type == REG_SZ ? SetString(entry.get(), value.name, value.text)
                                                   : SetDword(entry.get(), value.name, value.number);
         if (!written) {
-            ShowRecordError(value.message);
+            ShowErrorBox(mainWindow, value.message);
             return 0;
         }
     }
@@ -148,15 +144,14 @@ int DeleteInstallRecord() {
             return 0;
         const std::wstring gameKey = FormatText(L"%ls\\%ls", installSettings.Company, installSettings.AppName);
         if (RegDeleteKeyW(software.get(), gameKey.c_str()) != ERROR_SUCCESS) {
-            ShowRecordError(kDeleteFailed);
+            ShowErrorBox(mainWindow, kDeleteFailed);
             return 0;
         }
         // Goes only when no other game of the same company is recorded below it.
         RegDeleteKeyW(software.get(), installSettings.Company);
     }
     RegKey list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, list.receive()) != ERROR_SUCCESS)
-        return 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, list.receive()) != ERROR_SUCCESS) return 0;
     RegDeleteKeyW(list.get(), installSettings.AppName);
     return 1;
 }

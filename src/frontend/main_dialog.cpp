@@ -13,6 +13,7 @@
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/module.h"
 #include "base/text.h"
 #include "frontend/install_record.h"
 #include "install/progress_dialog.h"
@@ -28,7 +29,8 @@ int removeSelfOnExit = 0;  // nothing sets it: the installer does not delete its
 namespace {
 
 const wchar_t kConfirmTitle[] = L"確認";
-const wchar_t kBrowseTitle[] = L"インストール先フォルダを指定して下さい。\n※選択したフォルダ内にゲーム名フォルダが作成されます。";
+const wchar_t kBrowseTitle[] =
+    L"インストール先フォルダを指定して下さい。\n※選択したフォルダ内にゲーム名フォルダが作成されます。";
 const wchar_t kConfirmInstall[] =
     L"インストールを開始します。\n「%ls」\n\n※既に存在するファイルは上書きされます。\n※指定フォルダ内にゲーム名フォルダ"
     L"が作成されます。\n※存在しないフォルダは作成されます。";
@@ -84,8 +86,7 @@ void FormDefaultDestination() {
     wchar_t destination[kPathCapacity];
     CopyText(destination, folder);
     // A company name too long for a path leaves the parent folder as the suggestion.
-    if (!AddBackslash(destination) || !AppendText(destination, installSettings.Company) ||
-        !AddBackslash(destination)) {
+    if (!AddBackslash(destination) || !AppendText(destination, installSettings.Company) || !AddBackslash(destination)) {
         CopyText(destination, folder);
         AddBackslash(destination);
     }
@@ -104,16 +105,16 @@ void RunInstallSequence() {
     wchar_t destination[kPathCapacity];
     if (!TypedFolder(destination) || !AppendText(destination, installSettings.InstFolder) ||
         !AddBackslash(destination)) {
-        ShowMessageBox(mainWindow, kDestinationTooLong, L"エラー", MB_ICONERROR);
+        ShowErrorBox(mainWindow, kDestinationTooLong);
         return;
     }
     // A folder that uninst.dat cannot name would leave the game behind at uninstallation.
     switch (CheckRecordFolder(destination)) {
         case RecordFolderFit::kUnrecordableCharacters:
-            ShowMessageBox(mainWindow, kDestinationUnrecordable, L"エラー", MB_ICONERROR);
+            ShowErrorBox(mainWindow, kDestinationUnrecordable);
             return;
         case RecordFolderFit::kTooLong:
-            ShowMessageBox(mainWindow, kDestinationTooLongForRecord, L"エラー", MB_ICONERROR);
+            ShowErrorBox(mainWindow, kDestinationTooLongForRecord);
             return;
         case RecordFolderFit::kFits:
             break;
@@ -155,9 +156,7 @@ void OnLaunch() {
     PostQuitMessage(0);
 }
 
-int CheckedOption(int id) {
-    return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
-}
+int CheckedOption(int id) { return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0; }
 
 void OnCommand(int id) {
     switch (id) {
@@ -226,7 +225,8 @@ void InitMainDialog() {
 
     installSettings.Installed = ReadInstallRecord();
     if (installSettings.Installed == 0) FormDefaultDestination();
-    SendDlgItemMessageW(mainWindow, IDC_DESTINATION, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(installSettings.InstallPath));
+    SendDlgItemMessageW(mainWindow, IDC_DESTINATION, WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(installSettings.InstallPath));
 
     SendMessageW(Control(IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
     SendMessageW(Control(IDC_VERIFY_FILES), BM_SETCHECK, BST_CHECKED, 0);

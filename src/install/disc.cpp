@@ -50,7 +50,8 @@ bool FolderHoldsDisc(const wchar_t* folder, uint16_t disc) {
 }
 
 bool DriveHoldsDisc(wchar_t driveLetter, uint16_t disc) {
-    const wchar_t markerPath[] = {driveLetter, L':', L'\\', L'd', L'r', L'v', L'n', L'o', L'.', L'd', L'a', L't', L'\0'};
+    const wchar_t markerPath[] = {driveLetter, L':', L'\\', L'd', L'r', L'v', L'n',
+                                  L'o',        L'.', L'd',  L'a', L't', L'\0'};
     return ReadDiscMarker(markerPath, disc);
 }
 

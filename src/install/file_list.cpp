@@ -1,18 +1,18 @@
 #include "install/file_list.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 #include <share.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <cwchar>
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/module.h"
 #include "base/text.h"
 #include "install/progress_state.h"
 #include "records/uninstall_record.h"
-#include "startup/entry.h"
 #include "startup/settings.h"
 
 std::vector<FileEntry> fileList;
@@ -26,22 +26,20 @@ constexpr size_t kListPathLimit = 259;
 constexpr size_t kSizeFieldLimit = 255;
 constexpr size_t kCrcFieldLimit = 255;
 
-bool IsSeparator(wchar_t c) { return c == L'\\'; }
+// setup.lst separates folders with a backslash only.
+bool IsListSeparator(wchar_t c) { return c == L'\\'; }
 
 // Characters no file name may hold; a forward slash would also act as a second separator.
 bool IsForbiddenCharacter(wchar_t c) { return c < 0x20 || wcschr(L"/<>\"|?*", c) != nullptr; }
 
 // Components the platform would resolve to "." or "..": nothing but dots and spaces (trailing
 // dots and spaces are dropped from path components).
-bool IsDotComponent(const std::wstring& component) {
-    return component.find_first_not_of(L". ") == std::wstring::npos;
-}
+bool IsDotComponent(const std::wstring& component) { return component.find_first_not_of(L". ") == std::wstring::npos; }
 
 void ShowLineError(size_t lineNumber, const wchar_t* line) {
-    ShowMessageBox(progressState.progressWindow.load(),
-                   FormatText(L"ファイルリストの %d 行目が正しくありません。\n%ls", static_cast<int>(lineNumber), line)
-                       .c_str(),
-                   L"エラー", MB_ICONERROR);
+    std::wstring text = FormatText(L"ファイルリストの %d 行目が正しくありません。\n%ls", static_cast<int>(lineNumber),
+                                   line);
+    ShowErrorBox(progressState.progressWindow.load(), text.c_str());
 }
 
 // Hands each line that is not empty to take(lineNumber, line, overLong), line ends removed, until
@@ -75,12 +73,12 @@ StdioFile OpenFileList() {
 }  // namespace
 
 bool IsSafeListPath(const std::wstring& listPath) {
-    if (listPath.empty() || IsSeparator(listPath.front())) return false;
+    if (listPath.empty() || IsListSeparator(listPath.front())) return false;
     if (listPath.find(L':') != std::wstring::npos) return false;
     size_t start = 0;
     for (;;) {
         size_t end = start;
-        while (end < listPath.size() && !IsSeparator(listPath[end])) ++end;
+        while (end < listPath.size() && !IsListSeparator(listPath[end])) ++end;
         std::wstring component = listPath.substr(start, end - start);
         if (component.empty() || IsDotComponent(component)) return false;
         for (wchar_t c : component) {
@@ -143,7 +141,7 @@ bool LoadFileList() {
     const HWND owner = progressState.progressWindow.load();
     StdioFile file = OpenFileList();
     if (!file) {
-        ShowMessageBox(owner, L"ファイルリストが開けません。", L"エラー", MB_ICONERROR);
+        ShowErrorBox(owner, L"ファイルリストが開けません。");
         return false;
     }
 
@@ -164,7 +162,7 @@ bool LoadFileList() {
     });
     if (!wellFormed) return false;
     if (ferror(file.get())) {
-        ShowMessageBox(owner, L"ファイルリストが開けません。", L"エラー", MB_ICONERROR);
+        ShowErrorBox(owner, L"ファイルリストが開けません。");
         return false;
     }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/settings.h"
+#include "base/capacity.h"
 
 constexpr size_t kCrcTextCapacity = 256;
 // A line holds at most this many characters, its line feed included (mkdisc writes and checks

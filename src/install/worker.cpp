@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/interaction.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "install/disc.h"
 #include "install/file_list.h"
@@ -32,28 +33,15 @@ const wchar_t kDamagedFileText[] =
 
 void SetStatus(const std::wstring& text) { progressState.SetStatusText(text.c_str()); }
 
-void ShowWorkerError(const std::wstring& text) {
-    ShowMessageBox(progressState.progressWindow.load(), text.c_str(), L"エラー", MB_ICONERROR | MB_OK);
-}
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // The folder whose volume holds the destination: the drive root for "C:\...", the share root
-// for "\\server\share\...". Empty when the text names neither.
+// for "\\server\share\..." and "\\?\X:\" for a device path. Empty when the text names none.
 std::wstring VolumeQueryPath(const wchar_t* destinationFolder) {
-    std::wstring folder = destinationFolder;
-    if (folder.size() >= 2 && IsSeparator(folder[0]) && IsSeparator(folder[1])) {
-        size_t serverEnd = folder.find_first_of(L"\\/", 2);
-        if (serverEnd == std::wstring::npos || serverEnd == 2) return {};
-        size_t shareEnd = folder.find_first_of(L"\\/", serverEnd + 1);
-        if (shareEnd == std::wstring::npos) shareEnd = folder.size();
-        if (shareEnd == serverEnd + 1) return {};
-        return folder.substr(0, shareEnd) + L"\\";
-    }
-    size_t firstSeparator = folder.find_first_of(L"\\/");
-    std::wstring drive = folder.substr(0, firstSeparator == std::wstring::npos ? folder.size() : firstSeparator);
-    if (drive.empty()) return {};
-    return drive + L"\\";
+    const std::wstring folder = destinationFolder;
+    PathRoot root = ParsePathRoot(folder);
+    if (root.kind == RootKind::kNone) return {};
+    std::wstring volume = folder.substr(0, root.length);
+    if (IsPathSeparator(volume.back())) volume.pop_back();
+    return volume + L"\\";
 }
 
 bool IsCompressedSource(const wchar_t* sourcePath) { return wcscmp(PathFindExtensionW(sourcePath), L".bz2") == 0; }
@@ -88,7 +76,8 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
     if (installSettings.VerifyFiles == 1) {
         SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
         if (!CheckFileCrc32(entry.destinationPath, entry.crcText)) {
-            ShowWorkerError(FormatText(L"%ls%ls", entry.name, kDamagedFileText));
+            ShowErrorBox(progressState.progressWindow.load(),
+                         FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
             return false;
         }
     }
@@ -117,9 +106,11 @@ DWORD WINAPI InstallWorker(LPVOID) {
 
     SetStatus(L"インストール先HDDの空き容量を検査中");
     if (!HasEnoughFreeSpace(installSettings.InstallPath)) {
-        ShowWorkerError(FormatText(L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
-                                   L"MB以上の空き領域が必要です。",
-                                   static_cast<long long>(totalBytes / kBytesPerUnit)));
+        std::wstring text = FormatText(
+            L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
+            L"MB以上の空き領域が必要です。",
+            static_cast<long long>(totalBytes / kBytesPerUnit));
+        ShowErrorBox(progressState.progressWindow.load(), text.c_str());
         return 0;
     }
 

@@ -17,7 +17,6 @@
 
 namespace {
 
-const wchar_t kErrorTitle[] = L"エラー";
 const wchar_t kNoDesktopFolder[] = L"デスクトップディレクトリ取得に失敗しました。";
 const wchar_t kNoProgramsFolder[] = L"スタートメニュープログラムディレクトリ取得に失敗しました。";
 
@@ -58,10 +57,6 @@ void FillMenuPaths(const std::wstring& programs, ShortcutPaths* paths) {
     paths->gameLink = FormatText(L"%ls\\「%ls」.lnk", folder, appName);
     paths->uninstallLink = FormatText(L"%ls\\「%ls」のアンインストール.lnk", folder, appName);
     paths->manualLink = FormatText(L"%ls\\「%ls」のマニュアル.lnk", folder, appName);
-}
-
-void ShowShortcutError(const wchar_t* text) {
-    ShowMessageBox(progressState.progressWindow.load(), text, kErrorTitle, MB_OK | MB_ICONERROR);
 }
 
 void DebugMessage(const wchar_t* text) { OutputDebugStringW(text); }
@@ -111,8 +106,8 @@ void CreateShortcuts() {
     const std::wstring uninstaller = installPath + L"uninst.exe";
     const std::wstring manual = installPath + L"manual\\index.html";
     size_t lastBackslash = gameProgram.find_last_of(L'\\');
-    const std::wstring workingFolder =
-        lastBackslash == std::wstring::npos ? std::wstring() : gameProgram.substr(0, lastBackslash);
+    const std::wstring workingFolder = lastBackslash == std::wstring::npos ? std::wstring()
+                                                                           : gameProgram.substr(0, lastBackslash);
     const wchar_t* appName = installSettings.AppName;
     const std::wstring gameDescription = FormatText(L"%ls へのショートカット", appName);
     const std::wstring uninstallDescription = FormatText(L"%lsのアンインストール へのショートカット", appName);
@@ -122,7 +117,7 @@ void CreateShortcuts() {
     if (installSettings.DesktopShortcut == 1) {
         std::wstring desktop;
         if (!ShellFolder(CSIDL_DESKTOPDIRECTORY, &desktop)) {
-            ShowShortcutError(kNoDesktopFolder);
+            ShowErrorBox(progressState.progressWindow.load(), kNoDesktopFolder);
             return;
         }
         CreateShellLink(DesktopLinkPath(desktop).c_str(), gameProgram.c_str(), L"", workingFolder.c_str(),
@@ -131,18 +126,16 @@ void CreateShortcuts() {
 
     std::wstring programs;
     if (!ShellFolder(CSIDL_PROGRAMS, &programs)) {
-        ShowShortcutError(kNoProgramsFolder);
+        ShowErrorBox(progressState.progressWindow.load(), kNoProgramsFolder);
         return;
     }
     ShortcutPaths paths;
     FillMenuPaths(programs, &paths);
     CreateParentFolders(paths.gameLink.c_str());  // reports its own failures; the links then fail quietly
-    CreateShellLink(paths.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(),
-                    gameDescription.c_str());
+    CreateShellLink(paths.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
     CreateShellLink(paths.uninstallLink.c_str(), uninstaller.c_str(), L"/luninst1", workingFolder.c_str(),
                     uninstallDescription.c_str());
-    CreateShellLink(paths.manualLink.c_str(), manual.c_str(), L"", workingFolder.c_str(),
-                    manualDescription.c_str());
+    CreateShellLink(paths.manualLink.c_str(), manual.c_str(), L"", workingFolder.c_str(), manualDescription.c_str());
 }
 
 void RemoveShortcuts() {

@@ -8,20 +8,21 @@
 #include <cwchar>
 #include <string>
 
+#include "base/code_page.h"
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/module.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "install/file_list.h"
 #include "install/progress_state.h"
-#include "startup/entry.h"
+#include "startup/settings.h"
 
 std::vector<UninstallItem> uninstallList;
 
 namespace {
 
 const wchar_t kRecordName[] = L"uninst.dat";
-const wchar_t kErrorTitle[] = L"エラー";
 const wchar_t kTemplateUnreadable[] =
     L"アンインストールファイルリストが開けません。\n\nインストールしたゲームデータは手動で削除してください。";
 const wchar_t kRecordUnwritable[] =
@@ -33,7 +34,6 @@ const wchar_t kItemsLeftOut[] =
 // Readers hold a line in 260 characters: 258 before the line end, the line end, the terminator.
 // The writer never produces a longer line and the reader never takes one in part.
 constexpr size_t kMaxLineLength = kPathCapacity - 2;
-constexpr UINT kRecordCodePage = 932;
 
 enum class LineStatus { kEnd, kWhole, kTooLong };
 
@@ -63,7 +63,8 @@ bool ParseRecordLine(std::wstring line, int32_t* kind, std::wstring* path) {
     size_t position = line.find_first_not_of(L',');
     if (position == std::wstring::npos) return false;
     size_t kindEnd = line.find(L',', position);
-    std::wstring kindText = line.substr(position, kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
+    std::wstring kindText = line.substr(position,
+                                        kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
     if (kindEnd == std::wstring::npos) return false;
     position = line.find_first_not_of(L',', kindEnd);
     if (position == std::wstring::npos) return false;
@@ -79,7 +80,7 @@ bool ParseRecordLine(std::wstring line, int32_t* kind, std::wstring* path) {
 // A template path must name something inside the install folder: relative, no drive, stream or
 // root, and no component that climbs out (".." and the forms Windows trims to it).
 bool StaysInsideInstallFolder(const std::wstring& relative) {
-    if (relative.empty() || relative[0] == L'\\' || relative[0] == L'/') return false;
+    if (relative.empty() || IsPathSeparator(relative[0])) return false;
     if (relative.find(L':') != std::wstring::npos) return false;
     size_t start = 0;
     while (start <= relative.size()) {
@@ -94,30 +95,14 @@ bool StaysInsideInstallFolder(const std::wstring& relative) {
     return true;
 }
 
-void ReportLeftOut(const wchar_t* reason, const std::wstring& text) {
-    OutputDebugStringW(FormatText(L"uninst.dat: %ls: %ls\n", reason, text.c_str()).c_str());
+// True when code page 932 holds the text exactly, so that the reader gets it back.
+bool RoundTripsThroughCodePage932(const std::wstring& text) {
+    std::string bytes;
+    return ToCodePageExact(kCodePage932, text, &bytes);
 }
 
-// True when code page 932 holds the text exactly: no replacement character, no best-fit
-// substitute (U+00A5 would otherwise come back as a backslash), and the bytes read back alike.
-bool RoundTripsThroughCodePage932(const std::wstring& text) {
-    if (text.empty()) return true;
-    const int length = static_cast<int>(text.size());
-    BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(kRecordCodePage, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0,
-                                    nullptr, &usedDefault);
-    if (bytes <= 0 || usedDefault) return false;
-    std::string narrow(static_cast<size_t>(bytes), '\0');
-    if (WideCharToMultiByte(kRecordCodePage, WC_NO_BEST_FIT_CHARS, text.data(), length, &narrow[0], bytes, nullptr,
-                            &usedDefault) != bytes ||
-        usedDefault) {
-        return false;
-    }
-    int wide = MultiByteToWideChar(kRecordCodePage, MB_ERR_INVALID_CHARS, narrow.data(), bytes, nullptr, 0);
-    if (wide <= 0) return false;
-    std::wstring back(static_cast<size_t>(wide), L'\0');
-    MultiByteToWideChar(kRecordCodePage, MB_ERR_INVALID_CHARS, narrow.data(), bytes, &back[0], wide);
-    return back == text;
+void ReportLeftOut(const wchar_t* reason, const std::wstring& text) {
+    OutputDebugStringW(FormatText(L"uninst.dat: %ls: %ls\n", reason, text.c_str()).c_str());
 }
 
 // The line of an item, when the reader will get back exactly this path from it.
@@ -179,23 +164,24 @@ bool ReadRecordFile(const wchar_t* filePath, const wchar_t* tooLongReason, Take 
 
 // Appends the template's items, each under the install folder.
 bool AppendTemplateItems(const std::wstring& templatePath) {
-    return ReadRecordFile(templatePath.c_str(), L"template line too long", [](int32_t kind, const std::wstring& relative) {
-        if (!StaysInsideInstallFolder(relative)) {
-            ReportLeftOut(L"template path outside the install folder", relative);
-            return;
-        }
-        UninstallItem item = {};
-        item.kind = kind;
-        if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
-            ReportLeftOut(L"template path too long", relative);
-            return;
-        }
-        uninstallList.push_back(item);
-    });
+    return ReadRecordFile(
+        templatePath.c_str(), L"template line too long", [](int32_t kind, const std::wstring& relative) {
+            if (!StaysInsideInstallFolder(relative)) {
+                ReportLeftOut(L"template path outside the install folder", relative);
+                return;
+            }
+            UninstallItem item = {};
+            item.kind = kind;
+            if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
+                ReportLeftOut(L"template path too long", relative);
+                return;
+            }
+            uninstallList.push_back(item);
+        });
 }
 
 bool Fail(const wchar_t* message) {
-    ShowMessageBox(progressState.progressWindow.load(), message, kErrorTitle, MB_OK | MB_ICONERROR);
+    ShowErrorBox(progressState.progressWindow.load(), message);
     return false;
 }
 

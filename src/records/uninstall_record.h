@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "startup/settings.h"
+#include "base/capacity.h"
 
 struct UninstallItem {
     int32_t kind;  // 0: deleted by the uninstaller; any other value: left in place

@@ -5,10 +5,10 @@
 #include <clocale>
 #include <cwchar>
 #include <iterator>
-#include <vector>
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/module.h"
 #include "base/text.h"
 #include "frontend/main_dialog.h"
 #include "resources/resource_ids.h"
@@ -16,20 +16,16 @@
 #include "startup/settings.h"
 #include "startup/working_instance.h"
 
-HINSTANCE instanceHandle = nullptr;
-
 namespace {
 
-const wchar_t kErrorTitle[] = L"エラー";
-const wchar_t kStagingFailed[] = L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
+const wchar_t kStagingFailed[] =
+    L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
 const wchar_t kWorkingSwitch[] = L"/lunch:";
 constexpr size_t kWorkingSwitchLength = 7;
 
 // Staged in this order, the program itself first.
 const wchar_t* const kStagedFiles[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
 constexpr size_t kStagedFileCount = std::size(kStagedFiles);
-
-void ShowError(const wchar_t* text) { ShowMessageBox(nullptr, text, kErrorTitle, MB_ICONERROR); }
 
 // The temporary folder, ending with a backslash; empty when the system cannot name one that fits.
 std::wstring TempFolder() {
@@ -55,7 +51,7 @@ int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
         return 1;
     }
     if (!CopyText(installSettings.SourceFolder, sourceFolder)) {
-        ShowError(L"インストール元フォルダのパスが長すぎます。");
+        ShowErrorBox(nullptr, L"インストール元フォルダのパスが長すぎます。");
         return 1;
     }
     DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
@@ -89,20 +85,20 @@ int StageAndRelaunch() {
     // from being renamed.
     FileHandle held;
     if (!CreatePrivateFolder(TempFolder(), &folder, &held)) {
-        ShowError(kStagingFailed);
+        ShowErrorBox(nullptr, kStagingFailed);
         return 1;
     }
     for (size_t staged = 0; staged < kStagedFileCount; ++staged) {
         if (!CopyToTempFolder(folder, kStagedFiles[staged])) {
             AbandonPrivateFolder(folder, &held, staged);
-            ShowError(kStagingFailed);
+            ShowErrorBox(nullptr, kStagingFailed);
             return 1;
         }
     }
     std::wstring program = folder + L"\\installer.exe";
     std::wstring parameters = kWorkingSwitch + GetModuleFolder();
-    HINSTANCE started =
-        ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    HINSTANCE started = ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(),
+                                      SW_SHOWNORMAL);
     // A failed start is not reported (the exit code stays 0).
     if (reinterpret_cast<INT_PTR>(started) <= 32) AbandonPrivateFolder(folder, &held, kStagedFileCount);
     return 0;
@@ -125,22 +121,6 @@ void HardenDllSearch() {
     SetDllDirectoryW(L"");
 }
 
-std::wstring GetModuleFolder() {
-    std::vector<wchar_t> path(MAX_PATH, L'\0');
-    DWORD length = 0;
-    for (;;) {
-        length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) break;
-        if (path.size() >= 32768) return {};
-        path.assign(path.size() * 2, L'\0');
-    }
-    std::wstring folder(path.data(), length);
-    size_t slash = folder.find_last_of(L'\\');
-    if (slash != std::wstring::npos) folder.resize(slash);
-    return folder;
-}
-
 bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
     std::wstring source = FormatText(L"%ls\\%ls", GetModuleFolder().c_str(), fileName);
     std::wstring target = FormatText(L"%ls\\%ls", folder.c_str(), fileName);
@@ -149,12 +129,12 @@ bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
         std::wstring text = FormatText(
             L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n%ls",
             target.c_str());
-        ShowError(text.c_str());
+        ShowErrorBox(nullptr, text.c_str());
         return false;
     }
     if (!SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         std::wstring text = FormatText(L"コピー先のファイル属性を変更できませんでした。\n%ls", target.c_str());
-        ShowError(text.c_str());
+        ShowErrorBox(nullptr, text.c_str());
     }
     return true;
 }
@@ -171,7 +151,8 @@ void RemoveSelf() {
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
         PROCESS_INFORMATION started = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &started)) {
             ObjectHandle process(started.hProcess);
             ObjectHandle thread(started.hThread);
         }
@@ -185,13 +166,14 @@ int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
     if (!arguments) arguments = L"";
 
     if (wcscmp(arguments, L"/luninst1") == 0) {
-        ShowError(L"インストーラとアンインストーラの取り違いです。");
+        ShowErrorBox(nullptr, L"インストーラとアンインストーラの取り違いです。");
         return 0;
     }
     if (wcscmp(arguments, L"/luninst2") == 0) {
-        ShowError(L"インストーラとアンインストーラの取り違いです。");
+        ShowErrorBox(nullptr, L"インストーラとアンインストーラの取り違いです。");
         return 1;
     }
-    if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0) return RunWorkingMode(arguments + kWorkingSwitchLength);
+    if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0)
+        return RunWorkingMode(arguments + kWorkingSwitchLength);
     return StageAndRelaunch();
 }

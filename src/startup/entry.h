@@ -1,11 +1,9 @@
-// The program's entry logic: run modes, staging into a private folder inside the temporary
-// folder, and the folder of the running program.
+// The program's entry logic: run modes and staging into a private folder inside the temporary
+// folder.
 #pragma once
 
 #include <windows.h>
 #include <string>
-
-extern HINSTANCE instanceHandle;
 
 // Process exit code for the given argument text (the part of the command line after the
 // program name). Opens the main dialog in working mode.
@@ -14,9 +12,6 @@ int RunInstaller(HINSTANCE instance, const wchar_t* arguments);
 // Copies the named file from the program's folder into the given folder (a private folder inside
 // the temporary folder), never over an existing file. False after telling the user.
 bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName);
-
-// Folder of the running program file, without a final backslash.
-std::wstring GetModuleFolder();
 
 // Restricts DLL loading to the system folder; called first thing in the entry.
 void HardenDllSearch();

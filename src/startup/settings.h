@@ -5,8 +5,7 @@
 #include <windows.h>
 #include <string>
 
-constexpr size_t kPathCapacity = MAX_PATH;  // 259 characters and a terminator
-constexpr size_t kValueCapacity = 256;      // setup.ini values: 255 characters and a terminator
+#include "base/capacity.h"
 
 struct InstallSettings {
     wchar_t Company[kValueCapacity];
@@ -27,16 +26,6 @@ extern InstallSettings installSettings;
 
 // Clears fields 1 to 10 (texts emptied, numbers zeroed); SourceFolder and Installed stay.
 void ClearInstallSettings();
-
-// UTF-16 to code page 932 and back. A failed conversion yields an empty result instead of
-// ending the process; ReadInstallerValue then gives the key its default.
-std::string WideToCodePage932(const std::wstring& text);
-std::wstring CodePage932ToWide(const std::string& text);
-
-// The same conversions for any code page; *converted (when given) tells a failed conversion
-// from an empty text. Characters the code page cannot hold become its replacement character.
-std::string WideToCodePage(UINT codePage, const std::wstring& text, bool* converted);
-std::wstring CodePageToWide(UINT codePage, const std::string& text, bool* converted);
 
 // The narrow form of a file path that the ANSI profile functions, which decode paths with
 // codePage (the process's ANSI code page, GetACP()), turn back into the same file: the path

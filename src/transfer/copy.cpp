@@ -52,10 +52,11 @@ bool OnFixedDisk(const wchar_t* path) {
 }
 
 void ReportChunkFailure(const wchar_t* path, const wchar_t* reason, uint64_t fileSize) {
-    ShowInstallError(FormatText(L"%ls%ls = %llu/%llu byte", path, reason,
-                                static_cast<unsigned long long>(progressState.fileDoneBytes.load()),
-                                static_cast<unsigned long long>(fileSize))
-                         .c_str());
+    ShowErrorBox(progressState.progressWindow.load(),
+                 FormatText(L"%ls%ls = %llu/%llu byte", path, reason,
+                            static_cast<unsigned long long>(progressState.fileDoneBytes.load()),
+                            static_cast<unsigned long long>(fileSize))
+                     .c_str());
 }
 
 // Both files are opened without sharing restrictions, as the runtime's "rb" and "wb" would,
@@ -92,7 +93,8 @@ bool ConfirmCancel() {
 bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) {
     FileHandle source = OpenSource(sourcePath);
     if (!source) {
-        ShowInstallError(FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
+        ShowErrorBox(progressState.progressWindow.load(),
+                     FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
         return false;
     }
 
@@ -100,7 +102,8 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) 
     // same file whatever its directory entry says.
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(source.get(), &size) || size.QuadPart < 0) {
-        ShowInstallError(FormatText(L"%ls\n\nファイルサイズの取得に失敗しました。\n%lld", sourcePath, 0LL).c_str());
+        ShowErrorBox(progressState.progressWindow.load(),
+                     FormatText(L"%ls\n\nファイルサイズの取得に失敗しました。\n%lld", sourcePath, 0LL).c_str());
         return false;
     }
     const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
@@ -108,7 +111,8 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) 
 
     FileHandle destination = CreateDestination(destinationPath);
     if (!destination) {
-        ShowInstallError(FormatText(L"%ls%ls", destinationPath, kDestinationUncreatableText).c_str());
+        ShowErrorBox(progressState.progressWindow.load(),
+                     FormatText(L"%ls%ls", destinationPath, kDestinationUncreatableText).c_str());
         return false;
     }
 

@@ -3,16 +3,18 @@
 #include <windows.h>
 #include <share.h>
 
-#include <array>
 #include <cpuid.h>
+#include <emmintrin.h>
+#include <wmmintrin.h>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <emmintrin.h>
-#include <wmmintrin.h>
 
 #include "base/handles.h"
+#include "base/interaction.h"
 #include "base/text.h"
+#include "install/progress_state.h"
 #include "transfer/folders.h"
 
 namespace {
@@ -61,10 +63,9 @@ uint32_t UpdateSliced(uint32_t crc, const uint8_t* data, size_t length) {
         uint32_t d = LoadLittle32(data + 12);
         crc = kTables[15][a & 0xFF] ^ kTables[14][(a >> 8) & 0xFF] ^ kTables[13][(a >> 16) & 0xFF] ^
               kTables[12][a >> 24] ^ kTables[11][b & 0xFF] ^ kTables[10][(b >> 8) & 0xFF] ^
-              kTables[9][(b >> 16) & 0xFF] ^ kTables[8][b >> 24] ^ kTables[7][c & 0xFF] ^
-              kTables[6][(c >> 8) & 0xFF] ^ kTables[5][(c >> 16) & 0xFF] ^ kTables[4][c >> 24] ^
-              kTables[3][d & 0xFF] ^ kTables[2][(d >> 8) & 0xFF] ^ kTables[1][(d >> 16) & 0xFF] ^
-              kTables[0][d >> 24];
+              kTables[9][(b >> 16) & 0xFF] ^ kTables[8][b >> 24] ^ kTables[7][c & 0xFF] ^ kTables[6][(c >> 8) & 0xFF] ^
+              kTables[5][(c >> 16) & 0xFF] ^ kTables[4][c >> 24] ^ kTables[3][d & 0xFF] ^ kTables[2][(d >> 8) & 0xFF] ^
+              kTables[1][(d >> 16) & 0xFF] ^ kTables[0][d >> 24];
         data += 16;
         length -= 16;
     }
@@ -78,7 +79,8 @@ __attribute__((target("sse2,sse4.1,pclmul"), force_align_arg_pointer))
 #else
 __attribute__((target("sse2,sse4.1,pclmul")))
 #endif
-uint32_t UpdateFolded(uint32_t crc, const uint8_t* data, size_t length) {
+uint32_t
+UpdateFolded(uint32_t crc, const uint8_t* data, size_t length) {
     alignas(16) static const uint64_t k1k2[2] = {0x0154442bd4ull, 0x01c6e41596ull};
     alignas(16) static const uint64_t k3k4[2] = {0x01751997d0ull, 0x00ccaa009eull};
     alignas(16) static const uint64_t k5k0[2] = {0x0163cd6124ull, 0x0000000000ull};
@@ -253,7 +255,8 @@ uint32_t Crc32Of(const void* data, size_t length) {
 bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected) {
     StdioFile file(_wfsopen(path, L"rb", _SH_DENYNO));
     if (!file) {
-        ShowInstallError(FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
+        ShowErrorBox(progressState.progressWindow.load(),
+                     FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
         return false;
     }
     // Whole chunks go from the runtime's read straight into our buffer.

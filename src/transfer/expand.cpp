@@ -1,8 +1,8 @@
 #include "transfer/expand.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 #include <share.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,10 +12,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/capacity.h"
 #include "base/handles.h"
+#include "base/interaction.h"
 #include "base/text.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
 #include "transfer/bz2_blocks.h"
 #include "transfer/copy.h"
 #include "transfer/decoder_pool.h"
@@ -55,14 +56,15 @@ unsigned DecodingThreads() {
 }
 
 void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
-    ShowInstallError(FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
+    ShowErrorBox(progressState.progressWindow.load(), FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
 }
 
 // The compressed bytes from the oldest block still needed to as far as has been read, and the
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, bool readAhead) : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, ReadAhead::kMostPieces) {}
+    CompressedSource(HANDLE file, bool readAhead)
+        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, ReadAhead::kMostPieces) {}
 
     // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
     bool Have(uint64_t endByte) {
@@ -217,22 +219,22 @@ public:
             const Item item = plan_.front();
             plan_.pop_front();
             switch (item.kind) {
-            case Item::Kind::Block: {
-                Outcome outcome = Collect(item.job);
-                ReturnJob(item.job);
-                if (outcome != Outcome::Complete) return outcome;
-                source_.Discard(OldestBitNeeded());
-                break;
-            }
-            case Item::Kind::StreamEnd:
-                if (combinedCrc_ != item.storedCrc) return Finish(Outcome::Damaged);
-                combinedCrc_ = 0;
-                ++streamsDone_;
-                break;
-            case Item::Kind::End:
-                return Finish(Outcome::Complete);
-            case Item::Kind::Damaged:
-                return Finish(Outcome::Damaged);
+                case Item::Kind::Block: {
+                    Outcome outcome = Collect(item.job);
+                    ReturnJob(item.job);
+                    if (outcome != Outcome::Complete) return outcome;
+                    source_.Discard(OldestBitNeeded());
+                    break;
+                }
+                case Item::Kind::StreamEnd:
+                    if (combinedCrc_ != item.storedCrc) return Finish(Outcome::Damaged);
+                    combinedCrc_ = 0;
+                    ++streamsDone_;
+                    break;
+                case Item::Kind::End:
+                    return Finish(Outcome::Complete);
+                case Item::Kind::Damaged:
+                    return Finish(Outcome::Damaged);
             }
         }
     }
@@ -490,16 +492,16 @@ bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
         outcome = expansion.Run();
     }
     switch (outcome) {
-    case Outcome::Cancelled:
-        return false;
-    case Outcome::Damaged:
-        ReportExpandFailure(sourcePath, kSourceDamaged);
-        return false;
-    case Outcome::WriteFailed:
-        ReportExpandFailure(sourcePath, kDestinationFailure);
-        return false;
-    case Outcome::Complete:
-        break;
+        case Outcome::Cancelled:
+            return false;
+        case Outcome::Damaged:
+            ReportExpandFailure(sourcePath, kSourceDamaged);
+            return false;
+        case Outcome::WriteFailed:
+            ReportExpandFailure(sourcePath, kDestinationFailure);
+            return false;
+        case Outcome::Complete:
+            break;
     }
     if (!CloseOutput(output)) {
         ReportExpandFailure(sourcePath, kDestinationFailure);

@@ -4,15 +4,11 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "base/capacity.h"
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
-
-void ShowInstallError(const wchar_t* text) {
-    ShowMessageBox(progressState.progressWindow.load(), text, L"エラー", MB_ICONERROR);
-}
 
 namespace {
 
@@ -26,10 +22,11 @@ void ReportFolderFailure(const wchar_t* filePath, DWORD error) {
     DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(systemText.receive()), 0, nullptr);
-    std::wstring reason = length != 0 && systemText ? static_cast<const wchar_t*>(systemText.get())
-                                                    : FormatText(L"エラーコード %lu", static_cast<unsigned long>(error));
-    ShowInstallError(
-        FormatText(L"%ls\n\n%ls\n※インストール先のパスを確認して下さい。", filePath, reason.c_str()).c_str());
+    std::wstring reason = length != 0 && systemText
+                              ? static_cast<const wchar_t*>(systemText.get())
+                              : FormatText(L"エラーコード %lu", static_cast<unsigned long>(error));
+    ShowErrorBox(progressState.progressWindow.load(),
+                 FormatText(L"%ls\n\n%ls\n※インストール先のパスを確認して下さい。", filePath, reason.c_str()).c_str());
 }
 
 }  // namespace

@@ -4,6 +4,3 @@
 // False only when the platform reports a bad, missing, over-long or cancelled path (after a
 // message box); true otherwise.
 bool CreateParentFolders(const wchar_t* filePath);
-
-// Shows an error box owned by progressState.progressWindow (title "エラー", MB_ICONERROR).
-void ShowInstallError(const wchar_t* text);

@@ -3,11 +3,15 @@
 #include <algorithm>
 
 ReadAhead::ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes, int pieces)
-    : file_(file), remaining_(limit), pieceBytes_(pieceBytes), threaded_(threaded),
+    : file_(file),
+      remaining_(limit),
+      pieceBytes_(pieceBytes),
+      threaded_(threaded),
       pieceCount_(std::max(1, std::min(pieces, kMostPieces))) {
     if (!threaded_) {
         // One piece, no larger than the file needs: small files are the common case.
-        pieces_[0].bytes.reset(new uint8_t[static_cast<size_t>(std::max<uint64_t>(1, std::min<uint64_t>(limit, pieceBytes_)))]);
+        pieces_[0].bytes.reset(
+            new uint8_t[static_cast<size_t>(std::max<uint64_t>(1, std::min<uint64_t>(limit, pieceBytes_)))]);
         return;
     }
     for (int i = 0; i < pieceCount_; ++i) pieces_[i].bytes.reset(new uint8_t[pieceBytes_]);

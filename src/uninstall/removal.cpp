@@ -4,28 +4,26 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <string>
 
+#include "base/capacity.h"
 #include "base/handles.h"
+#include "base/paths.h"
 #include "base/text.h"
-#include "startup/settings.h"
 
 namespace {
 
-// "X:\..." or "\\server\share\...": a path that names one place whatever the current folder.
-// Relative and root-relative paths would make the removal depend on where the process stands.
-bool IsFullyQualified(const wchar_t* path) {
-    if (path[0] == L'\\' && path[1] == L'\\') return path[2] != L'\0';
-    wchar_t drive = path[0];
-    bool letter = (drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z');
-    return letter && path[1] == L':' && path[2] == L'\\';
+// Something below a root ("X:\..." or "\\server\share\..."), never the root itself: a path that
+// names one place whatever the current folder. Relative and root-relative paths would make the
+// removal depend on where the process stands.
+bool IsBelowRoot(const wchar_t* path) {
+    if (path == nullptr) return false;
+    const std::wstring text = path;
+    PathRoot root = ParsePathRoot(text);
+    return root.kind != RootKind::kNone && text.size() > root.length;
 }
 
-// A drive root ("X:\") or a share root ("\\server\share", with or without a final backslash).
-bool IsRoot(const wchar_t* path) { return PathIsRootW(path) != FALSE; }
-
-bool IsDotEntry(const wchar_t* name) {
-    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
+bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
 bool IsReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
@@ -38,7 +36,7 @@ bool JoinPath(wchar_t (&result)[kPathCapacity], const wchar_t* folder, const wch
 }  // namespace
 
 void DeleteMatchingFiles(const wchar_t* pattern) {
-    if (pattern == nullptr || !IsFullyQualified(pattern) || IsRoot(pattern)) return;
+    if (!IsBelowRoot(pattern)) return;
     wchar_t folder[kPathCapacity];
     if (!CopyText(folder, pattern)) return;
 
@@ -59,7 +57,7 @@ void DeleteMatchingFiles(const wchar_t* pattern) {
 }
 
 void RemoveEmptyFolders(const wchar_t* folder) {
-    if (folder == nullptr || !IsFullyQualified(folder) || IsRoot(folder)) return;
+    if (!IsBelowRoot(folder)) return;
     if (wcsnlen(folder, kPathCapacity) >= kPathCapacity) return;
     DWORD attributes = GetFileAttributesW(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;

@@ -12,7 +12,3 @@ INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 // Removes shortcuts, the recorded files, the record and the emptied folders. False when the
 // record cannot be read (after its message).
 bool RunUninstall();
-
-// True when path, with "." and ".." resolved, lies inside folder (case ignored). The uninstaller
-// deletes nothing else.
-bool IsPathInsideFolder(const wchar_t* path, const wchar_t* folder);

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "base/handles.h"
+#include "base/module.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
 #include "support/bzip2_bytes.h"
 #include "support/registry_values.h"
 #include "support/test_files.h"
@@ -91,14 +91,15 @@ bool WriteDisc(const std::wstring& folder, int disc, const Game& game, const std
     for (const DiscFile& file : files) {
         if (file.disc != disc) continue;
         const std::string stored = EndsWith(file.listPath, L".bz2") ? Bzip2(file.bytes) : file.bytes;
-        if (!WriteFileBytes(folder + L"\\data\\" + file.listPath, stored)) return fail(L"cannot write " + file.listPath);
+        if (!WriteFileBytes(folder + L"\\data\\" + file.listPath, stored))
+            return fail(L"cannot write " + file.listPath);
     }
     if (!controlFiles) return true;
     if (!CopyFileW(BuiltInstaller().c_str(), (folder + L"\\installer.exe").c_str(), FALSE))
         return fail(L"cannot copy " + BuiltInstaller());
     const std::wstring ini = L"[INSTALLER]\r\nCompany=" + game.company + L"\r\nPublisher=" + game.publisher +
-                             L"\r\nURLInfoAbout=" + game.url + L"\r\nAppName=" + game.appName +
-                             L"\r\nInstFolder=" + game.instFolder + L"\r\nAppExe=" + game.appExe + L"\r\n";
+                             L"\r\nURLInfoAbout=" + game.url + L"\r\nAppName=" + game.appName + L"\r\nInstFolder=" +
+                             game.instFolder + L"\r\nAppExe=" + game.appExe + L"\r\n";
     if (!WriteFileBytes(folder + L"\\setup.ini", ToCp932(ini))) return fail(L"cannot write setup.ini");
     if (!WriteFileBytes(folder + L"\\setup.lst", SetupListBytes(files))) return fail(L"cannot write setup.lst");
     if (!WriteFileBytes(folder + L"\\uninst.dat", ToCp932(uninstTemplate))) return fail(L"cannot write uninst.dat");
@@ -123,7 +124,9 @@ RegistryValue ReadRegistryValue(HKEY root, const std::wstring& key, const wchar_
     return value;
 }
 
-bool RegistryKeyExists(HKEY root, const std::wstring& key) { return StoredKeyExists(root, key, InstallerRegistryView()); }
+bool RegistryKeyExists(HKEY root, const std::wstring& key) {
+    return StoredKeyExists(root, key, InstallerRegistryView());
+}
 
 std::wstring DesktopShortcutPath(const Game& game) {
     return ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\" + game.appName + L".lnk";

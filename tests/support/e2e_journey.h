@@ -64,9 +64,9 @@ std::wstring UninstallEntryPath(const Game& game);
 struct RegistryValue {
     bool present = false;
     DWORD type = REG_NONE;
-    std::wstring text;    // REG_SZ data without its terminator
-    DWORD number = 0;     // REG_DWORD data
-    size_t bytes = 0;     // stored size
+    std::wstring text;  // REG_SZ data without its terminator
+    DWORD number = 0;   // REG_DWORD data
+    size_t bytes = 0;   // stored size
 };
 RegistryValue ReadRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name);
 bool RegistryKeyExists(HKEY root, const std::wstring& key);

@@ -28,7 +28,8 @@ TempFolder::~TempFolder() { RemoveTree(path_); }
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     size_t slash = path.find_last_of(L'\\');
     if (slash != std::wstring::npos) SHCreateDirectoryExW(nullptr, path.substr(0, slash).c_str(), nullptr);
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     size_t offset = 0;
     while (offset < bytes.size()) {

@@ -31,10 +31,12 @@ const char kUsage[] =
     "  cmdline <process id>                 print a process's command line\n";
 
 void Print(const std::wstring& text) {
-    int needed = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int needed = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
     std::string bytes(static_cast<size_t>(needed), '\0');
     if (needed > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], needed, nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], needed, nullptr,
+                            nullptr);
     bytes += '\n';
     fwrite(bytes.data(), 1, bytes.size(), stdout);
     fflush(stdout);

@@ -1,9 +1,9 @@
 #include "ui_driver.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 #include <cstddef>
 #include <utility>
-#include <winternl.h>
 
 namespace ui {
 namespace {
@@ -147,8 +147,8 @@ Process StartProgram(const std::wstring& program, const std::wstring& arguments,
 
 Process OpenRunningProcess(DWORD processId) {
     Process process;
-    process.handle.reset(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
-                                     FALSE, processId));
+    process.handle.reset(
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId));
     if (process.handle) process.id = processId;
     return process;
 }
@@ -229,16 +229,15 @@ std::wstring ReadRemoteText(HANDLE process, ULONG64 address, size_t bytes) {
     std::wstring text(bytes / sizeof(wchar_t), L'\0');
     SIZE_T read = 0;
     if (text.empty()) return text;
-    if (!ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<ULONG_PTR>(address)), &text[0], bytes,
-                           &read) ||
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<ULONG_PTR>(address)), &text[0], bytes, &read) ||
         read != bytes)
         return {};
     return text;
 }
 
 // A 32-bit process seen from a 64-bit driver keeps its own 32-bit PEB; empty when there is none.
-bool ReadWow64Parameter(HANDLE process, ParameterText which, NTSTATUS(NTAPI* query)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG),
-                        std::wstring* text) {
+bool ReadWow64Parameter(HANDLE process, ParameterText which,
+                        NTSTATUS(NTAPI* query)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG), std::wstring* text) {
     if (sizeof(void*) != 8) return false;
     ULONG_PTR peb32 = 0;
     if (query(process, ProcessWow64Information, &peb32, sizeof(peb32), nullptr) < 0 || !peb32) return false;
@@ -253,8 +252,8 @@ bool ReadWow64Parameter(HANDLE process, ParameterText which, NTSTATUS(NTAPI* que
                            sizeof(parameters), &read) ||
         read != sizeof(parameters))
         return true;
-    const UnicodeString32& wanted =
-        which == ParameterText::commandLine ? parameters.commandLine : parameters.currentFolder;
+    const UnicodeString32& wanted = which == ParameterText::commandLine ? parameters.commandLine
+                                                                        : parameters.currentFolder;
     *text = ReadRemoteText(process, wanted.buffer, wanted.length);
     return true;
 }
@@ -283,8 +282,8 @@ std::wstring ReadProcessParameter(DWORD processId, ParameterText which) {
     if (!ReadProcessMemory(process.get(), peb.ProcessParameters, &parameters, sizeof(parameters), &read) ||
         read != sizeof(parameters))
         return {};
-    const UNICODE_STRING& wanted =
-        which == ParameterText::commandLine ? parameters.commandLine : parameters.currentFolder;
+    const UNICODE_STRING& wanted = which == ParameterText::commandLine ? parameters.commandLine
+                                                                       : parameters.currentFolder;
     return ReadRemoteText(process.get(), reinterpret_cast<ULONG_PTR>(wanted.Buffer), wanted.Length);
 }
 

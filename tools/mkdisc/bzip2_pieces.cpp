@@ -54,9 +54,7 @@ size_t PieceCutter::Fit(const uint8_t* data, size_t length) {
     return length;
 }
 
-void PieceCutter::Reset() {
-    *this = PieceCutter();
-}
+void PieceCutter::Reset() { *this = PieceCutter(); }
 
 StreamJoiner::StreamJoiner() : bytes_("BZh9") {}
 
@@ -122,7 +120,7 @@ bool CompressPiece(const std::string& piece, std::string* stream) {
     stream->resize(piece.size() + piece.size() / 100 + 600);
     unsigned length = static_cast<unsigned>(stream->size());
     const int result = BZ2_bzBuffToBuffCompress(stream->data(), &length, const_cast<char*>(piece.data()),
-                                                 static_cast<unsigned>(piece.size()), 9, 0, 0);
+                                                static_cast<unsigned>(piece.size()), 9, 0, 0);
     if (result != BZ_OK) return false;
     stream->resize(length);
     return true;

@@ -101,6 +101,8 @@ int wmain(int argc, wchar_t** argv) {
     PrintLine(FormatText(L"mkdisc on %u thread(s): %.2f s (%.1f MB/s), %.1f MB out", processors, poolSeconds,
                          megabytes / poolSeconds, static_cast<double>(SizeOf(pooled)) / 1e6));
     PrintLine(FormatText(L"ratio %.2fx; target >= 1.8x on 2 or more cores: %ls", ratio,
-                         processors < 2 ? L"not applicable (one core)" : ratio >= 1.8 ? L"met" : L"NOT met"));
+                         processors < 2 ? L"not applicable (one core)"
+                         : ratio >= 1.8 ? L"met"
+                                        : L"NOT met"));
     return 0;
 }

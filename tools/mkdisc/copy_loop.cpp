@@ -54,7 +54,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     QueryPerformanceCounter(&finish);
-    const double seconds = static_cast<double>(finish.QuadPart - begin.QuadPart) / static_cast<double>(frequency.QuadPart);
+    const double seconds = static_cast<double>(finish.QuadPart - begin.QuadPart) /
+                           static_cast<double>(frequency.QuadPart);
     PrintLine(std::to_wstring(entries.size()) +
               FormatText(L" files in %.3f s: %.0f files/s", seconds,
                          seconds > 0 ? static_cast<double>(entries.size()) / seconds : 0.0));

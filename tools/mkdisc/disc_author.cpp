@@ -33,9 +33,7 @@ bool Fail(std::wstring* error, const std::wstring& text) {
     return false;
 }
 
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 bool FullPath(const std::wstring& path, std::wstring* full) {
     wchar_t buffer[32768];
@@ -76,8 +74,9 @@ bool CollectFolder(const std::wstring& root, const std::wstring& relative, std::
         if (name == L"." || name == L"..") continue;
         const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return Fail(error, Quoted(child) + L" is a link: it may lead outside the game folder; copy what it "
-                               L"points to into the game folder instead");
+            return Fail(error, Quoted(child) +
+                                   L" is a link: it may lead outside the game folder; copy what it "
+                                   L"points to into the game folder instead");
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!CollectFolder(root, child, files, error)) return false;
         } else {
@@ -115,8 +114,10 @@ bool ReadOrderFile(const std::wstring& orderFile, const std::wstring& gameFolder
         std::replace(line.begin(), line.end(), L'/', L'\\');
         const std::wstring where = Quoted(orderFile) + L" line " + std::to_wstring(lineNumber) + L": ";
         if (!IsSafeListPath(line))
-            return Fail(error, where + Quoted(line) +
-                                   L" is refused: paths must stay inside the game folder (no drive, no leading \\, no . or .. parts)");
+            return Fail(
+                error,
+                where + Quoted(line) +
+                    L" is refused: paths must stay inside the game folder (no drive, no leading \\, no . or .. parts)");
         DWORD attributes = GetFileAttributesW((gameFolder + L"\\" + line).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return Fail(error, where + Quoted(line) + L" does not exist in the game folder");
@@ -156,7 +157,8 @@ bool CheckJolietLimits(const PlannedFile& file, std::wstring* error) {
         const size_t characters = end - start;
         if (characters > kJolietNameCharacters)
             return Fail(error, Quoted(file.relative) + L": the name " + Quoted(onDisc.substr(start, characters)) +
-                                   L" has " + std::to_wstring(characters) + L" characters; a disc's Joliet names hold at most " +
+                                   L" has " + std::to_wstring(characters) +
+                                   L" characters; a disc's Joliet names hold at most " +
                                    std::to_wstring(kJolietNameCharacters) + L", and burners cut longer ones");
         if (end == onDisc.size()) break;
         start = end + 1;
@@ -190,21 +192,22 @@ bool CheckListPath(const PlannedFile& file, size_t installRoom, std::wstring* er
     std::wstring installPath = L"C:\\" + std::wstring(installRoom > 4 ? installRoom - 4 : 0, L'x') + L"\\";
     FileEntry entry = {};
     if (!ParseFileListLine(line.c_str(), installPath.c_str(), &entry))
-        return Fail(error, what + L": the path is too long for the installer (259 characters) once it stands "
-                                  L"behind an install folder of " + std::to_wstring(installRoom) +
+        return Fail(error, what +
+                               L": the path is too long for the installer (259 characters) once it stands "
+                               L"behind an install folder of " +
+                               std::to_wstring(installRoom) +
                                L" characters and \"data\\\"; shorten it or lower --install-room");
     if (std::wstring(entry.sourcePath) != L"data\\" + file.listPath || entry.size != static_cast<int64_t>(file.size) ||
         entry.disc != kMaxDiscs - 1 || std::wstring(entry.crcText) != L"00000000")
-        return Fail(error, what + L": the installer would not read its setup.lst line back as written "
-                                  L"(blanks or commas at the ends of a name?)");
+        return Fail(error, what +
+                               L": the installer would not read its setup.lst line back as written "
+                               L"(blanks or commas at the ends of a name?)");
     return true;
 }
 
 }  // namespace
 
-std::wstring DiscFolderName(int disc) {
-    return L"disc" + std::to_wstring(disc + 1);
-}
+std::wstring DiscFolderName(int disc) { return L"disc" + std::to_wstring(disc + 1); }
 
 bool ParseCapacity(const std::wstring& text, uint64_t* capacity) {
     const std::wstring lower = [&] {
@@ -226,10 +229,14 @@ bool ParseCapacity(const std::wstring& text, uint64_t* capacity) {
     }
     const std::wstring suffix = lower.substr(used);
     uint64_t unit = 1;
-    if (suffix == L"k" || suffix == L"kib") unit = 1ULL << 10;
-    else if (suffix == L"m" || suffix == L"mib") unit = 1ULL << 20;
-    else if (suffix == L"g" || suffix == L"gib") unit = 1ULL << 30;
-    else if (!suffix.empty()) return false;
+    if (suffix == L"k" || suffix == L"kib")
+        unit = 1ULL << 10;
+    else if (suffix == L"m" || suffix == L"mib")
+        unit = 1ULL << 20;
+    else if (suffix == L"g" || suffix == L"gib")
+        unit = 1ULL << 30;
+    else if (!suffix.empty())
+        return false;
     if (value == 0 || value > UINT64_MAX / unit) return false;
     *capacity = value * unit;
     return true;
@@ -242,18 +249,14 @@ struct DiscSet {
     std::wstring game, out, installer, ini, templ, order;  // full paths; templ and order may be empty
     uint64_t capacity = 0;
     std::vector<PlannedFile> files;
-    uint64_t totalBytes = 0;  // of the game files, as read
-    uint64_t listBytes = 0;   // of setup.lst
+    uint64_t totalBytes = 0;            // of the game files, as read
+    uint64_t listBytes = 0;             // of setup.lst
     std::vector<DiscImagePlan> images;  // one per disc begun
 };
 
-std::wstring DiscFolder(const DiscSet& set, int disc) {
-    return set.out + L"\\" + DiscFolderName(disc);
-}
+std::wstring DiscFolder(const DiscSet& set, int disc) { return set.out + L"\\" + DiscFolderName(disc); }
 
-std::string MarkerText(int disc) {
-    return "drvno:" + std::to_string(disc) + kMarkerLineEnd;
-}
+std::string MarkerText(int disc) { return "drvno:" + std::to_string(disc) + kMarkerLineEnd; }
 
 // A disc holding nothing but what it always holds: its marker, its data folder and, on the
 // first, the installer with its control files.
@@ -287,7 +290,8 @@ bool ResolvePaths(const DiscSetOptions& options, DiscSet* set, std::wstring* err
             return Fail(error, Quoted(*control) + L" is not a file");
     }
     if (UpperCase(set->out + L"\\").rfind(UpperCase(set->game + L"\\"), 0) == 0)
-        return Fail(error, L"the output folder " + Quoted(set->out) + L" lies inside the game folder; the discs would "
+        return Fail(error, L"the output folder " + Quoted(set->out) +
+                               L" lies inside the game folder; the discs would "
                                L"end up on the next discs");
     if (PathFileExistsW(set->out.c_str()) && !PathIsDirectoryEmptyW(set->out.c_str()))
         return Fail(error, L"the output folder " + Quoted(set->out) + L" is not empty; give a new or an empty folder");
@@ -372,8 +376,8 @@ bool MoveToDisc(const DiscSet& set, int disc, const std::wstring& listPath, std:
     const std::wstring to = DiscFolder(set, disc) + L"\\data\\" + listPath;
     if (!CreateParentOf(to, error)) return false;
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        return Fail(error, L"cannot move " + Quoted(from) + L" to the next disc (" + SystemErrorText(GetLastError()) +
-                               L")");
+        return Fail(error,
+                    L"cannot move " + Quoted(from) + L" to the next disc (" + SystemErrorText(GetLastError()) + L")");
     // Folders left empty on the previous disc would only confuse whoever burns it.
     std::wstring parent = from.substr(0, from.find_last_of(L'\\'));
     const std::wstring previousData = DiscFolder(set, disc - 1) + L"\\data";

@@ -66,10 +66,14 @@ uint64_t Utf8Bytes(const std::wstring& name) {
     uint64_t bytes = 0;
     for (size_t i = 0; i < name.size(); ++i) {
         const unsigned c = static_cast<unsigned>(name[i]);
-        if (c < 0x80) bytes += 1;
-        else if (c < 0x800) bytes += 2;
-        else if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size()) bytes += 4, ++i;
-        else bytes += 3;
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size())
+            bytes += 4, ++i;
+        else
+            bytes += 3;
     }
     return bytes;
 }
@@ -130,8 +134,7 @@ const DiscImagePlan::Directory* DiscImagePlan::Find(const Changes& changes, cons
     return known == directories_.end() ? nullptr : &known->second;
 }
 
-void DiscImagePlan::Plan(const std::wstring& path, bool folder, uint64_t size, Changes* changes,
-                         Totals* totals) const {
+void DiscImagePlan::Plan(const std::wstring& path, bool folder, uint64_t size, Changes* changes, Totals* totals) const {
     *totals = totals_;
     const std::vector<std::wstring> parts = SplitPath(path);
     std::wstring parentKey;
@@ -203,6 +206,4 @@ uint64_t DiscImagePlan::BytesWith(const std::wstring& path, uint64_t size) const
     return ImageBytes(totals);
 }
 
-uint64_t DiscImagePlan::Bytes() const {
-    return ImageBytes(totals_);
-}
+uint64_t DiscImagePlan::Bytes() const { return ImageBytes(totals_); }

@@ -9,6 +9,7 @@
 
 #include "base/handles.h"
 #include "base/interaction.h"
+#include "base/paths.h"
 #include "disc_author.h"
 #include "file_digest.h"
 #include "install/file_list.h"
@@ -72,8 +73,7 @@ private:
 };
 
 // Expands a .bz2 file of the disc exactly as the installer does, then measures what came out.
-bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, FileDigest* digest,
-                       std::wstring* error) {
+bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, FileDigest* digest, std::wstring* error) {
     TemporaryFile expanded;
     if (expanded.path().empty()) {
         *error = L"no temporary file to expand into (" + SystemErrorText(GetLastError()) + L")";
@@ -114,7 +114,8 @@ void CollectData(const std::wstring& root, const std::wstring& relative, std::ve
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             CollectData(root, child, files);
         else
             files->push_back(child);
@@ -141,7 +142,7 @@ bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyPro
     std::map<int, std::wstring> discs;
     for (const std::wstring& given : discFolders) {
         std::wstring folder = given;
-        while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+        while (folder.size() > 3 && IsPathSeparator(folder.back())) folder.pop_back();
         const int number = ReadDiscNumber(folder);
         if (number < 0) {
             problem(L"\"" + folder + L"\" has no drvno.dat naming a disc (drvno:0 to drvno:9)");

@@ -180,8 +180,8 @@ unsigned LogicalProcessors() {
     return count > 0 ? count : 1;
 }
 
-bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
-                        std::wstring* error, const ByteProgress& progress, unsigned threads) {
+bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest, std::wstring* error,
+                        const ByteProgress& progress, unsigned threads) {
     FileHandle input, output;
     if (!OpenForReading(source, &input, error)) return false;
     if (!OpenForWriting(target, &output, error)) return false;

@@ -20,8 +20,8 @@ bool CopyWithDigest(const std::wstring& source, const std::wstring& target, File
 
 // Compresses source into target as one standard bzip2 stream (level 9), its blocks made on
 // threads (0: one per logical processor); the digest describes the source bytes.
-bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest,
-                        std::wstring* error, const ByteProgress& progress, unsigned threads = 0);
+bool CompressWithDigest(const std::wstring& source, const std::wstring& target, FileDigest* digest, std::wstring* error,
+                        const ByteProgress& progress, unsigned threads = 0);
 
 // The logical processors of the machine (at least 1).
 unsigned LogicalProcessors();

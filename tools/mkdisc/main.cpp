@@ -52,9 +52,7 @@ int UsageError(const std::wstring& text) {
     return 2;
 }
 
-std::wstring Megabytes(uint64_t bytes) {
-    return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0);
-}
+std::wstring Megabytes(uint64_t bytes) { return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0); }
 
 // Progress for long work: at most one line every two seconds.
 class ProgressLine {
@@ -84,13 +82,20 @@ int RunMake(const std::vector<std::wstring>& args) {
         }
         if (i + 1 >= args.size()) return UsageError(name + L" needs a value");
         const std::wstring& value = args[++i];
-        if (name == L"--game") options.gameFolder = value;
-        else if (name == L"--out") options.outFolder = value;
-        else if (name == L"--installer") options.installerPath = value;
-        else if (name == L"--ini") options.iniPath = value;
-        else if (name == L"--template") options.templatePath = value;
-        else if (name == L"--order") options.orderFile = value;
-        else if (name == L"--compress") options.compressPatterns.push_back(value);
+        if (name == L"--game")
+            options.gameFolder = value;
+        else if (name == L"--out")
+            options.outFolder = value;
+        else if (name == L"--installer")
+            options.installerPath = value;
+        else if (name == L"--ini")
+            options.iniPath = value;
+        else if (name == L"--template")
+            options.templatePath = value;
+        else if (name == L"--order")
+            options.orderFile = value;
+        else if (name == L"--compress")
+            options.compressPatterns.push_back(value);
         else if (name == L"--capacity") {
             if (!ParseCapacity(value, &options.capacity)) return UsageError(L"cannot read the capacity " + value);
         } else if (name == L"--install-room") {
@@ -102,8 +107,10 @@ int RunMake(const std::vector<std::wstring>& args) {
             return UsageError(L"unknown option " + name);
         }
     }
-    for (const auto& [given, what] : {std::pair{&options.gameFolder, L"--game"}, {&options.outFolder, L"--out"},
-                                      {&options.installerPath, L"--installer"}, {&options.iniPath, L"--ini"}})
+    for (const auto& [given, what] : {std::pair{&options.gameFolder, L"--game"},
+                                      {&options.outFolder, L"--out"},
+                                      {&options.installerPath, L"--installer"},
+                                      {&options.iniPath, L"--ini"}})
         if (given->empty()) return UsageError(std::wstring(what) + L" is required");
 
     ProgressLine line(quiet);
@@ -131,8 +138,8 @@ int RunMake(const std::vector<std::wstring>& args) {
         PrintLine(result.discFolders[d] + L": drvno:" + std::to_wstring(d) + L", " + std::to_wstring(counts[d]) +
                   L" files, image " + std::to_wstring(result.discBytes[d]) + L" of " +
                   std::to_wstring(options.capacity) + L" bytes" +
-                  FormatText(L" (%.1f%%)", 100.0 * static_cast<double>(result.discBytes[d]) /
-                                               static_cast<double>(options.capacity)));
+                  FormatText(L" (%.1f%%)",
+                             100.0 * static_cast<double>(result.discBytes[d]) / static_cast<double>(options.capacity)));
     PrintLine(std::to_wstring(result.files.size()) + L" files, " + Megabytes(installed) + L" installed, on " +
               std::to_wstring(result.discFolders.size()) + L" disc(s)");
     return 0;
@@ -142,9 +149,12 @@ int RunVerify(const std::vector<std::wstring>& args) {
     std::vector<std::wstring> folders;
     bool quiet = false;
     for (const std::wstring& arg : args) {
-        if (arg == L"--quiet") quiet = true;
-        else if (arg.size() > 1 && arg[0] == L'-' && arg[1] == L'-') return UsageError(L"unknown option " + arg);
-        else folders.push_back(arg);
+        if (arg == L"--quiet")
+            quiet = true;
+        else if (arg.size() > 1 && arg[0] == L'-' && arg[1] == L'-')
+            return UsageError(L"unknown option " + arg);
+        else
+            folders.push_back(arg);
     }
     if (folders.empty()) return UsageError(L"verify needs at least one disc folder");
     ProgressLine line(quiet);

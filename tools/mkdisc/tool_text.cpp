@@ -4,43 +4,18 @@
 
 #include <vector>
 
+#include "base/code_page.h"
 #include "base/handles.h"
 
 bool ToCodePage932Strict(const std::wstring& text, std::string* bytes) {
-    bytes->clear();
-    if (text.empty()) return true;
-    BOOL usedDefault = FALSE;
-    int length = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
-                                     0, nullptr, &usedDefault);
-    if (length <= 0 || usedDefault) return false;
-    bytes->resize(static_cast<size_t>(length));
-    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), bytes->data(), length,
-                        nullptr, &usedDefault);
-    if (usedDefault) return false;
-    // Best-fit is off, yet some platforms still map lookalikes: a round trip proves the bytes.
-    std::wstring back;
-    return FromCodePage932Strict(*bytes, &back) && back == text;
-}
-
-static bool FromCodePage(unsigned codePage, const std::string& bytes, std::wstring* text) {
-    text->clear();
-    if (bytes.empty()) return true;
-    int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                                     nullptr, 0);
-    if (length <= 0) return false;
-    text->resize(static_cast<size_t>(length));
-    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), text->data(),
-                        length);
-    return true;
+    return ToCodePageExact(kCodePage932, text, bytes);
 }
 
 bool FromCodePage932Strict(const std::string& bytes, std::wstring* text) {
-    return FromCodePage(932, bytes, text);
+    return FromCodePageStrict(kCodePage932, bytes, text);
 }
 
-bool FromUtf8Strict(const std::string& bytes, std::wstring* text) {
-    return FromCodePage(CP_UTF8, bytes, text);
-}
+bool FromUtf8Strict(const std::string& bytes, std::wstring* text) { return FromCodePageStrict(CP_UTF8, bytes, text); }
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return {};
@@ -66,20 +41,15 @@ static void WriteLineTo(DWORD which, const std::wstring& text) {
     WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-void PrintLine(const std::wstring& text) {
-    WriteLineTo(STD_OUTPUT_HANDLE, text);
-}
+void PrintLine(const std::wstring& text) { WriteLineTo(STD_OUTPUT_HANDLE, text); }
 
-void PrintErrorLine(const std::wstring& text) {
-    WriteLineTo(STD_ERROR_HANDLE, text);
-}
+void PrintErrorLine(const std::wstring& text) { WriteLineTo(STD_ERROR_HANDLE, text); }
 
 std::wstring SystemErrorText(unsigned long code) {
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
-                                  reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -106,11 +76,12 @@ bool ReadWholeFile(const std::wstring& path, std::string* bytes, std::wstring* e
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring* error) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (file && (bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                             nullptr) &&
-                                   written == bytes.size())))
+    if (file &&
+        (bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                           written == bytes.size())))
         return true;
     *error = L"cannot write \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")";
     return false;
