@@ -201,7 +201,7 @@ TEST_F(StagingTest, UninstallerSwitchesAreRefusedWithTheirExitCodes) {
         EXPECT_EQ(ui::MessageBoxText(box), kMixedUp);
         ASSERT_TRUE(ui::ClickButton(box, IDOK));
         EXPECT_EQ(ExitCode(installer), refused.exitCode);
-        EXPECT_TRUE(ui::ChildProcessIds(installer.id).empty()) << "nothing is started";
+        EXPECT_TRUE(ui::ChildProcessIds(installer).empty()) << "nothing is started";
     }
 }
 
@@ -287,7 +287,7 @@ TEST_F(StagingTest, EachStagingFillsAFreshPrivateFolderFromWhichTheOnlyWorkingIn
         EXPECT_EQ(code, 1u);
         ForegroundProbe::Pump();
         EXPECT_EQ(GetForegroundWindow(), window);
-        EXPECT_TRUE(ui::ChildProcessIds(again.id).empty());
+        EXPECT_TRUE(ui::ChildProcessIds(again).empty());
         EXPECT_TRUE(FoldersAddedSince(before) == added) << "no second folder";
     }
     // A working mode started directly meanwhile does not open a second main dialog either.
@@ -357,7 +357,7 @@ TEST_F(StagingTest, AStagingThatFailsPartWayLeavesNoPrivateFolderBehind) {
 
     EXPECT_EQ(AnswerErrorBox(staging), kStagingFailed);
     EXPECT_EQ(ExitCode(staging), 1u);
-    EXPECT_TRUE(ui::ChildProcessIds(staging.id).empty()) << "nothing is started";
+    EXPECT_TRUE(ui::ChildProcessIds(staging).empty()) << "nothing is started";
     EXPECT_FALSE(FolderExists(folder)) << "installer.exe and setup.ini went with their folder";
     EXPECT_EQ(PrivateFolders(), before);
 }

@@ -175,6 +175,20 @@ std::vector<DWORD> ChildProcessIds(DWORD parentId) {
     return children;
 }
 
+std::vector<DWORD> ChildProcessIds(const Process& parent) {
+    FILETIME parentStart, unused1, unused2, unused3;
+    if (!GetProcessTimes(parent.handle.get(), &parentStart, &unused1, &unused2, &unused3)) return {};
+    std::vector<DWORD> children;
+    for (DWORD id : ChildProcessIds(parent.id)) {
+        ObjectHandle child(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+        FILETIME childStart;
+        if (!child || !GetProcessTimes(child.get(), &childStart, &unused1, &unused2, &unused3) ||
+            CompareFileTime(&childStart, &parentStart) >= 0)
+            children.push_back(id);
+    }
+    return children;
+}
+
 DWORD WaitForChildProcess(DWORD parentId, DWORD timeoutMs) {
     return Poll(timeoutMs, [&]() -> DWORD {
         std::vector<DWORD> children = ChildProcessIds(parentId);

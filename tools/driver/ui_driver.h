@@ -100,6 +100,9 @@ bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode);
 // Ids of the processes that the given process started (still running or not yet reaped by the
 // system), found through the process snapshot's parent ids.
 std::vector<DWORD> ChildProcessIds(DWORD parentId);
+// The processes started by the given one, also after it has ended: process ids are reused, so a
+// process older than the parent is never taken for its child.
+std::vector<DWORD> ChildProcessIds(const Process& parent);
 
 // Waits up to timeoutMs for a child of parentId to appear; 0 when none did.
 DWORD WaitForChildProcess(DWORD parentId, DWORD timeoutMs = kDefaultTimeout);
