@@ -145,6 +145,9 @@ private:
 
 class StagingTest : public ::testing::Test {
 protected:
+    // The first window of a session makes the system start its desktop process, as a child of
+    // the process that asked; asking here keeps it from passing for something the installer started.
+    static void SetUpTestSuite() { GetDesktopWindow(); }
     void TearDown() override { reaper_.EndAll(); }
 
     ui::Process Start(const std::wstring& program, const std::wstring& arguments) {
