@@ -9,12 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${BUILD_ROOT:-$root/build}
 dir="$build_root/x86_64"
-if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-exec.sh" >/dev/null
-fi
-cmake --build "$dir" --target compressbench -- -j"$(nproc)"
+BUILD_ROOT=$build_root BUILD_ARCHS=x86_64 bash "$root/scripts/build.sh" --target compressbench
 
 source "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
