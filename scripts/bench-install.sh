@@ -126,6 +126,21 @@ install_once() {  # arch(i686|x86_64) verify(0|1)
   python3 -c "print(f'{$seconds:.2f}')"
 }
 
+# One installation by each build, without and with verification, each from warm discs; the
+# seconds are added to the named associative array under "arch:verify".
+install_round() {  # discs-folder array-name round
+  local -n times=$2
+  local arch verify seconds
+  for arch in $archs; do
+    for verify in 0 1; do
+      warm "$1"
+      seconds=$(install_once "$arch" "$verify")
+      times[$arch:$verify]+=" $seconds"
+      echo "round $3: $arch installer, verification $([ "$verify" = 1 ] && echo on || echo off) $seconds s"
+    done
+  done
+}
+
 results=()
 report() { results+=("$1"); echo "$1"; }
 best() { python3 -c "import sys; print(min(float(a) for a in sys.argv[1:]))" "$@"; }
@@ -201,14 +216,7 @@ PY
     baselines+=("$(python3 -c "print(f'{$t1 - $t0:.2f}')")")
     rm -rf "$work/baseline"
     echo "round $round: baseline ${baselines[-1]} s"
-    for arch in $archs; do
-      for verify in 0 1; do
-        warm "$work/big/discs"
-        seconds=$(install_once "$arch" "$verify")
-        big[$arch:$verify]+=" $seconds"
-        echo "round $round: $arch installer, verification $([ "$verify" = 1 ] && echo on || echo off) $seconds s"
-      done
-    done
+    install_round "$work/big/discs" big "$round"
   done
   baseline=$(best "${baselines[@]}")
   report "baseline (shutil.copyfile + bzip2 -dc): $baseline s"
@@ -245,14 +253,7 @@ for round in $(seq "$rounds"); do
   loops+=("$(awk '{print $4}' <<<"$loop")")
   rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
   echo "round $round: CopyFileW loop ${loops[-1]} s"
-  for arch in $archs; do
-    for verify in 0 1; do
-      warm "$work/small/discs"
-      seconds=$(install_once "$arch" "$verify")
-      small[$arch:$verify]+=" $seconds"
-      echo "round $round: $arch installer, verification $([ "$verify" = 1 ] && echo on || echo off) $seconds s"
-    done
-  done
+  install_round "$work/small/discs" small "$round"
 done
 loop=$(best "${loops[@]}")
 loop_rate=$(python3 -c "print(f'{20000 / $loop:.0f}')")

@@ -344,20 +344,11 @@ TEST_F(ExpandTest, CancelConfirmedInTheMiddleEndsEveryThread) {
     const size_t threadsBefore = ThreadCount();
     // The first question is answered Cancel; once a megabyte is written another press comes,
     // and that one is answered OK.
-    progressState.cancelRequested = 1;
     ScriptedInteraction script;
-    script.AnswerMessages({IDCANCEL, IDOK});
-    std::thread presser;
-    script.OnMessage([&](const ShownMessage&) {
-        if (presser.joinable()) return;
-        presser = std::thread([] {
-            while (progressState.fileDoneBytes.load() < 1000000) std::this_thread::yield();
-            progressState.cancelRequested = 1;
-        });
-    });
+    SecondCancelPress press(script, [] { return progressState.fileDoneBytes.load() >= 1000000; });
     std::string output;
     const bool result = Expand(compressed, L"cancel-middle.bin.bz2", &output);
-    presser.join();
+    press.Join();
     EXPECT_FALSE(result);
     ASSERT_EQ(script.Messages().size(), 2u);
     EXPECT_EQ(ThreadCount(), threadsBefore) << "a decoding thread outlived the call";

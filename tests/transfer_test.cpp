@@ -244,19 +244,10 @@ TEST_F(TransferTest, CancelQuestionBeforeEachChunk) {
         bool aborted = false;
         for (int attempt = 0; attempt < 5 && !aborted; ++attempt) {
             ResetProgressState();
-            progressState.cancelRequested = 1;
             ScriptedInteraction script;
-            script.AnswerMessages({IDCANCEL, IDOK});
-            std::thread presser;
-            script.OnMessage([&](const ShownMessage&) {
-                if (presser.joinable()) return;
-                presser = std::thread([] {
-                    while (progressState.cancelRequested.load() != 0) std::this_thread::yield();
-                    progressState.cancelRequested = 1;
-                });
-            });
+            SecondCancelPress press(script, [] { return progressState.cancelRequested.load() == 0; });
             aborted = !CopyFileChunked(source.c_str(), destination.c_str());
-            presser.join();
+            press.Join();
             if (!aborted) continue;
             ASSERT_EQ(script.Messages().size(), 2u);
             EXPECT_EQ(progressState.cancelRequested.load(), 0);

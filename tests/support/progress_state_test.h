@@ -9,9 +9,37 @@
 
 #include <locale.h>
 #include <string>
+#include <thread>
 
 #include "install/progress_state.h"
 #include "support/scripted_interaction.h"
+
+// A person who presses cancel, answers the question with Cancel, and presses again once `when`
+// holds; the second question is answered OK.
+class SecondCancelPress {
+public:
+    template <typename Condition>
+    SecondCancelPress(ScriptedInteraction& script, Condition when) {
+        progressState.cancelRequested = 1;
+        script.AnswerMessages({IDCANCEL, IDOK});
+        script.OnMessage([this, when](const ShownMessage&) {
+            if (presser_.joinable()) return;
+            presser_ = std::thread([when] {
+                while (!when()) std::this_thread::yield();
+                progressState.cancelRequested = 1;
+            });
+        });
+    }
+    SecondCancelPress(const SecondCancelPress&) = delete;
+    SecondCancelPress& operator=(const SecondCancelPress&) = delete;
+    ~SecondCancelPress() { Join(); }
+    void Join() {
+        if (presser_.joinable()) presser_.join();
+    }
+
+private:
+    std::thread presser_;
+};
 
 class ProgressStateTest : public ::testing::Test {
 protected:
