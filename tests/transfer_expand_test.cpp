@@ -86,6 +86,28 @@ protected:
         return result;
     }
 
+    // Runs body once for each thread setting, from a reset progress state, traced with what.
+    template <typename Body>
+    void ForEachThreadSetting(const std::string& what, Body body) {
+        for (unsigned threads : kThreadSettings) {
+            SCOPED_TRACE(what + ", threads " + std::to_string(threads));
+            SetExpansionThreads(threads);
+            ResetProgressState();
+            body();
+        }
+    }
+
+    // The file expands to exactly `expanded`, counted in full, and nothing is shown.
+    void ExpectExpandsSilently(const std::string& compressed, const std::wstring& sourceName,
+                               const std::string& expanded) {
+        ScriptedInteraction script;
+        std::string output;
+        ASSERT_TRUE(Expand(compressed, sourceName, &output));
+        EXPECT_TRUE(output == expanded);
+        EXPECT_EQ(progressState.fileDoneBytes.load(), expanded.size());
+        EXPECT_TRUE(script.Messages().empty());
+    }
+
     void TearDown() override {
         SetExpansionThreads(0);
         ProgressStateTest::TearDown();
@@ -122,20 +144,12 @@ TEST_F(ExpandTest, SingleConcatenatedAndEmptyStreams) {
         {"trailing bytes", Compress(second) + "trailing garbage", second},
         {"trailing bytes after blocks", Compress(large, 1) + "BZh0 no stream", large},
     };
-    for (unsigned threads : kThreadSettings) {
-        SetExpansionThreads(threads);
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.why) + ", threads " + std::to_string(threads));
-            ResetProgressState();
-            ScriptedInteraction script;
-            std::string output;
-            ASSERT_TRUE(Expand(c.data, L"streams.bin.bz2", &output));
-            EXPECT_TRUE(output == c.expanded);
-            EXPECT_EQ(progressState.fileDoneBytes.load(), c.expanded.size());
+    for (const Case& c : cases) {
+        ForEachThreadSetting(c.why, [&] {
+            ExpectExpandsSilently(c.data, L"streams.bin.bz2", c.expanded);
             EXPECT_EQ(progressState.doneBytes.load(), c.expanded.size());
             EXPECT_EQ(progressState.sourceBytes.load(), 0u) << "expansion never counts source bytes";
-            EXPECT_TRUE(script.Messages().empty());
-        }
+        });
     }
     {
         // Empty content: an empty destination, and no abort poll at all.
@@ -187,11 +201,8 @@ TEST_F(ExpandTest, DamagedFilesKeepTheSoundBlocksBeforeTheDamage) {
         {"not bzip2", "This is plain text, not compressed data at all.", 0},
         {"empty file", "", 0},
     };
-    for (unsigned threads : kThreadSettings) {
-        SetExpansionThreads(threads);
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.why) + ", threads " + std::to_string(threads));
-            ResetProgressState();
+    for (const Case& c : cases) {
+        ForEachThreadSetting(c.why, [&] {
             ScriptedInteraction script;
             std::string output;
             const std::wstring source = folder_ / L"bad.dat.bz2";
@@ -202,7 +213,7 @@ TEST_F(ExpandTest, DamagedFilesKeepTheSoundBlocksBeforeTheDamage) {
             EXPECT_EQ(output.size(), c.kept);
             EXPECT_TRUE(output == original.substr(0, c.kept));
             EXPECT_EQ(progressState.fileDoneBytes.load(), c.kept);
-        }
+        });
     }
 }
 
@@ -226,17 +237,7 @@ TEST_F(ExpandTest, FalseBlockStartsInsideBlocks) {
     const std::string compressed = Compress(original, 1);
     ASSERT_EQ(FindBits48(compressed, kBlockMagic).size(), 6u) << "3 blocks, each with a false start";
     ASSERT_EQ(FindBits48(compressed, kStreamEndMagic).size(), 4u) << "1 stream end and 3 false ones";
-    for (unsigned threads : kThreadSettings) {
-        SCOPED_TRACE(threads);
-        SetExpansionThreads(threads);
-        ResetProgressState();
-        ScriptedInteraction script;
-        std::string output;
-        ASSERT_TRUE(Expand(compressed, L"false.bin.bz2", &output));
-        EXPECT_TRUE(output == original);
-        EXPECT_EQ(progressState.fileDoneBytes.load(), original.size());
-        EXPECT_TRUE(script.Messages().empty());
-    }
+    ForEachThreadSetting("false starts", [&] { ExpectExpandsSilently(compressed, L"false.bin.bz2", original); });
 }
 
 TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
@@ -371,17 +372,7 @@ TEST_F(ExpandTest, Bzip2AndLbzip2OutputExpandAlike) {
     for (const wchar_t* name : {L"game.bin.bz2", L"game-lbzip2.bin.bz2"}) {
         std::string compressed;
         ASSERT_TRUE(ReadFileBytes(folder + L"\\" + name, &compressed));
-        for (unsigned threads : kThreadSettings) {
-            SCOPED_TRACE(std::to_string(threads) + " threads");
-            SetExpansionThreads(threads);
-            ResetProgressState();
-            ScriptedInteraction script;
-            std::string output;
-            ASSERT_TRUE(Expand(compressed, name, &output));
-            EXPECT_TRUE(output == original);
-            EXPECT_EQ(progressState.fileDoneBytes.load(), original.size());
-            EXPECT_TRUE(script.Messages().empty());
-        }
+        ForEachThreadSetting("interop", [&] { ExpectExpandsSilently(compressed, name, original); });
     }
 }
 

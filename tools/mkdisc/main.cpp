@@ -71,6 +71,24 @@ private:
     ULONGLONG last_;
 };
 
+// The options of make that take one text each.
+struct TextOptionName {
+    const wchar_t* name;
+    std::wstring DiscSetOptions::*field;
+    bool required;
+};
+const TextOptionName kTextOptions[] = {
+    {L"--game", &DiscSetOptions::gameFolder, true},         {L"--out", &DiscSetOptions::outFolder, true},
+    {L"--installer", &DiscSetOptions::installerPath, true}, {L"--ini", &DiscSetOptions::iniPath, true},
+    {L"--template", &DiscSetOptions::templatePath, false},  {L"--order", &DiscSetOptions::orderFile, false},
+};
+
+std::wstring DiscSetOptions::*TextOption(const std::wstring& name) {
+    for (const TextOptionName& option : kTextOptions)
+        if (name == option.name) return option.field;
+    return nullptr;
+}
+
 int RunMake(const std::vector<std::wstring>& args) {
     DiscSetOptions options;
     bool quiet = false;
@@ -82,19 +100,11 @@ int RunMake(const std::vector<std::wstring>& args) {
         }
         if (i + 1 >= args.size()) return UsageError(name + L" needs a value");
         const std::wstring& value = args[++i];
-        if (name == L"--game")
-            options.gameFolder = value;
-        else if (name == L"--out")
-            options.outFolder = value;
-        else if (name == L"--installer")
-            options.installerPath = value;
-        else if (name == L"--ini")
-            options.iniPath = value;
-        else if (name == L"--template")
-            options.templatePath = value;
-        else if (name == L"--order")
-            options.orderFile = value;
-        else if (name == L"--compress")
+        if (std::wstring DiscSetOptions::*field = TextOption(name)) {
+            options.*field = value;
+            continue;
+        }
+        if (name == L"--compress")
             options.compressPatterns.push_back(value);
         else if (name == L"--capacity") {
             if (!ParseCapacity(value, &options.capacity)) return UsageError(L"cannot read the capacity " + value);
@@ -107,11 +117,9 @@ int RunMake(const std::vector<std::wstring>& args) {
             return UsageError(L"unknown option " + name);
         }
     }
-    for (const auto& [given, what] : {std::pair{&options.gameFolder, L"--game"},
-                                      {&options.outFolder, L"--out"},
-                                      {&options.installerPath, L"--installer"},
-                                      {&options.iniPath, L"--ini"}})
-        if (given->empty()) return UsageError(std::wstring(what) + L" is required");
+    for (const TextOptionName& option : kTextOptions)
+        if (option.required && (options.*option.field).empty())
+            return UsageError(std::wstring(option.name) + L" is required");
 
     ProgressLine line(quiet);
     DiscSetResult result;
