@@ -40,9 +40,10 @@ wine_env_start "$BUILD_ROOT/bench"
 # and Wine would otherwise wait about 2 s for one each time a window closes, no cost of the
 # installer's.
 work=$INSTALLER_SCRATCH   # drive T:
+# An emulated 32-bit program's figures would say nothing about a player's machine.
 archs="i686 x86_64"
-if ! wine_runs_32bit "$BUILD_ROOT/i686/tests/base_test.exe"; then
-  echo "bench-install: this machine cannot run 32-bit code; only the x86_64 installer.exe is measured"
+if [ "$INSTALLER_WINE_ROUTE" = emulated ]; then
+  echo "bench-install: $(i686_route_line); only the x86_64 installer.exe is measured"
   archs=x86_64
 fi
 dest_unix=$WINEPREFIX/drive_c/bench-dest

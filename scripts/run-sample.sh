@@ -10,8 +10,9 @@
 #                                       disc in drive D: at the prompt, checks every file, and
 #                                       leaves screenshots in build/sample/screenshots/
 #
-# The discs carry the shipped i686 installer.exe, which Wine 10 runs in its WoW64 mode as 64-bit
-# Windows does (where the machine can run 32-bit code); mkdisc and the driver are x86_64 builds.
+# The discs carry the shipped i686 installer.exe, which Wine 10 runs by the route this machine
+# allows (scripts/i686-route.sh): in its WoW64 mode as 64-bit Windows does, or emulated by
+# qemu-i386 where the machine offers no 32-bit code segment. mkdisc and the driver are x86_64 builds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_ROOT=${BUILD_ROOT:-$root/build}
@@ -39,19 +40,15 @@ if [ "$auto" -eq 1 ]; then
   wine_env_start "$sample"
   trap wine_env_stop EXIT
 else
-  export WINEPREFIX="$sample/prefix" INSTALLER_SCRATCH="$sample/scratch"
+  export WINEPREFIX="$sample/prefix-$INSTALLER_WINE_ROUTE" INSTALLER_SCRATCH="$sample/scratch"
   mkdir -p "$sample"
   [ -f "$WINEPREFIX/system.reg" ] || { "$WINE64" wineboot -i >/dev/null 2>&1 || true; wineserver -w 2>/dev/null || true; }
   wine_env_drives
 fi
 scratch=$INSTALLER_SCRATCH   # drive T: inside Wine
-# The discs carry the shipped i686 installer.exe; a machine that cannot run 32-bit code at all
-# (some virtual machines offer Wine no 32-bit code segment) gets the x86_64 twin instead.
+# The discs carry the shipped i686 installer.exe; its Uninstall entry lives in the 32-bit view.
+echo "run-sample: $(i686_route_line)"
 ship=i686 regview=/reg:32
-if ! wine_runs_32bit "$BUILD_ROOT/i686/tests/base_test.exe"; then
-  echo "run-sample: this machine cannot run 32-bit code; the discs carry the x86_64 build of installer.exe"
-  ship=x86_64 regview=/reg:64
-fi
 user=${USER:-$(id -un)}       # Wine names the Windows user after the Unix one
 
 company='サンプル工房'

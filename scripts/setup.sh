@@ -11,6 +11,7 @@ packages=(
   debootstrap bubblewrap xvfb xauth x11-utils xdotool imagemagick
   locales fonts-ipafont-gothic fonts-ipafont-mincho
   googletest libz-mingw-w64-dev bzip2 lbzip2 xorriso dpkg-dev python3 binutils patch xz-utils util-linux
+  gcc libc6-dev
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -55,5 +56,8 @@ if [ ! -f "$bz/bzlib.c" ]; then
   fi
   rm -rf "$work"
 fi
-bash "$root/scripts/wine-root.sh"
+# The Wine root of the route that the i686 programs take on this machine.
+source "$root/scripts/i686-route.sh"
+i686_route_choose
+bash "$root/scripts/wine-root.sh" "$INSTALLER_WINE_ROUTE"
 echo "setup: ready"

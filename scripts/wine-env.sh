@@ -1,7 +1,9 @@
 # Sourced by the scripts that run Windows programs: a private Xvfb display and a private Wine
 # prefix with drives for the tests. Call wine_env_start, and wine_env_stop when done. Every
-# Windows program runs through "$WINE64" (Wine 10 from the Debian 13 root, see wine-exec.sh), and
-# wineserver names that root's server.
+# Windows program runs through "$WINE64" (Wine 10 from the Debian 13 root of the route that the
+# i686 programs take, see i686-route.sh and wine-exec.sh), and wineserver names that root's server.
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/i686-route.sh"
+i686_route_choose
 WINE64="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec.sh"
 wineserver() { "$WINE64" --server "$@"; }
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -11,7 +13,7 @@ export LANG=${LANG_FOR_WINE:-ja_JP.UTF-8}
 wine_env_start() {  # $1: folder for the prefix and the scratch drives
   local base=$1
   mkdir -p "$base"
-  export WINEPREFIX="$base/prefix"
+  export WINEPREFIX="$base/prefix-$INSTALLER_WINE_ROUTE"  # each route's Wine makes its own prefix
   export INSTALLER_SCRATCH="$base/scratch"
   local display=$((100 + RANDOM % 800))
   while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
@@ -49,11 +51,6 @@ wine_env_drives() {
   # Drive types are read when the server starts: let it end by itself, which also saves the
   # registry (killing it can lose the last changes).
   timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
-}
-
-# True when Wine can run the given 32-bit console program (one that lists its tests, say) here.
-wine_runs_32bit() {  # $1: an i686 program that exits 0 for --gtest_list_tests
-  "$WINE64" "$1" --gtest_list_tests >/dev/null 2>&1
 }
 
 wine_env_stop() {
