@@ -227,9 +227,8 @@ TEST_F(JourneyTest, LaunchButtonServesTheInstalledGameOnAVersionFivePlatform) {
     ui::ControlState launch = ui::GetControlState(main, IDC_LAUNCH);
     EXPECT_TRUE(launch.visible) << "a version-5 platform shows the launch button";
     EXPECT_FALSE(launch.enabled) << "nothing to launch before the installation";
-    wchar_t programs[MAX_PATH] = {};
-    SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE);
-    EXPECT_EQ(ui::ControlText(main, IDC_DESTINATION), std::wstring(programs) + L"\\" + game_.company + L"\\")
+    EXPECT_EQ(ui::ControlText(main, IDC_DESTINATION),
+              journey::InstallerProgramFilesFolder() + L"\\" + game_.company + L"\\")
         << "below version 6 the default lies in the program-files folder";
 
     ASSERT_TRUE(run.PressInstall(typed, IDOK, nullptr)) << testing::PrintToString(run.log());

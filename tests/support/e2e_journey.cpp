@@ -61,6 +61,10 @@ std::wstring BuiltInstaller() {
 
 REGSAM InstallerRegistryView() { return InstallerBuild() == L"i686" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
 
+std::wstring InstallerProgramFilesFolder() {
+    return ShellFolder(InstallerBuild() == L"i686" ? CSIDL_PROGRAM_FILESX86 : CSIDL_PROGRAM_FILES);
+}
+
 std::wstring RunnableProgram() { return FullPath(GetModuleFolder() + L"\\..\\tools\\driver\\driver.exe"); }
 
 std::string Bzip2(const std::string& bytes) {

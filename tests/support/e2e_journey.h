@@ -42,6 +42,9 @@ std::wstring BuiltInstaller();
 // The registry view that installer.exe records in: a 32-bit program's Uninstall entry lives in
 // the 32-bit view (WOW6432Node), where Windows' own list of programs reads it.
 REGSAM InstallerRegistryView();
+// The program-files folder that installer.exe is given: a 32-bit program on 64-bit Windows gets
+// "Program Files (x86)", whatever the test program's own width.
+std::wstring InstallerProgramFilesFolder();
 // A small real program of this build (the UI driver's console tool), for a game that can start.
 std::wstring RunnableProgram();
 
