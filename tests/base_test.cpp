@@ -89,6 +89,8 @@ TEST(PathInsideFolder, ResolvesDotsAndIgnoresCaseButNothingElse) {
         {L"C:\\Games\\Sample/../Other/a.dat", L"C:\\Games\\Sample\\", false},
         {L"C:\\Games\\Sample\\sub\\..\\..\\*", L"C:\\Games\\Sample\\", false},
         {L"C:\\Games\\SampleOther\\a.dat", L"C:\\Games\\Sample\\", false},
+        {L"C:\\Games\\SampleOther\\a.dat", L"C:\\Games\\Sample", false},
+        {L"\\\\server\\shareOther\\a.dat", L"\\\\server\\share", false},
         {L"C:\\Games\\Sample", L"C:\\Games\\Sample\\", false},
         {L"C:\\Games\\Sample\\", L"C:\\Games\\Sample\\", false},
         {L"C:\\Games\\Sample\\.", L"C:\\Games\\Sample\\", false},
@@ -106,6 +108,43 @@ TEST(PathInsideFolder, ResolvesDotsAndIgnoresCaseButNothingElse) {
         EXPECT_EQ(IsPathInsideFolder(c.path, c.folder), c.inside)
             << std::string(c.path, c.path + wcslen(c.path)) << " in "
             << std::string(c.folder, c.folder + wcslen(c.folder));
+    }
+}
+
+TEST(PathRoot, DrivesSharesAndDevicesWithTheirLengths) {
+    struct Case {
+        const wchar_t* path;
+        RootKind kind;
+        size_t length;      // of the parsed root
+        size_t rootLength;  // what the removal may take as a root: drives and shares only
+    };
+    const Case cases[] = {
+        {L"C:\\Games\\a.dat", RootKind::kDrive, 3, 3},
+        {L"c:/", RootKind::kDrive, 3, 3},
+        {L"C:", RootKind::kNone, 0, 0},
+        {L"C:Games", RootKind::kNone, 0, 0},
+        {L"1:\\Games", RootKind::kNone, 0, 0},
+        {L"\\Games\\a.dat", RootKind::kNone, 0, 0},
+        {L"Games\\a.dat", RootKind::kNone, 0, 0},
+        {L"", RootKind::kNone, 0, 0},
+        {L"\\\\server\\share\\Games", RootKind::kShare, 15, 15},
+        {L"\\\\server\\share\\", RootKind::kShare, 15, 15},
+        {L"\\\\server\\share", RootKind::kShare, 14, 14},
+        {L"//server/share/Games", RootKind::kShare, 15, 15},
+        {L"\\\\server\\", RootKind::kNone, 0, 0},
+        {L"\\\\server", RootKind::kNone, 0, 0},
+        {L"\\\\\\share\\Games", RootKind::kNone, 0, 0},
+        {L"\\\\server\\\\Games", RootKind::kNone, 0, 0},
+        {L"\\\\?\\C:\\Games", RootKind::kDevice, 7, 0},
+        {L"\\\\.\\PhysicalDrive0\\x", RootKind::kDevice, 19, 0},
+        {L"\\\\?\\UNC\\server\\share", RootKind::kDevice, 8, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string shown(c.path, c.path + wcslen(c.path));
+        PathRoot root = ParsePathRoot(c.path);
+        EXPECT_EQ(root.kind, c.kind) << shown;
+        EXPECT_EQ(root.length, c.length) << shown;
+        EXPECT_EQ(RootLength(c.path), c.rootLength) << shown;
     }
 }
 
