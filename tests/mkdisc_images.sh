@@ -47,6 +47,9 @@ elif layout == "japanese-names":
         folder = "".join(rng.choice(kana) for _ in range(rng.randint(1, 20)))
         name = "".join(rng.choice(kana) for _ in range(rng.randint(1, 53))) + "%03d" % i  # 64 with ".txt.bz2"
         put("%s/%s.%s" % (folder, name, rng.choice(["bin", "txt"])), rng.randint(0, 20000), text=True)
+elif layout == "one-folder-of-400":
+    for i in range(400):
+        put("many/f%07d.bin" % i, rng.randint(1, 3000))  # 8.3 names: the plan's records are exact
 elif layout == "300-files-of-2049-bytes":
     for i in range(300):
         put("f%03d.bin" % i, 2049)
@@ -116,6 +119,7 @@ table=(
   "small-odd-files|cd700|1|"
   "deep-folders|cd700|1|"
   "japanese-names|cd700|1|--compress *.txt"
+  "one-folder-of-400|cd700|1|"
   "300-files-of-2049-bytes|1M|2|"  # 614,700 bytes, 600 sectors: more than a disc of 512 sectors
   "compressed-pieces|cd700|1|--compress *.txt"
 )
