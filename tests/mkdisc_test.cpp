@@ -442,3 +442,46 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     EXPECT_EQ(kept.substr(0, first.size()), first);
     EXPECT_LT(kept.size(), whole.size());
 }
+
+TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
+    Game game;
+    const std::string plain = PatternBytes(70000, 5);
+    game.Add(L"音声\\長い名前の音声ファイル.ogg", plain);
+    game.Add(L"シナリオ.dat", std::string(90000, 's'));
+    DiscSetOptions options = game.Options();
+    options.compressPatterns = {L"*.dat"};
+    options.images = true;
+    DiscSetResult result;
+    std::wstring error;
+    ASSERT_TRUE(Make(options, &result, &error)) << Utf8(error);
+    ASSERT_EQ(result.discImages.size(), 1u);
+    const std::wstring image = result.discImages[0];
+    std::string intact;
+    ASSERT_TRUE(ReadFileBytes(image, &intact));
+    EXPECT_EQ(intact.size(), result.discBytes[0]);
+    const size_t data = intact.find(plain.substr(0, 4096));
+    ASSERT_NE(data, std::string::npos);
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const wchar_t* problem;  // null: sound
+    };
+    std::string flipped = intact, cut = intact.substr(0, intact.size() - 2048);
+    flipped[data + 30000] ^= 0x04;
+    const Case cases[] = {
+        {"intact", intact, nullptr},
+        {"a flipped byte in a file", flipped, L"CRC-32"},
+        {"cut short", cut, L"cut short"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(image, c.bytes));
+        VerifyReport report;
+        EXPECT_EQ(VerifyDiscSet({image}, nullptr, &report), c.problem == nullptr) << c.what;
+        EXPECT_EQ(report.filesChecked, c.problem && std::wstring(c.problem) == L"cut short" ? 0u : 2u) << c.what;
+        for (const std::wstring& problem : report.problems) {
+            EXPECT_TRUE(c.problem && problem.find(c.problem) != std::wstring::npos) << c.what << ": " << Utf8(problem);
+            EXPECT_NE(problem.find(image), std::wstring::npos) << "named by the image: " << Utf8(problem);
+        }
+    }
+}
