@@ -3,7 +3,9 @@
 # into disc folders by mkdisc.exe (run under Wine on drive T:), every disc folder is written as an
 # image with `xorriso -as mkisofs -J -R`, and the image must fit the capacity, with the planned size
 # never below it and at most 1% above. Compressed files must be single standard bzip2 streams that
-# bzip2 and Python read back as the game file.
+# bzip2 and Python read back as the game file. The images mkdisc writes itself (--iso, image) are
+# read back by xorriso and isoinfo and must be exactly their planned size; what no image holds is
+# refused.
 #   mkdisc_images.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
 set -euo pipefail -f  # no globbing: the --compress patterns pass through as words
 : "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
