@@ -11,6 +11,7 @@
 #include "disc_verify.h"
 #include "install/file_list.h"
 #include "install/progress_state.h"
+#include "iso_image.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -483,5 +484,39 @@ TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
             EXPECT_TRUE(c.problem && problem.find(c.problem) != std::wstring::npos) << c.what << ": " << Utf8(problem);
             EXPECT_NE(problem.find(image), std::wstring::npos) << "named by the image: " << Utf8(problem);
         }
+    }
+}
+
+TEST(Mkdisc, ImageLabelsAndRefusals) {
+    const std::pair<std::wstring, std::wstring> made[] = {
+        {L"Sample Game 2!", L"SAMPLE_GAME_2"},
+        {L"サンプルゲーム", L""},
+        {L"__a--b__", L"A_B"},
+        {L"Ｆｕｌｌ width 7", L"WIDTH_7"},
+        {L"Abcdefghijklmno p", L"ABCDEFGHIJKLMNO"},  // cut to 16, no '_' at the end
+    };
+    for (const auto& [name, label] : made) EXPECT_EQ(VolumeLabelFrom(name), label) << Utf8(name);
+    std::wstring label;
+    EXPECT_TRUE(ReadVolumeLabel(L"disc_1", &label));
+    EXPECT_EQ(label, L"DISC_1");
+    for (const wchar_t* wrong : {L"", L"two words", L"音声", L"SEVENTEEN_LETTERS"})
+        EXPECT_FALSE(ReadVolumeLabel(wrong, &label)) << Utf8(wrong);
+
+    const struct {
+        std::wstring path;
+        uint64_t size;
+        const wchar_t* because;  // null: accepted
+    } files[] = {
+        {L"data\\a\\b\\c\\d\\e\\f\\file.bin", 0xFFFFFFFFULL, nullptr},
+        {L"data\\big.bin", 0x100000000ULL, L"must be split"},
+        {L"data\\a\\b\\c\\d\\e\\f\\g\\file.bin", 1, L"8 folders deep"},
+        {L"data\\version;2.txt", 1, L"';'"},
+    };
+    for (const auto& file : files) {
+        const std::wstring why = ImageRefusal(file.path, file.size);
+        if (!file.because)
+            EXPECT_EQ(why, L"") << Utf8(file.path);
+        else
+            EXPECT_NE(why.find(file.because), std::wstring::npos) << Utf8(file.path) << ": " << Utf8(why);
     }
 }
