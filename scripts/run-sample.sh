@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The sample game, from the publisher's desk to the player's screen: builds everything, makes
-# the sample game's two discs with mkdisc, puts them in CD-ROM drives of a private Wine prefix
-# (build/sample) and starts installer.exe from the first disc as a player would.
+# the sample game's two disc images with mkdisc, puts their contents (as xorriso reads them) in
+# CD-ROM drives of a private Wine prefix (build/sample) and starts installer.exe from the first
+# disc as a player would.
 #
 #   bash scripts/run-sample.sh          with a display: opens the real window for you to use
 #                                       (disc 1 in drive D:, disc 2 in drive E:)
@@ -62,8 +63,15 @@ bash "$root/scripts/sample-game.sh" "$scratch/src"
 cp "$BUILD_ROOT/$ship/installer.exe" "$scratch/src/installer.exe"
 "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\src\game' --out 'T:\discs' \
   --installer 'T:\src\installer.exe' --ini 'T:\src\setup.ini' --template 'T:\src\uninst.dat' \
-  --compress '*.dat' --capacity 8M
-"$WINE64" "$bin/tools/mkdisc/mkdisc.exe" verify 'T:\discs\disc1' 'T:\discs\disc2'
+  --compress '*.dat' --capacity 8M --iso
+"$WINE64" "$bin/tools/mkdisc/mkdisc.exe" verify 'T:\discs\disc1.iso' 'T:\discs\disc2.iso'
+# The player's discs hold what a reader that is not ours (xorriso) finds in the images.
+for disc in disc1 disc2; do
+  rm -rf "$scratch/cdrom/$disc"
+  LC_ALL=C.UTF-8 xorriso -osirrox on -indev "$scratch/discs/$disc.iso" -extract / "$scratch/cdrom/$disc" >/dev/null 2>&1 ||
+    { echo "run-sample: xorriso cannot read $disc.iso" >&2; exit 1; }
+  chmod -R u+w "$scratch/cdrom/$disc"
+done
 echo "setup.lst (shown in UTF-8):"
 iconv -f CP932 -t UTF-8 "$scratch/discs/disc1/setup.lst" | sed 's/^/  /'
 
@@ -73,10 +81,10 @@ iconv -f CP932 -t UTF-8 "$scratch/discs/disc1/setup.lst" | sed 's/^/  /'
 rm -rf "$install_dir" "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk"
 
 # Disc 1 goes into CD-ROM drive D:; with a person at the screen disc 2 waits in drive E:.
-ln -sfn "$scratch/discs/disc1" "$dosdevices/d:"
+ln -sfn "$scratch/cdrom/disc1" "$dosdevices/d:"
 "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
 if [ "$auto" -eq 0 ]; then
-  ln -sfn "$scratch/discs/disc2" "$dosdevices/e:"
+  ln -sfn "$scratch/cdrom/disc2" "$dosdevices/e:"
   "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v e: /d cdrom /f >/dev/null 2>&1
 else
   rm -f "$dosdevices/e:"
@@ -144,7 +152,7 @@ import -display "$DISPLAY" -window root -trim +repage "$shots/progress-and-disc-
 echo "screenshot: $shots/progress-and-disc-prompt.png"
 shot progress-dialog セットアップ中
 echo "exchanging the disc in drive D: (disc 1 out, disc 2 in) and pressing 再試行"
-ln -sfn "$scratch/discs/disc2" "$dosdevices/d:"
+ln -sfn "$scratch/cdrom/disc2" "$dosdevices/d:"
 answer ディスク交換 4
 expect_box 確認 "インストール作業が正常に完了しました。" 120
 answer 確認 1

@@ -3,7 +3,9 @@
 # into disc folders by mkdisc.exe (run under Wine on drive T:), every disc folder is written as an
 # image with `xorriso -as mkisofs -J -R`, and the image must fit the capacity, with the planned size
 # never below it and at most 1% above. Compressed files must be single standard bzip2 streams that
-# bzip2 and Python read back as the game file.
+# bzip2 and Python read back as the game file. The images mkdisc writes itself (--iso, image) are
+# read back by xorriso and isoinfo and must be exactly their planned size; what no image holds is
+# refused.
 #   mkdisc_images.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
 set -euo pipefail -f  # no globbing: the --compress patterns pass through as words
 : "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
@@ -47,6 +49,20 @@ elif layout == "japanese-names":
         folder = "".join(rng.choice(kana) for _ in range(rng.randint(1, 20)))
         name = "".join(rng.choice(kana) for _ in range(rng.randint(1, 53))) + "%03d" % i  # 64 with ".txt.bz2"
         put("%s/%s.%s" % (folder, name, rng.choice(["bin", "txt"])), rng.randint(0, 20000), text=True)
+elif layout == "one-folder-of-400":
+    for i in range(400):
+        put("many/f%07d.bin" % i, rng.randint(1, 3000))  # 8.3 names: the plan's records are exact
+elif layout == "iso-game":
+    path = "深い"
+    for level in range(5):  # data, 深い and five more: seven folders, the deepest an image holds
+        path += "/階層%d" % level
+        put("%s/f%d.bin" % (path, level), rng.randint(0, 9000))
+    for i in range(300):  # 64 characters, Joliet's longest name, some records in every sector
+        put("音声/%s%03d.ogg" % ("".join(rng.choice(kana) for _ in range(57)), i), rng.randint(0, 3000))
+    for i in range(5):
+        put("空/empty%d.bin" % i, 0)
+    put("シナリオ.txt", 400000, text=True)
+    put("黒/movie.bin", 1500000)  # last in path order: on a disc of its own
 elif layout == "300-files-of-2049-bytes":
     for i in range(300):
         put("f%03d.bin" % i, 2049)
@@ -116,6 +132,7 @@ table=(
   "small-odd-files|cd700|1|"
   "deep-folders|cd700|1|"
   "japanese-names|cd700|1|--compress *.txt"
+  "one-folder-of-400|cd700|1|"
   "300-files-of-2049-bytes|1M|2|"  # 614,700 bytes, 600 sectors: more than a disc of 512 sectors
   "compressed-pieces|cd700|1|--compress *.txt"
 )
@@ -151,6 +168,97 @@ if plan=$(make_discs "$layout" cd700); then
 else
   fail "$layout: mkdisc make failed"
 fi
+
+# Images written by mkdisc itself, read back by xorriso and isoinfo (not ours): through the Joliet tree every
+# file of the disc folder with its exact name and bytes, through the ISO 9660 tree the same data;
+# the image exactly its planned size, and the label and volume size that isoinfo reads.
+check_images() {  # <layout> <label> <plan lines>
+  local layout=$1 label=$2 plan=$3 disc planned iso real sectors
+  while read -r disc planned; do
+    [ -n "$disc" ] || continue
+    iso="$base/$layout/out/$disc.iso"
+    real=$(stat -c %s "$iso" 2>/dev/null || echo 0)
+    echo "$layout $disc.iso: planned $planned, image $real"
+    [ "$real" -eq "$planned" ] || fail "$layout $disc.iso: $real bytes, planned $planned"
+    isoinfo -d -i "$iso" >"$base/pvd.txt" 2>&1 || fail "$layout $disc.iso: isoinfo cannot read it"
+    grep -qx "Volume id: $label" "$base/pvd.txt" || fail "$layout $disc.iso: not labelled $label: $(cat "$base/pvd.txt")"
+    sectors=$(sed -n 's/^Volume size is: //p' "$base/pvd.txt")
+    [ "$((sectors * 2048))" -eq "$real" ] || fail "$layout $disc.iso: volume of $sectors sectors in $real bytes"
+    grep -q "Joliet with UCS level 3 found" "$base/pvd.txt" || fail "$layout $disc.iso: no Joliet level 3"
+    for tree in norock ecma119; do
+      rm -rf "$base/read-$tree"
+      LC_ALL=C.UTF-8 xorriso -read_fs $tree -osirrox on -indev "$iso" -extract / "$base/read-$tree" \
+        >"$base/xorriso.log" 2>&1 || { cat "$base/xorriso.log"; fail "$layout $disc.iso: xorriso cannot read its $tree tree"; }
+      chmod -R u+w "$base/read-$tree"
+    done
+    diff -r "$base/$layout/out/$disc" "$base/read-norock" >/dev/null || fail "$layout $disc.iso: its Joliet tree differs from $disc"
+    [ "$(cd "$base/read-ecma119" && find . -type f -exec md5sum {} + | cut -c1-32 | sort)" = \
+      "$(cd "$base/$layout/out/$disc" && find . -type f -exec md5sum {} + | cut -c1-32 | sort)" ] ||
+      fail "$layout $disc.iso: its ISO 9660 tree does not hold the files of $disc"
+  done <<<"$plan"
+}
+
+layout=iso-game
+mkdir -p "$base/$layout"
+make_game "$layout" "$base/$layout/game"
+touch -d '2001-02-03 04:05:06 UTC' "$base/$layout/game/空/empty0.bin"
+printf 'MZ stand-in installer' >"$base/$layout/installer.exe"
+printf '[INSTALLER]\r\nAppName=Sample Game 2!\r\n' >"$base/$layout/setup.ini"
+if plan=$(make_discs "$layout" 2M --iso --compress '*.txt'); then
+  check_images "$layout" SAMPLE_GAME_2 "$plan"
+  [ "$(echo "$plan" | wc -l)" -eq 2 ] || fail "$layout: $plan, expected two discs"
+  [ "$(find "$base/$layout/out/disc1/data/音声" -type f | wc -l)" -eq 300 ] || fail "$layout: 音声 is not whole on disc 1"
+  rm -rf "$base/read-norock"
+  LC_ALL=C.UTF-8 xorriso -osirrox on -indev "$base/$layout/out/disc1.iso" -extract / "$base/read-norock" >/dev/null 2>&1
+  [ "$(stat -c %Y "$base/read-norock/data/空/empty0.bin")" = "$(date -d '2001-02-03 04:05:06 UTC' +%s)" ] ||
+    fail "$layout: the image does not carry the file's time"
+  chmod -R u+w "$base/read-norock"
+  images=()
+  while read -r disc _; do images+=("T:\\mkdisc-images\\$layout\\out\\$disc.iso"); done <<<"$plan"
+  "$runner" "$tool" verify --quiet "${images[@]}" >"$base/verify.txt" 2>&1 ||
+    fail "$layout: verify refuses the images: $(cat "$base/verify.txt")"
+  # One folder made into an image on its own, labelled as given.
+  "$runner" "$tool" image "T:\\mkdisc-images\\$layout\\out\\disc2" "T:\\mkdisc-images\\$layout\\one.iso" --label one \
+    >"$base/image.txt" 2>&1 || fail "$layout: mkdisc image failed: $(cat "$base/image.txt")"
+  mv "$base/$layout/one.iso" "$base/$layout/out/disc2.iso"
+  check_images "$layout" ONE "disc2 $(stat -c %s "$base/$layout/out/disc2.iso")"
+else
+  fail "$layout: mkdisc make --iso failed"
+fi
+
+# An image exactly filling the disc: a capacity of its size keeps one disc, one byte less makes two.
+layout=one-file
+if plan=$(make_discs "$layout" cd700 --iso); then
+  exact=${plan#* }
+  for capacity in "$exact" "$((exact - 1))"; do
+    if plan=$(make_discs "$layout" "$capacity" --iso); then
+      [ "$(echo "$plan" | wc -l)" -eq $((capacity == exact ? 1 : 2)) ] || fail "$layout: $plan at the capacity $capacity"
+      check_images "$layout" TEST "$plan"
+    else
+      fail "$layout: mkdisc make --iso failed at the capacity $capacity"
+    fi
+  done
+else
+  fail "$layout: mkdisc make --iso failed"
+fi
+
+# What an image cannot hold is refused before anything is written: a file of 4 GiB (sparse here)
+# and a path one folder deeper than ISO 9660's eight levels.
+for row in "huge.bin|4G|must be split" "a/b/c/d/e/f/g/deep.bin|1|folders deep"; do
+  IFS='|' read -r path size because <<<"$row"
+  layout=refused
+  rm -rf "${base:?}/$layout" && mkdir -p "$base/$layout/game/$(dirname "$path")"
+  truncate -s "$size" "$base/$layout/game/$path"
+  printf 'MZ' >"$base/$layout/installer.exe"
+  printf '[INSTALLER]\r\nAppName=test\r\n' >"$base/$layout/setup.ini"
+  status=0
+  win='T:\mkdisc-images\refused'
+  "$runner" "$tool" make --game "$win\game" --out "$win\out" --installer "$win\installer.exe" --ini "$win\setup.ini" \
+    --capacity dvd9 --iso >"$base/$layout/summary.txt" 2>&1 || status=$?
+  [ "$status" -eq 1 ] || fail "$layout $path: exit code $status, expected 1"
+  grep -q "refused: .*$because" "$base/$layout/summary.txt" || fail "$layout $path: $(cat "$base/$layout/summary.txt")"
+  [ ! -e "$base/$layout/out" ] || fail "$layout $path: something was written"
+done
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
 echo "all disc images fit their plans"

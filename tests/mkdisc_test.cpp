@@ -11,6 +11,7 @@
 #include "disc_verify.h"
 #include "install/file_list.h"
 #include "install/progress_state.h"
+#include "iso_image.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -441,4 +442,81 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     ASSERT_TRUE(ReadFileBytes(folder / L"two.dat", &kept));
     EXPECT_EQ(kept.substr(0, first.size()), first);
     EXPECT_LT(kept.size(), whole.size());
+}
+
+TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
+    Game game;
+    const std::string plain = PatternBytes(70000, 5);
+    game.Add(L"音声\\長い名前の音声ファイル.ogg", plain);
+    game.Add(L"シナリオ.dat", std::string(90000, 's'));
+    DiscSetOptions options = game.Options();
+    options.compressPatterns = {L"*.dat"};
+    options.images = true;
+    DiscSetResult result;
+    std::wstring error;
+    ASSERT_TRUE(Make(options, &result, &error)) << Utf8(error);
+    ASSERT_EQ(result.discImages.size(), 1u);
+    const std::wstring image = result.discImages[0];
+    std::string intact;
+    ASSERT_TRUE(ReadFileBytes(image, &intact));
+    EXPECT_EQ(intact.size(), result.discBytes[0]);
+    const size_t data = intact.find(plain.substr(0, 4096));
+    ASSERT_NE(data, std::string::npos);
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const wchar_t* problem;  // null: sound
+    };
+    std::string flipped = intact, cut = intact.substr(0, intact.size() - 2048);
+    flipped[data + 30000] ^= 0x04;
+    const Case cases[] = {
+        {"intact", intact, nullptr},
+        {"a flipped byte in a file", flipped, L"CRC-32"},
+        {"cut short", cut, L"cut short"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(image, c.bytes));
+        VerifyReport report;
+        EXPECT_EQ(VerifyDiscSet({image}, nullptr, &report), c.problem == nullptr) << c.what;
+        EXPECT_EQ(report.filesChecked, c.problem && std::wstring(c.problem) == L"cut short" ? 0u : 2u) << c.what;
+        for (const std::wstring& problem : report.problems) {
+            EXPECT_TRUE(c.problem && problem.find(c.problem) != std::wstring::npos) << c.what << ": " << Utf8(problem);
+            EXPECT_NE(problem.find(image), std::wstring::npos) << "named by the image: " << Utf8(problem);
+        }
+    }
+}
+
+TEST(Mkdisc, ImageLabelsAndRefusals) {
+    const std::pair<std::wstring, std::wstring> made[] = {
+        {L"Sample Game 2!", L"SAMPLE_GAME_2"},
+        {L"サンプルゲーム", L""},
+        {L"__a--b__", L"A_B"},
+        {L"Ｆｕｌｌ width 7", L"WIDTH_7"},
+        {L"Abcdefghijklmno p", L"ABCDEFGHIJKLMNO"},  // cut to 16, no '_' at the end
+    };
+    for (const auto& [name, label] : made) EXPECT_EQ(VolumeLabelFrom(name), label) << Utf8(name);
+    std::wstring label;
+    EXPECT_TRUE(ReadVolumeLabel(L"disc_1", &label));
+    EXPECT_EQ(label, L"DISC_1");
+    for (const wchar_t* wrong : {L"", L"two words", L"音声", L"SEVENTEEN_LETTERS"})
+        EXPECT_FALSE(ReadVolumeLabel(wrong, &label)) << Utf8(wrong);
+
+    const struct {
+        std::wstring path;
+        uint64_t size;
+        const wchar_t* because;  // null: accepted
+    } files[] = {
+        {L"data\\a\\b\\c\\d\\e\\f\\file.bin", 0xFFFFFFFFULL, nullptr},
+        {L"data\\big.bin", 0x100000000ULL, L"must be split"},
+        {L"data\\a\\b\\c\\d\\e\\f\\g\\file.bin", 1, L"8 folders deep"},
+        {L"data\\version;2.txt", 1, L"';'"},
+    };
+    for (const auto& file : files) {
+        const std::wstring why = ImageRefusal(file.path, file.size);
+        if (!file.because)
+            EXPECT_EQ(why, L"") << Utf8(file.path);
+        else
+            EXPECT_NE(why.find(file.because), std::wstring::npos) << Utf8(file.path) << ": " << Utf8(why);
+    }
 }

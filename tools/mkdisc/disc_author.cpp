@@ -13,6 +13,7 @@
 #include "disc_image.h"
 #include "file_digest.h"
 #include "install/file_list.h"
+#include "iso_image.h"
 #include "tool_text.h"
 
 namespace {
@@ -20,6 +21,7 @@ namespace {
 constexpr size_t kMaxLineCharacters = kListLineCapacity - 1;  // the line feed takes one
 const char kMarkerLineEnd[] = "\r\n";
 const wchar_t* const kControlFileNames[] = {L"installer.exe", L"setup.ini", L"uninst.dat"};
+const wchar_t kFallbackLabel[] = L"GAME";
 
 struct PlannedFile {
     std::wstring relative;  // inside the game folder
@@ -171,6 +173,14 @@ bool CheckJolietLimits(const PlannedFile& file, std::wstring* error) {
     return true;
 }
 
+// What no image can hold is refused for disc folders too, since every burner writes images: a
+// file of 4 GiB or more. Images written by mkdisc are also held to ISO 9660's depth.
+bool CheckImageLimits(const PlannedFile& file, bool images, std::wstring* error) {
+    const std::wstring why = ImageRefusal(L"data\\" + file.listPath, file.size);
+    if (why.empty() || (!images && file.size <= kLargestImageFile)) return true;
+    return Fail(error, Quoted(file.relative) + L": " + why);
+}
+
 // Refuses what the installer would refuse or misread: every check goes through the installer's
 // own line parser, behind an install folder of the room the publisher allows for.
 bool CheckListPath(const PlannedFile& file, size_t installRoom, std::wstring* error) {
@@ -244,14 +254,37 @@ bool ParseCapacity(const std::wstring& text, uint64_t* capacity) {
 
 namespace {
 
+// A disc's plan: exactly the image mkdisc writes itself, or the bound of the image a burner
+// writes of its folder.
+class DiscPlan {
+public:
+    explicit DiscPlan(bool exact) : exact_(exact) {}
+    void AddFile(const std::wstring& path, uint64_t size) {
+        exact_ ? image_.AddFile(path, size) : bound_.AddFile(path, size);
+    }
+    void AddFolder(const std::wstring& path) { exact_ ? image_.AddFolder(path) : bound_.AddFolder(path); }
+    uint64_t BytesWith(const std::wstring& path, uint64_t size) const {
+        return exact_ ? image_.BytesWith(path, size) : bound_.BytesWith(path, size);
+    }
+    uint64_t Bytes() const { return exact_ ? image_.Bytes() : bound_.Bytes(); }
+    const IsoLayout& image() const { return image_; }
+
+private:
+    bool exact_;
+    IsoLayout image_;
+    DiscImagePlan bound_;
+};
+
 // What planning finds out, and filling and the control files build on.
 struct DiscSet {
     std::wstring game, out, installer, ini, templ, order;  // full paths; templ and order may be empty
     uint64_t capacity = 0;
+    bool images = false;
+    std::wstring label;
     std::vector<PlannedFile> files;
-    uint64_t totalBytes = 0;            // of the game files, as read
-    uint64_t listBytes = 0;             // of setup.lst
-    std::vector<DiscImagePlan> images;  // one per disc begun
+    uint64_t totalBytes = 0;      // of the game files, as read
+    uint64_t listBytes = 0;       // of setup.lst
+    std::vector<DiscPlan> plans;  // one per disc begun
 };
 
 std::wstring DiscFolder(const DiscSet& set, int disc) { return set.out + L"\\" + DiscFolderName(disc); }
@@ -260,8 +293,8 @@ std::string MarkerText(int disc) { return "drvno:" + std::to_string(disc) + kMar
 
 // A disc holding nothing but what it always holds: its marker, its data folder and, on the
 // first, the installer with its control files.
-DiscImagePlan EmptyDisc(const DiscSet& set, int disc) {
-    DiscImagePlan image;
+DiscPlan EmptyDisc(const DiscSet& set, int disc) {
+    DiscPlan image(set.images);
     image.AddFolder(L"data");
     image.AddFile(L"drvno.dat", MarkerText(disc).size());
     if (disc > 0) return image;
@@ -309,6 +342,7 @@ bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring*
         });
     }
     std::set<std::wstring> seen;
+    std::set<std::wstring> folders = {L"", L"DATA"};
     for (const std::wstring& relative : relatives) {
         if (!seen.insert(UpperCase(relative)).second)
             return Fail(error, Quoted(relative) + L" appears twice (names differing only in case count as one)");
@@ -318,7 +352,14 @@ bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring*
         file.listPath = relative + (file.compress ? L".bz2" : L"");
         if (!QueryFileSize(set->game + L"\\" + relative, &file.size))
             return Fail(error, L"cannot read the size of " + Quoted(relative));
-        if (!CheckListPath(file, options.installRoom, error)) return false;
+        if (!CheckListPath(file, options.installRoom, error) || !CheckImageLimits(file, options.images, error))
+            return false;
+        for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
+            folders.insert(L"DATA\\" + UpperCase(relative.substr(0, slash)));
+        if (folders.size() > kMostImageFolders)
+            return Fail(error, L"the game has more than " + std::to_wstring(kMostImageFolders - 2) +
+                                   L" folders, and a disc holds at most " + std::to_wstring(kMostImageFolders) +
+                                   L" with its root and data folder (ISO 9660 numbers them in 16 bits)");
         std::string lineBytes;
         ToCodePage932Strict(ListLine(0, file.listPath, file.size, "00000000"), &lineBytes);
         set->listBytes += lineBytes.size() + 2;  // CR LF
@@ -337,8 +378,8 @@ bool RefuseTooLarge(const PlannedFile& file, uint64_t stored, std::wstring* erro
 // fits the capacity, otherwise a new one. Decides only; nothing is written.
 bool ChooseDisc(const DiscSet& set, const PlannedFile& file, uint64_t stored, int* disc, std::wstring* error) {
     const std::wstring onDisc = L"data\\" + file.listPath;
-    const int last = static_cast<int>(set.images.size()) - 1;
-    if (set.images[static_cast<size_t>(last)].BytesWith(onDisc, stored) <= set.capacity) {
+    const int last = static_cast<int>(set.plans.size()) - 1;
+    if (set.plans[static_cast<size_t>(last)].BytesWith(onDisc, stored) <= set.capacity) {
         *disc = last;
         return true;
     }
@@ -357,9 +398,11 @@ bool PlanDiscSet(const DiscSetOptions& options, DiscSet* set, std::wstring* erro
     if (options.installRoom < 4 || options.installRoom > 200)
         return Fail(error, L"the install room must lie between 4 and 200 characters");
     set->capacity = options.capacity;
+    set->images = options.images;
     if (!ResolvePaths(options, set, error) || !CollectGameFiles(options, set, error)) return false;
-    set->images.push_back(EmptyDisc(*set, 0));
-    const uint64_t firstDisc = set->images[0].Bytes();
+    set->label = options.label.empty() ? DefaultVolumeLabel(set->ini, kFallbackLabel) : options.label;
+    set->plans.push_back(EmptyDisc(*set, 0));
+    const uint64_t firstDisc = set->plans[0].Bytes();
     if (firstDisc > set->capacity)
         return Fail(error, L"the installer and its control files alone need " + std::to_wstring(firstDisc) +
                                L" bytes on the disc, more than the capacity of " + std::to_wstring(set->capacity));
@@ -368,6 +411,14 @@ bool PlanDiscSet(const DiscSetOptions& options, DiscSet* set, std::wstring* erro
         if (!file.compress && EmptyDisc(*set, 1).BytesWith(L"data\\" + file.listPath, file.size) > set->capacity)
             return RefuseTooLarge(file, file.size, error);
     return true;
+}
+
+// A game file's copy on a disc carries the file's own time, which the image records.
+void CopyWriteTime(const std::wstring& source, const std::wstring& target) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(source.c_str(), GetFileExInfoStandard, &data)) return;
+    FileHandle file(CreateFileW(target.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file) SetFileTime(file.get(), nullptr, nullptr, &data.ftLastWriteTime);
 }
 
 // Moves a file just stored on the disc before onto the given one.
@@ -388,7 +439,7 @@ bool MoveToDisc(const DiscSet& set, int disc, const std::wstring& listPath, std:
 
 bool BeginDisc(DiscSet* set, int disc, std::wstring* error) {
     if (!CreateFolderTree(DiscFolder(*set, disc) + L"\\data", error)) return false;
-    set->images.push_back(EmptyDisc(*set, disc));
+    set->plans.push_back(EmptyDisc(*set, disc));
     return true;
 }
 
@@ -398,10 +449,10 @@ bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* resu
     if (!CreateFolderTree(DiscFolder(*set, 0) + L"\\data", error)) return false;
     uint64_t doneBytes = 0;
     for (const PlannedFile& file : set->files) {
-        int disc = static_cast<int>(set->images.size()) - 1;
+        int disc = static_cast<int>(set->plans.size()) - 1;
         if (!file.compress) {
             if (!ChooseDisc(*set, file, file.size, &disc, error)) return false;
-            if (disc == static_cast<int>(set->images.size()) && !BeginDisc(set, disc, error)) return false;
+            if (disc == static_cast<int>(set->plans.size()) && !BeginDisc(set, disc, error)) return false;
         }
         const std::wstring target = DiscFolder(*set, disc) + L"\\data\\" + file.listPath;
         if (!CreateParentOf(target, error)) return false;
@@ -417,15 +468,18 @@ bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* resu
             return false;
         if (digest.size != file.size)
             return Fail(error, Quoted(file.relative) + L" changed its size while it was being written; try again");
+        CopyWriteTime(source, target);
         uint64_t stored = digest.size;
         if (file.compress) {
             if (!QueryFileSize(target, &stored)) return Fail(error, L"cannot read the size of " + Quoted(target));
+            if (stored > kLargestImageFile)
+                return Fail(error, Quoted(file.relative) + L": compressed, " + ImageRefusal(target, stored));
             if (!ChooseDisc(*set, file, stored, &disc, error)) return false;
-            if (disc == static_cast<int>(set->images.size())) {
+            if (disc == static_cast<int>(set->plans.size())) {
                 if (!BeginDisc(set, disc, error) || !MoveToDisc(*set, disc, file.listPath, error)) return false;
             }
         }
-        set->images[static_cast<size_t>(disc)].AddFile(L"data\\" + file.listPath, stored);
+        set->plans[static_cast<size_t>(disc)].AddFile(L"data\\" + file.listPath, stored);
         AuthoredFile authored;
         authored.listPath = file.listPath;
         authored.disc = disc;
@@ -461,7 +515,7 @@ bool WriteControlFiles(const DiscSet& set, const DiscSetResult& result, std::wst
                                    SystemErrorText(GetLastError()) + L")");
         }
     }
-    for (int disc = 0; disc < static_cast<int>(set.images.size()); ++disc)
+    for (int disc = 0; disc < static_cast<int>(set.plans.size()); ++disc)
         if (!WriteWholeFile(DiscFolder(set, disc) + L"\\drvno.dat", MarkerText(disc), error)) return false;
     return true;
 }
@@ -475,9 +529,64 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
     if (!PlanDiscSet(options, &set, error) || !FillDiscs(&set, progress, result, error) ||
         !WriteControlFiles(set, *result, error))
         return false;
-    for (int disc = 0; disc < static_cast<int>(set.images.size()); ++disc) {
+    for (int disc = 0; disc < static_cast<int>(set.plans.size()); ++disc) {
+        const DiscPlan& plan = set.plans[static_cast<size_t>(disc)];
         result->discFolders.push_back(DiscFolder(set, disc));
-        result->discBytes.push_back(set.images[static_cast<size_t>(disc)].Bytes());
+        result->discBytes.push_back(plan.Bytes());
+        if (!set.images) continue;
+        result->discImages.push_back(DiscFolder(set, disc) + L".iso");
+        if (!plan.image().Write(DiscFolder(set, disc), set.label, result->discImages.back(), error)) return false;
     }
     return true;
+}
+
+bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const std::wstring& label,
+                     uint64_t* bytes, std::wstring* error) {
+    std::wstring root, image;
+    if (!FullPath(folder, &root) || !FullPath(imagePath, &image))
+        return Fail(error, L"a path given on the command line cannot be resolved");
+    if (!PathIsDirectoryW(root.c_str())) return Fail(error, L"the disc folder " + Quoted(root) + L" does not exist");
+    if (UpperCase(image).rfind(UpperCase(root + L"\\"), 0) == 0)
+        return Fail(error, L"the image " + Quoted(image) + L" would lie inside the folder it is made of");
+    std::vector<std::wstring> files;
+    if (!CollectFolder(root, L"", &files, error)) return false;
+    std::sort(files.begin(), files.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    });
+    IsoLayout layout;
+    for (const std::wstring& file : files) {
+        uint64_t size = 0;
+        if (!QueryFileSize(root + L"\\" + file, &size)) return Fail(error, L"cannot read the size of " + Quoted(file));
+        const std::wstring why = ImageRefusal(file, size);
+        if (!why.empty()) return Fail(error, Quoted(file) + L": " + why);
+        layout.AddFile(file, size);
+    }
+    if (layout.Folders() > kMostImageFolders)
+        return Fail(error, L"the folder holds more than the " + std::to_wstring(kMostImageFolders) +
+                               L" folders an image can number (in 16 bits)");
+    const std::wstring fallback = VolumeLabelFrom(LastComponent(root));
+    const std::wstring name = label.empty() ? DefaultVolumeLabel(root + L"\\setup.ini",
+                                                                 fallback.empty() ? kFallbackLabel : fallback)
+                                            : label;
+    *bytes = layout.Bytes();
+    return layout.Write(root, name, image, error);
+}
+
+std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise) {
+    std::string bytes;
+    std::wstring text, ignored;
+    if (!ReadWholeFile(iniPath, &bytes, &ignored) || !FromCodePage932Strict(bytes, &text)) return otherwise;
+    bool inSection = false;
+    for (const std::wstring& line : SplitLines(text)) {
+        if (!line.empty() && line[0] == L'[') {
+            inSection = lstrcmpiW(line.c_str(), L"[INSTALLER]") == 0;
+            continue;
+        }
+        const size_t equals = line.find(L'=');
+        if (!inSection || equals == std::wstring::npos || lstrcmpiW(line.substr(0, equals).c_str(), L"AppName") != 0)
+            continue;
+        const std::wstring label = VolumeLabelFrom(line.substr(equals + 1));
+        return label.empty() ? otherwise : label;
+    }
+    return otherwise;
 }

@@ -26,6 +26,9 @@ struct DiscSetOptions {
     // Characters a player's install folder may take (with its final backslash); every path
     // must still fit the installer's 259-character limit behind such a folder.
     size_t installRoom = kDefaultInstallRoom;
+    // Writes disc1.iso, disc2.iso, ... beside the disc folders, each disc planned as exactly its image.
+    bool images = false;
+    std::wstring label;  // of every image; empty: made from setup.ini's AppName
 };
 
 struct AuthoredFile {
@@ -41,6 +44,7 @@ struct DiscSetResult {
     std::vector<AuthoredFile> files;
     std::vector<uint64_t> discBytes;  // the planned image size of each disc
     std::vector<std::wstring> discFolders;
+    std::vector<std::wstring> discImages;  // with DiscSetOptions::images
 };
 
 // done and total count source bytes; item names the file being worked on.
@@ -51,6 +55,16 @@ using AuthorProgress = std::function<void(uint64_t done, uint64_t total, const s
 // writing fails.
 bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
                  std::wstring* error);
+
+// Writes the image of one disc folder (its files in path order) into imagePath, labelled with
+// label or else with a label made from the folder's setup.ini or its own name; *bytes is the
+// image's size. False with a message when the folder holds what an image cannot hold (checked
+// before anything is written) or when writing fails.
+bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const std::wstring& label,
+                     uint64_t* bytes, std::wstring* error);
+
+// The label setup.ini's AppName gives a disc (see VolumeLabelFrom), or otherwise when it gives none.
+std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise);
 
 // The folder name of a disc inside the output folder: disc1 for disc 0.
 std::wstring DiscFolderName(int disc);

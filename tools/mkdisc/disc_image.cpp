@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <vector>
 
 namespace {
 
@@ -42,23 +41,6 @@ uint64_t RecordSectors(uint64_t bytes, uint64_t longest) {
     if (bytes == 0) return 0;
     if (bytes <= kSectorBytes) return 1;
     return (bytes + (kSectorBytes - longest)) / (kSectorBytes - longest + 1);
-}
-
-std::vector<std::wstring> SplitPath(const std::wstring& path) {
-    std::vector<std::wstring> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t end = path.find(L'\\', start);
-        parts.push_back(path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
-        if (end == std::wstring::npos) return parts;
-        start = end + 1;
-    }
-}
-
-std::wstring UpperKey(const std::wstring& text) {
-    std::wstring key = text;
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towupper(c));
-    return key;
 }
 
 // Rock Ridge names are stored in the file system's own encoding, UTF-8 where xorriso runs.
@@ -106,9 +88,26 @@ uint64_t JolietRecordBytes(const std::wstring& name) { return 34 + 2 * name.size
 
 }  // namespace
 
+std::wstring DiscNameKey(const std::wstring& text) {
+    std::wstring key = text;
+    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towupper(c));
+    return key;
+}
+
+std::vector<std::wstring> SplitDiscPath(const std::wstring& path) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find(L'\\', start);
+        parts.push_back(path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos) return parts;
+        start = end + 1;
+    }
+}
+
 size_t JolietPathBytes(const std::wstring& path) {
     size_t bytes = 1;
-    for (const std::wstring& part : SplitPath(path)) bytes += 1 + 2 * part.size();
+    for (const std::wstring& part : SplitDiscPath(path)) bytes += 1 + 2 * part.size();
     return bytes;
 }
 
@@ -136,7 +135,7 @@ const DiscImagePlan::Directory* DiscImagePlan::Find(const Changes& changes, cons
 
 void DiscImagePlan::Plan(const std::wstring& path, bool folder, uint64_t size, Changes* changes, Totals* totals) const {
     *totals = totals_;
-    const std::vector<std::wstring> parts = SplitPath(path);
+    const std::vector<std::wstring> parts = SplitDiscPath(path);
     std::wstring parentKey;
     auto addRecord = [&](const std::wstring& name, bool directory, uint64_t count) {
         const Directory* before = Find(*changes, parentKey);
@@ -158,7 +157,7 @@ void DiscImagePlan::Plan(const std::wstring& path, bool folder, uint64_t size, C
     };
     const size_t folders = folder ? parts.size() : parts.size() - 1;
     for (size_t i = 0; i < folders; ++i) {
-        const std::wstring key = parentKey + (parentKey.empty() ? L"" : L"\\") + UpperKey(parts[i]);
+        const std::wstring key = parentKey + (parentKey.empty() ? L"" : L"\\") + DiscNameKey(parts[i]);
         if (!Find(*changes, key)) {
             addRecord(parts[i], true, 1);
             Directory created;

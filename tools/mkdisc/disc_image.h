@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 constexpr uint64_t kSectorBytes = 2048;
 // Joliet's limits: 64 UTF-16 characters per name, 240 bytes for a whole path.
@@ -53,6 +54,11 @@ private:
     std::map<std::wstring, Directory> directories_;  // by upper-cased path, "" for the root
     Totals totals_;
 };
+
+// Names that differ only in case are one name on a disc: this is the name they share.
+std::wstring DiscNameKey(const std::wstring& text);
+// The parts of a path on a disc, '\' between them.
+std::vector<std::wstring> SplitDiscPath(const std::wstring& path);
 
 // How many bytes a path takes in Joliet's path limit (a separator and two bytes a character
 // per part, behind the root).

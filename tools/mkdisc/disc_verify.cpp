@@ -1,9 +1,11 @@
 #include "disc_verify.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -13,6 +15,7 @@
 #include "disc_author.h"
 #include "file_digest.h"
 #include "install/file_list.h"
+#include "iso_reader.h"
 #include "tool_text.h"
 #include "transfer/expand.h"
 
@@ -87,6 +90,45 @@ bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, Fi
     return CopyWithDigest(expanded.path(), std::wstring(), digest, error, nullptr);
 }
 
+// An image's Joliet tree copied into a temporary folder, which goes with the object.
+class ExtractedImage {
+public:
+    ExtractedImage() = default;
+    ExtractedImage(const ExtractedImage&) = delete;
+    ExtractedImage& operator=(const ExtractedImage&) = delete;
+    ~ExtractedImage() {
+        if (folder_.empty()) return;
+        std::wstring from = folder_ + L'\0';  // the list of paths ends in two nulls
+        SHFILEOPSTRUCTW remove = {};
+        remove.wFunc = FO_DELETE;
+        remove.pFrom = from.c_str();
+        remove.fFlags = FOF_NO_UI;
+        SHFileOperationW(&remove);
+    }
+
+    bool Extract(const std::wstring& image, std::wstring* error) {
+        TemporaryFile name;
+        if (name.path().empty() || !DeleteFileW(name.path().c_str()) ||
+            !CreateDirectoryW(name.path().c_str(), nullptr)) {
+            *error = L"no temporary folder to read \"" + image + L"\" into (" + SystemErrorText(GetLastError()) + L")";
+            return false;
+        }
+        folder_ = name.path();
+        return ExtractJolietTree(image, folder_, error);
+    }
+    const std::wstring& folder() const { return folder_; }
+
+private:
+    std::wstring folder_;
+};
+
+bool IsImage(const std::wstring& path) { return lstrcmpiW(PathFindExtensionW(path.c_str()), L".iso") == 0; }
+
+void Replace(std::wstring* text, const std::wstring& from, const std::wstring& to) {
+    for (size_t at = text->find(from); at != std::wstring::npos; at = text->find(from, at + to.size()))
+        text->replace(at, from.size(), to);
+}
+
 bool IsHexCrc(const std::wstring& text) {
     if (text.size() != 8) return false;
     for (wchar_t c : text)
@@ -135,8 +177,10 @@ int ReadDiscNumber(const std::wstring& discFolder) {
     return word[6] - '0';
 }
 
-bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyProgress& progress, VerifyReport* report) {
-    *report = VerifyReport();
+namespace {
+
+bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const VerifyProgress& progress,
+                       VerifyReport* report) {
     auto problem = [&](const std::wstring& text) { report->problems.push_back(text); };
 
     std::map<int, std::wstring> discs;
@@ -243,4 +287,34 @@ bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyPro
                 report->notes.push_back(L"\"" + folder + L"\\data\\" + file + L"\" is not in setup.lst");
     }
     return report->problems.empty();
+}
+
+}  // namespace
+
+bool VerifyDiscSet(const std::vector<std::wstring>& discs, const VerifyProgress& progress, VerifyReport* report) {
+    *report = VerifyReport();
+    std::vector<std::unique_ptr<ExtractedImage>> images;
+    std::vector<std::wstring> folders;
+    for (const std::wstring& disc : discs) {
+        if (!IsImage(disc)) {
+            folders.push_back(disc);
+            continue;
+        }
+        images.push_back(std::make_unique<ExtractedImage>());
+        std::wstring error;
+        if (!images.back()->Extract(disc, &error)) {
+            report->problems.push_back(error);
+            return false;
+        }
+        folders.push_back(images.back()->folder());
+    }
+    const bool sound = VerifyDiscFolders(folders, progress, report);
+    // What was found inside an image is named by the image.
+    for (size_t i = 0, image = 0; i < discs.size(); ++i) {
+        if (!IsImage(discs[i])) continue;
+        for (std::vector<std::wstring>* texts : {&report->problems, &report->notes})
+            for (std::wstring& text : *texts) Replace(&text, images[image]->folder(), discs[i]);
+        ++image;
+    }
+    return sound;
 }

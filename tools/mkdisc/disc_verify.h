@@ -1,4 +1,4 @@
-// Checking a set of disc folders against the setup.lst of its first disc, the way the
+// Checking a set of discs (folders or images) against the setup.lst of its first disc, the way the
 // installer will read them: markers, control files, every listed file present, and the size
 // and CRC-32 of every file after expansion by the installer's own expansion code (every stream,
 // the same damage rules), so that a set verify accepts is a set the installer installs.
@@ -17,8 +17,9 @@ struct VerifyReport {
 
 using VerifyProgress = std::function<void(size_t fileIndex, size_t fileCount, const std::wstring& item)>;
 
-// True when no problem was found.
-bool VerifyDiscSet(const std::vector<std::wstring>& discFolders, const VerifyProgress& progress, VerifyReport* report);
+// discs are disc folders or images (.iso), read through their Joliet trees as Windows reads a
+// disc. True when no problem was found.
+bool VerifyDiscSet(const std::vector<std::wstring>& discs, const VerifyProgress& progress, VerifyReport* report);
 
 // The disc number that the drvno.dat in the folder names (its first word "drvno:N"), or -1.
 int ReadDiscNumber(const std::wstring& discFolder);

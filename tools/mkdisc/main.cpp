@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "disc_author.h"
 #include "disc_verify.h"
+#include "iso_image.h"
 #include "tool_text.h"
 
 namespace {
@@ -16,8 +17,9 @@ const wchar_t kUsage[] =
     L"\n"
     L"  mkdisc make --game <folder> --out <folder> --installer <installer.exe> --ini <setup.ini>\n"
     L"              [--template <uninst.dat>] [--capacity <size>] [--compress <pattern>]...\n"
-    L"              [--order <file>] [--install-room <characters>] [--quiet]\n"
-    L"  mkdisc verify <disc folder> [<disc folder>...] [--quiet]\n"
+    L"              [--order <file>] [--install-room <characters>] [--iso [--label <label>]] [--quiet]\n"
+    L"  mkdisc image <disc folder> <file.iso> [--label <label>]\n"
+    L"  mkdisc verify <disc folder or image> [<disc folder or image>...] [--quiet]\n"
     L"  mkdisc --help\n"
     L"\n"
     L"make     copies every file of the game folder into disc folders <out>\\disc1, disc2, ...,\n"
@@ -40,11 +42,21 @@ const wchar_t kUsage[] =
     L"                  without it every file goes, sorted by path.\n"
     L"  --install-room  characters a player's install folder may take (default 64): every\n"
     L"                  path must fit the installer's 259-character limit behind it.\n"
-    L"verify   reads drvno.dat of each folder and setup.lst of the first disc, and checks\n"
-    L"         that every listed file is there and has the listed size and CRC-32 after\n"
-    L"         expansion by the installer's own code (every bzip2 stream of a file).\n"
+    L"  --iso           also writes <out>\\disc1.iso, disc2.iso, ...: ISO 9660 images with\n"
+    L"                  Joliet names, ready to burn. Each disc is then planned as exactly\n"
+    L"                  its image. Files of 4 GiB or more, paths more than 7 folders deep\n"
+    L"                  and more than 65,535 folders are refused.\n"
+    L"  --label         the images' volume label: up to 16 of A-Z, 0-9 and _ (default: made\n"
+    L"                  from setup.ini's AppName, or GAME).\n"
+    L"image    writes the image of one disc folder, its files in path order.\n"
+    L"verify   reads drvno.dat of each disc and setup.lst of the first, and checks that every\n"
+    L"         listed file is there and has the listed size and CRC-32 after expansion by\n"
+    L"         the installer's own code (every bzip2 stream of a file). Images (.iso) are\n"
+    L"         read through their Joliet names, as Windows reads a disc.\n"
     L"\n"
     L"Exit status: 0 done, 1 refused or problems found, 2 wrong command line.\n";
+
+const wchar_t kLabelRule[] = L" (1 to 16 of A-Z, 0-9 and _)";
 
 int UsageError(const std::wstring& text) {
     PrintErrorLine(L"mkdisc: " + text);
@@ -94,8 +106,8 @@ int RunMake(const std::vector<std::wstring>& args) {
     bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& name = args[i];
-        if (name == L"--quiet") {
-            quiet = true;
+        if (name == L"--quiet" || name == L"--iso") {
+            (name == L"--iso" ? options.images : quiet) = true;
             continue;
         }
         if (i + 1 >= args.size()) return UsageError(name + L" needs a value");
@@ -106,7 +118,10 @@ int RunMake(const std::vector<std::wstring>& args) {
         }
         if (name == L"--compress")
             options.compressPatterns.push_back(value);
-        else if (name == L"--capacity") {
+        else if (name == L"--label") {
+            if (!ReadVolumeLabel(value, &options.label))
+                return UsageError(L"cannot use the label " + value + kLabelRule);
+        } else if (name == L"--capacity") {
             if (!ParseCapacity(value, &options.capacity)) return UsageError(L"cannot read the capacity " + value);
         } else if (name == L"--install-room") {
             wchar_t* end = nullptr;
@@ -148,8 +163,32 @@ int RunMake(const std::vector<std::wstring>& args) {
                   std::to_wstring(options.capacity) + L" bytes" +
                   FormatText(L" (%.1f%%)",
                              100.0 * static_cast<double>(result.discBytes[d]) / static_cast<double>(options.capacity)));
+    for (const std::wstring& image : result.discImages) PrintLine(image + L": written");
     PrintLine(std::to_wstring(result.files.size()) + L" files, " + Megabytes(installed) + L" installed, on " +
               std::to_wstring(result.discFolders.size()) + L" disc(s)");
+    return 0;
+}
+
+int RunImage(const std::vector<std::wstring>& args) {
+    std::vector<std::wstring> paths;
+    std::wstring label;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != L"--label") {
+            paths.push_back(args[i]);
+            continue;
+        }
+        if (i + 1 >= args.size() || !ReadVolumeLabel(args[i + 1], &label))
+            return UsageError(L"--label needs a label" + std::wstring(kLabelRule));
+        ++i;
+    }
+    if (paths.size() != 2) return UsageError(L"image needs a disc folder and an image file");
+    uint64_t bytes = 0;
+    std::wstring error;
+    if (!MakeFolderImage(paths[0], paths[1], label, &bytes, &error)) {
+        PrintErrorLine(L"mkdisc: refused: " + error);
+        return 1;
+    }
+    PrintLine(paths[1] + L": image " + std::to_wstring(bytes) + L" bytes");
     return 0;
 }
 
@@ -164,7 +203,7 @@ int RunVerify(const std::vector<std::wstring>& args) {
         else
             folders.push_back(arg);
     }
-    if (folders.empty()) return UsageError(L"verify needs at least one disc folder");
+    if (folders.empty()) return UsageError(L"verify needs at least one disc folder or image");
     ProgressLine line(quiet);
     VerifyReport report;
     const bool sound = VerifyDiscSet(
@@ -193,5 +232,6 @@ int wmain(int argc, wchar_t** argv) {
     args.erase(args.begin());
     if (command == L"make") return RunMake(args);
     if (command == L"verify") return RunVerify(args);
+    if (command == L"image") return RunImage(args);
     return UsageError(L"unknown command " + command);
 }
