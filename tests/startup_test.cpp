@@ -449,3 +449,14 @@ TEST(PrivateFolder, GrantsAdministratorsAndSystemOnlyIsNeverATakenFolderAndCanno
     EXPECT_FALSE(FolderExists(temp + taken)) << "removed at once when nothing holds it";
     EXPECT_FALSE(FolderExists(folder));
 }
+
+// Staging goes only where the private folder's access list is kept: on the system's volume, and
+// not on a disc (drive M:, a CD-ROM drive; FAT and exFAT sticks are refused likewise on Windows).
+TEST(PrivateFolder, StagingIsOnlyOnVolumesThatKeepAccessLists) {
+    ASSERT_TRUE(CreateDirectoryW(L"T:\\cd-m", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW(L"T:\\cd-m\\h18", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(KeepsAccessLists(StagingFolder()));
+    EXPECT_TRUE(KeepsAccessLists(L"T:\\"));
+    EXPECT_FALSE(KeepsAccessLists(L"M:\\h18"));
+    RemoveTree(L"T:\\cd-m");
+}

@@ -169,3 +169,20 @@ bool RemovePrivateFolderAtRestart(const std::wstring& folder, const wchar_t* con
     for (size_t i = 0; i < count; ++i) scheduled = RemoveAtRestart(folder + L"\\" + names[i]) && scheduled;
     return RemoveAtRestart(folder) && scheduled;
 }
+
+std::wstring StagingFolder() {
+    wchar_t windows[MAX_PATH] = {};
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    std::wstring folder = windows;
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + L"Temp\\";
+}
+
+bool KeepsAccessLists(const std::wstring& folder) {
+    wchar_t volume[MAX_PATH] = {};
+    DWORD flags = 0;
+    return GetVolumePathNameW(folder.c_str(), volume, MAX_PATH) &&
+           GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_PERSISTENT_ACLS) != 0;
+}

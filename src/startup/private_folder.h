@@ -1,6 +1,6 @@
-// The folder that staging copies the program into: a new folder inside the temporary folder that
-// only administrators and the system can write, under a name nobody can guess in advance, and
-// its removal once it has served.
+// The folder that staging copies the program into: a new folder inside the system's temporary
+// folder that only administrators and the system can write, under a name nobody can guess in
+// advance, and its removal once it has served.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,16 @@
 #include <string>
 
 #include "base/handles.h"
+
+// The system's temporary folder (%SystemRoot%\Temp), ending with a backslash: on the system volume,
+// and users may create entries there but may neither rename nor delete another's, so no program
+// of the user can move a private folder away and put a junction under its name. Empty when the
+// system cannot name it.
+std::wstring StagingFolder();
+
+// True when the volume that holds the folder keeps access lists. On one that does not (FAT, exFAT,
+// many shares, discs) a private folder's descriptor protects nothing.
+bool KeepsAccessLists(const std::wstring& folder);
 
 // Security descriptor for a new private folder: owner Administrators, and a protected DACL that
 // grants full access to Administrators (S-1-5-32-544) and SYSTEM (S-1-5-18) only, both grants
