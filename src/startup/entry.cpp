@@ -50,16 +50,16 @@ int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
     return 0;
 }
 
-// A running program cannot delete its own file, so the private folder it was staged into goes
-// at the next restart. A working instance started from anywhere else leaves its folder alone.
-void RemoveOwnPrivateFolderAtRestart() {
-    std::wstring folder = GetModuleFolder();
-    if (IsPrivateFolder(folder, StagingFolder())) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
-}
-
+// The private folder this instance was staged into is held while it runs, so that no later start
+// takes it for abandoned; a running program cannot delete its own file, so the folder goes at the
+// next restart (or at a later start). A working instance started from anywhere else leaves its
+// folder alone.
 int RunWorkingMode(const wchar_t* sourceFolder) {
+    const std::wstring folder = GetModuleFolder();
+    const bool staged = IsPrivateFolder(folder, StagingFolder());
+    FileHandle held = staged ? HoldPrivateFolder(folder) : FileHandle();
     int result = RunAsTheWorkingInstance(sourceFolder);
-    RemoveOwnPrivateFolderAtRestart();
+    if (staged) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
     return result;
 }
 
@@ -73,6 +73,7 @@ void AbandonPrivateFolder(const std::wstring& folder, FileHandle* held, size_t s
 // A new private folder in the staging folder, on a volume that keeps its access list.
 bool PreparePrivateFolder(std::wstring* folder, FileHandle* held) {
     const std::wstring stagingFolder = StagingFolder();
+    RemoveAbandonedPrivateFolders(stagingFolder, kStagedFiles, kStagedFileCount);
     if (!CreatePrivateFolder(stagingFolder, folder, held)) return false;
     if (KeepsAccessLists(*folder)) return true;
     AbandonPrivateFolder(*folder, held, 0);

@@ -40,6 +40,16 @@ bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, F
 // gives. Only such a folder is ever removed.
 bool IsPrivateFolder(const std::wstring& folder, const std::wstring& tempFolder);
 
+// Opens a private folder so that nobody can remove or rename it while the handle is held. The
+// working instance holds its own folder: that tells a later start the folder is not abandoned.
+FileHandle HoldPrivateFolder(const std::wstring& folder);
+
+// Removes the private folders that earlier runs left directly inside stagingFolder and that
+// nothing holds, with the named files inside; what cannot go now is queued for the next restart.
+// A folder whose first named file (the program) cannot go is in use and stays as it is. Never
+// follows a link and never touches an entry of another name.
+void RemoveAbandonedPrivateFolders(const std::wstring& stagingFolder, const wchar_t* const* names, size_t count);
+
 // Removes the named files of the folder and then the folder itself now; whatever cannot go now
 // is left to the next restart.
 void RemovePrivateFolder(const std::wstring& folder, const wchar_t* const* names, size_t count);
