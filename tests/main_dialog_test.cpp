@@ -183,10 +183,11 @@ TEST_F(MainDialogTest, ConfirmationNamesTheGameFolderInsideTheTypedFolderAndCanc
         << "a cancelled confirmation records nothing";
 }
 
-// uninst.dat must name every file in full on any volume (exFAT and recent NTFS have no 8.3
-// names to fall back on): a comma, a character outside code page 932, or a line past the
-// reader's 258 characters is refused before anything is installed.
-TEST_F(MainDialogTest, DestinationsTheUninstallRecordCannotNameAreRefused) {
+// The uninstaller must be able to serve the destination: it walks only a folder below a drive or
+// share root, and uninst.dat must name every file in full on any volume (exFAT and recent NTFS
+// have no 8.3 names to fall back on): a comma, a character outside code page 932, or a line past
+// the reader's 258 characters is refused before anything is installed.
+TEST_F(MainDialogTest, DestinationsTheUninstallerCannotServeAreRefused) {
     ASSERT_TRUE(WriteFileBytes(GetModuleFolder() + L"\\setup.lst", "0,data\\x.bin,1,00000000\r\n"));
     const std::wstring game = std::wstring(L"\\") + kInstFolder + L"\\";
     const std::wstring fits = L"T:\\" + std::wstring(258 - 2 - wcslen(L"data\\x.bin") - game.size() - 3, L'f');
@@ -194,9 +195,18 @@ TEST_F(MainDialogTest, DestinationsTheUninstallRecordCannotNameAreRefused) {
         std::wstring typed;
         const wchar_t* refusal;  // nullptr: the confirmation follows
     } cases[] = {
-        {L"T:\\h4a,Games", L"使用できない文字"}, {L"T:\\h4aJosé", L"使用できない文字"},
-        {L"T:\\h4a한글", L"使用できない文字"},   {fits, nullptr},
+        {L"T:\\h4a,Games", L"使用できない文字"},
+        {L"T:\\h4aJosé", L"使用できない文字"},
+        {L"T:\\h4a한글", L"使用できない文字"},
+        {fits, nullptr},
         {fits + L"g", L"アンインストール情報"},
+        {L"h4aGames", L"正しくありません"},             // relative
+        {L"\\h4aGames", L"正しくありません"},           // the current drive's root
+        {L"T:h4aGames", L"正しくありません"},           // T:'s current folder
+        {L"\\\\?\\T:\\h4aGames", L"正しくありません"},  // device paths
+        {L"\\\\.\\T:\\h4aGames", L"正しくありません"},
+        {L"\\\\h4aserver", L"正しくありません"},  // the game folder would be a share root
+        {L"\\\\h4aserver\\share", nullptr},
     };
     RunDialog([&](HWND dialog) {
         for (const auto& c : cases) {

@@ -156,14 +156,15 @@ TEST_F(ProgressDialogTest, CompletedInstallationShowsTruePercentagesAndEndsWithO
     ScriptedInteraction script;
     const std::string bytes = PatternBytes(2500000, 3);
     ASSERT_TRUE(WriteFileBytes(kWork + L"\\launch\\data\\big.dat", bytes));
-    // Listed at half its real size: the texts must say 200 %, the bars stop at their end.
+    // Listed at its real size (a file of another size stops the installation, worker_test): the
+    // texts end at 100 %, the bars at their end.
     Screen atCompletion{};
     script.OnMessage([&](const ShownMessage& shown) {
         if (shown.text == kCompleted) atCompletion = Look(shown.owner);
     });
 
     DialogRun run;
-    EXPECT_EQ(Install(L"0,big.dat,1250000,0\r\n", &run), 1);
+    EXPECT_EQ(Install(L"0,big.dat,2500000,0\r\n", &run), 1);
 
     std::vector<ShownMessage> shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
@@ -173,8 +174,8 @@ TEST_F(ProgressDialogTest, CompletedInstallationShowsTruePercentagesAndEndsWithO
     EXPECT_EQ(shown[0].owner, run.dialog);
     EXPECT_EQ(progressState.progressWindow.load(), run.dialog);
 
-    EXPECT_EQ(atCompletion.overall, L"200 %");
-    EXPECT_EQ(atCompletion.file, L"200 %");
+    EXPECT_EQ(atCompletion.overall, L"100 %");
+    EXPECT_EQ(atCompletion.file, L"100 %");
     EXPECT_EQ(atCompletion.status, L"現在の状態：完了");
     EXPECT_EQ(atCompletion.overallPosition, 100);
     EXPECT_EQ(atCompletion.filePosition, 100);

@@ -248,16 +248,16 @@ TEST_F(Scenario, BrokenControlFilesAndArchivesStopTheInstallation) {
         ui::Process staging = ui::StartProgram(disc + L"\\installer.exe", L"", disc);
         ASSERT_TRUE(staging);
         reaper.Add(staging.id);
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
+        wchar_t systemRoot[MAX_PATH];
+        GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
         HWND box = ui::WaitForMessageBox(L"エラー", journey::kStepTimeout, staging.id);
         ASSERT_TRUE(box);
-        // The target lies in the staging's own folder inside the temporary folder.
+        // The target lies in the staging's own folder inside the system's temporary folder.
         const std::wstring text = ui::MessageBoxText(box);
         const std::wstring prefix =
             L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n" +
-            std::wstring(temp);
-        EXPECT_EQ(text.substr(0, prefix.size()), prefix);
+            std::wstring(systemRoot) + L"\\Temp\\";
+        EXPECT_EQ(_wcsicmp(text.substr(0, prefix.size()).c_str(), prefix.c_str()), 0) << Text(text);
         EXPECT_TRUE(text.size() > prefix.size() + 10 && text.compare(text.size() - 10, 10, L"\\setup.lst") == 0)
             << Text(text);
         ui::ClickButton(box, IDOK);

@@ -20,3 +20,16 @@ if(TARGET startup_test)
     set_target_properties(app_folder_probe PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
     add_dependencies(startup_test app_folder_probe)
 endif()
+
+# A private-folder name in a staging folder that is a link to a folder holding a program: the
+# removal of abandoned private folders must leave the link and what it leads to alone.
+add_scratch_tree_fixture(private_folder_link
+    FOLDER private-folder-links
+    SETUP startup_private_folder_link_make
+    CLEANUP startup_private_folder_link_remove
+    MAKE [=[
+mkdir -p "$base/staging" "$base/elsewhere"
+printf program > "$base/elsewhere/installer.exe"
+ln -s ../elsewhere "$base/staging/installer-00000000000000a1"
+]=]
+    TESTS startup_test startup_test_acp1252)

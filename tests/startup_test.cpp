@@ -449,3 +449,46 @@ TEST(PrivateFolder, GrantsAdministratorsAndSystemOnlyIsNeverATakenFolderAndCanno
     EXPECT_FALSE(FolderExists(temp + taken)) << "removed at once when nothing holds it";
     EXPECT_FALSE(FolderExists(folder));
 }
+
+// A start clears away what earlier runs left in the staging folder (a killed working instance
+// queues nothing for the restart), but never a folder that a running instance holds, a folder of
+// another name or one inside it, nor what a link of a private folder's name leads to
+// (tests/startup.cmake makes the link).
+TEST(PrivateFolder, AbandonedFoldersAreRemovedAndHeldOnesLinksAndOtherNamesAreLeft) {
+    const std::wstring staging = L"T:\\private-folder-links\\staging\\";
+    const std::wstring linkTarget = L"T:\\private-folder-links\\elsewhere\\installer.exe";
+    ASSERT_TRUE(FileExists(staging + L"installer-00000000000000a1\\installer.exe")) << "the fixture's link";
+    const std::wstring abandoned = staging + DrawPrivateFolderName();
+    const std::wstring held = staging + DrawPrivateFolderName();
+    const std::wstring otherName = staging + L"installer-kept";
+    const std::wstring nested = otherName + L"\\" + DrawPrivateFolderName();
+    for (const std::wstring& folder : {abandoned, held, nested})
+        for (const wchar_t* name : kStagedNames) ASSERT_TRUE(WriteFileBytes(folder + L"\\" + name, "staged"));
+    ASSERT_TRUE(SetFileAttributesW((abandoned + L"\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    FileHandle hold = HoldPrivateFolder(held);
+    ASSERT_TRUE(hold);
+
+    RemoveAbandonedPrivateFolders(staging, kStagedNames, 4);
+    EXPECT_FALSE(FolderExists(abandoned));
+    for (const std::wstring& folder : {held, nested})
+        for (const wchar_t* name : kStagedNames) EXPECT_TRUE(FileExists(folder + L"\\" + name)) << folder << name;
+    EXPECT_TRUE(FileExists(linkTarget));
+
+    hold.reset();
+    RemoveAbandonedPrivateFolders(staging, kStagedNames, 4);
+    EXPECT_FALSE(FolderExists(held)) << "released, it is abandoned too";
+    EXPECT_TRUE(FileExists(nested + L"\\installer.exe"));
+    EXPECT_TRUE(FileExists(linkTarget));
+    RemoveTree(otherName);
+}
+
+// Staging goes only where the private folder's access list is kept: on the system's volume, and
+// not on a disc (drive M:, a CD-ROM drive; FAT and exFAT sticks are refused likewise on Windows).
+TEST(PrivateFolder, StagingIsOnlyOnVolumesThatKeepAccessLists) {
+    ASSERT_TRUE(CreateDirectoryW(L"T:\\cd-m", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW(L"T:\\cd-m\\h18", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(KeepsAccessLists(StagingFolder()));
+    EXPECT_TRUE(KeepsAccessLists(L"T:\\"));
+    EXPECT_FALSE(KeepsAccessLists(L"M:\\h18"));
+    RemoveTree(L"T:\\cd-m");
+}

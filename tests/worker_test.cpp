@@ -235,6 +235,46 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(script_.Messages().size(), 1u);
 }
 
+// One byte of the second stream's header damaged: the expansion takes the rest for trailing bytes
+// and succeeds with the first stream only, as the bzip2 tool does. Only the listed size tells, and
+// it is checked with verification off too; a plain copy of the wrong size likewise.
+TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVerification) {
+    const std::string first = PatternBytes(5000, 3);
+    const std::string second = PatternBytes(7000, 4);
+    const std::string firstStream = Compress(first);
+    std::string twoStreams = firstStream + Compress(second);
+    ASSERT_EQ(twoStreams.compare(firstStream.size(), 4, "BZh9"), 0);
+    twoStreams[firstStream.size() + 2] = 'x';
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\two.dat.bz2", twoStreams));
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\plain.txt", "plain"));
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\later.txt", "later"));
+    const struct {
+        std::wstring list;
+        std::wstring message;
+        std::wstring status;
+    } cases[] = {
+        {L"0,two.dat.bz2," + std::to_wstring(first.size() + second.size()) + L",0\r\n",
+         L"「" + kLaunch + L"\\data\\two.dat.bz2」\n\n解凍元ファイルが破損しています。",
+         L"two.dat.bz2 ファイルの解凍に失敗"},
+        {L"0,plain.txt,6,0\r\n", L"「" + kLaunch + L"\\data\\plain.txt」\n\nコピー元ファイルが破損しています。",
+         L"plain.txt ファイルのコピーに失敗"},
+    };
+    installSettings.VerifyFiles = 0;
+    for (const auto& c : cases) {
+        RemoveTree(destination_);
+        const size_t before = script_.Messages().size();
+        EXPECT_EQ(Install(c.list + L"0,later.txt,5,0\r\n"), 0u) << c.status;
+        std::vector<ShownMessage> shown = script_.Messages();
+        ASSERT_EQ(shown.size(), before + 1);
+        EXPECT_EQ(shown.back().text, c.message);
+        EXPECT_EQ(shown.back().title, L"エラー");
+        EXPECT_EQ(shown.back().owner, owner_);
+        EXPECT_EQ(progressState.StatusText(), c.status);
+        EXPECT_FALSE(FileExists(Installed(L"later.txt")));
+        EXPECT_FALSE(FileExists(Installed(L"uninst.dat"))) << "nothing is recorded";
+    }
+}
+
 TEST_F(InstallWorkerTest, MissingSourceStopsWithTheCopyFailureStatus) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\first.dat", "first"));
     EXPECT_EQ(Install(L"0,first.dat,5,0\r\n0,absent.dat,5,0\r\n0,never.dat,5,0\r\n"), 0u);

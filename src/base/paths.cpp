@@ -67,6 +67,14 @@ std::wstring ResolvePath(const wchar_t* path) {
     return resolved;
 }
 
+std::wstring ResolveFolderBelowRoot(const wchar_t* folder) {
+    std::wstring resolved = ResolvePath(folder);
+    if (resolved.empty()) return {};
+    if (!IsPathSeparator(resolved.back())) resolved += L'\\';
+    if (resolved.size() <= RootLength(resolved)) return {};
+    return resolved;
+}
+
 std::wstring WithLongNames(const std::wstring& resolved) {
     std::wstring expanded;
     bool wildcard = resolved.find_first_of(L"*?") != std::wstring::npos;

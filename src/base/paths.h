@@ -28,6 +28,12 @@ size_t RootLength(const std::wstring& path);
 // cannot be resolved.
 std::wstring ResolvePath(const wchar_t* path);
 
+// The folder resolved and ending with a backslash when it names one place below a drive or share
+// root ("X:\..." or "\\server\share\..."), whatever the current drive and folder; empty for any
+// other folder: relative, rooted without a drive, drive-relative, a device path, a root itself.
+// What an installation may go into is exactly what its uninstallation can walk.
+std::wstring ResolveFolderBelowRoot(const wchar_t* folder);
+
 // The same resolved path with short 8.3 components written out long, as far as the named folder
 // or file exists.
 std::wstring WithLongNames(const std::wstring& resolved);

@@ -14,6 +14,7 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/module.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "frontend/install_record.h"
 #include "install/progress_dialog.h"
@@ -39,6 +40,9 @@ const wchar_t kDestinationTooLong[] =
 const wchar_t kDestinationTooLongForRecord[] =
     L"インストール先のフォルダ名が長すぎます。\n\nアンインストール情報にゲームのファイルを記録できる長さのフォルダを指定"
     L"して下さい。";
+const wchar_t kDestinationNotFull[] =
+    L"インストール先のフォルダ名が正しくありません。\n\nドライブ名から始まるフォルダ（C:\\Games など）か、ネットワーク上の"
+    L"共有フォルダ（\\\\サーバー名\\共有名\\Games など）を指定して下さい。";
 const wchar_t kDestinationUnrecordable[] =
     L"インストール先のフォルダ名に使用できない文字が含まれています。\n\nカンマ（,）や日本語の文字コード（Shift_JIS）で"
     L"表せない文字を含まないフォルダを指定して下さい。";
@@ -108,7 +112,12 @@ void RunInstallSequence() {
         ShowErrorBox(mainWindow, kDestinationTooLong);
         return;
     }
-    // A folder that uninst.dat cannot name would leave the game behind at uninstallation.
+    // A folder that the uninstaller cannot walk would leave the game behind at uninstallation.
+    if (ResolveFolderBelowRoot(destination).empty()) {
+        ShowErrorBox(mainWindow, kDestinationNotFull);
+        return;
+    }
+    // Nor may uninst.dat be unable to name it.
     switch (CheckRecordFolder(destination)) {
         case RecordFolderFit::kUnrecordableCharacters:
             ShowErrorBox(mainWindow, kDestinationUnrecordable);

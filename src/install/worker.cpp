@@ -31,6 +31,11 @@ const wchar_t kDamagedFileText[] =
     L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
     L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
 
+// Shown when a file on the disk does not hold the size its list line gives: the source was cut
+// short or damaged in a way its own reading could not tell (a damaged later stream of a ".bz2"
+// file reads as trailing bytes, as with the bzip2 tool).
+const wchar_t kSourceDamagedText[] = L"「%ls」\n\n%ls元ファイルが破損しています。";
+
 void SetStatus(const std::wstring& text) { progressState.SetStatusText(text.c_str()); }
 
 // The folder whose volume holds the destination: the drive root for "C:\...", the share root
@@ -45,6 +50,34 @@ std::wstring VolumeQueryPath(const wchar_t* destinationFolder) {
 }
 
 bool IsCompressedSource(const wchar_t* sourcePath) { return wcscmp(PathFindExtensionW(sourcePath), L".bz2") == 0; }
+
+bool HasListedSize(const FileEntry& entry) {
+    WIN32_FILE_ATTRIBUTE_DATA written;
+    if (!GetFileAttributesExW(entry.destinationPath, GetFileExInfoStandard, &written)) return false;
+    const uint64_t size = (static_cast<uint64_t>(written.nFileSizeHigh) << 32) | written.nFileSizeLow;
+    return entry.size >= 0 && size == static_cast<uint64_t>(entry.size);
+}
+
+// Expands or copies the entry's source and checks the result's size, whether or not the files are
+// verified afterwards. False after the failure was shown.
+bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath) {
+    const bool compressed = IsCompressedSource(sourcePath.c_str());
+    const wchar_t* failedStatus = compressed ? L"%ls ファイルの解凍に失敗" : L"%ls ファイルのコピーに失敗";
+    bool transferred = false;
+    if (compressed) {
+        SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
+        transferred = ExpandBz2File(entry.destinationPath, sourcePath.c_str());
+    } else {
+        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath);
+    }
+    if (transferred && !HasListedSize(entry)) {
+        ShowErrorBox(progressState.progressWindow.load(),
+                     FormatText(kSourceDamagedText, sourcePath.c_str(), compressed ? L"解凍" : L"コピー").c_str());
+        transferred = false;
+    }
+    if (!transferred) SetStatus(FormatText(failedStatus, entry.name));
+    return transferred;
+}
 
 // One listed file: disc, folders, transfer and the optional check. False ends the installation.
 bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
@@ -62,16 +95,7 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
     progressState.fileBytes = static_cast<uint64_t>(entry.size);
     progressState.fileDoneBytes = 0;
 
-    if (IsCompressedSource(sourcePath.c_str())) {
-        SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
-        if (!ExpandBz2File(entry.destinationPath, sourcePath.c_str())) {
-            SetStatus(FormatText(L"%ls ファイルの解凍に失敗", entry.name));
-            return false;
-        }
-    } else if (!CopyFileChunked(sourcePath.c_str(), entry.destinationPath)) {
-        SetStatus(FormatText(L"%ls ファイルのコピーに失敗", entry.name));
-        return false;
-    }
+    if (!TransferEntry(entry, sourcePath)) return false;
 
     if (installSettings.VerifyFiles == 1) {
         SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));

@@ -27,14 +27,6 @@ constexpr size_t kWorkingSwitchLength = 7;
 const wchar_t* const kStagedFiles[] = {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"};
 constexpr size_t kStagedFileCount = std::size(kStagedFiles);
 
-// The temporary folder, ending with a backslash; empty when the system cannot name one that fits.
-std::wstring TempFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    DWORD length = GetTempPathW(MAX_PATH, folder);
-    if (length == 0 || length >= MAX_PATH) return {};
-    return folder;
-}
-
 // True when a working instance already runs in this session, which is then brought to the
 // front. Shows nothing: the player sees the installer that runs.
 bool DeferToWorkingInstance() {
@@ -58,16 +50,16 @@ int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
     return 0;
 }
 
-// A running program cannot delete its own file, so the private folder it was staged into goes
-// at the next restart. A working instance started from anywhere else leaves its folder alone.
-void RemoveOwnPrivateFolderAtRestart() {
-    std::wstring folder = GetModuleFolder();
-    if (IsPrivateFolder(folder, TempFolder())) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
-}
-
+// The private folder this instance was staged into is held while it runs, so that no later start
+// takes it for abandoned; a running program cannot delete its own file, so the folder goes at the
+// next restart (or at a later start). A working instance started from anywhere else leaves its
+// folder alone.
 int RunWorkingMode(const wchar_t* sourceFolder) {
+    const std::wstring folder = GetModuleFolder();
+    const bool staged = IsPrivateFolder(folder, StagingFolder());
+    FileHandle held = staged ? HoldPrivateFolder(folder) : FileHandle();
     int result = RunAsTheWorkingInstance(sourceFolder);
-    RemoveOwnPrivateFolderAtRestart();
+    if (staged) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
     return result;
 }
 
@@ -78,13 +70,23 @@ void AbandonPrivateFolder(const std::wstring& folder, FileHandle* held, size_t s
     RemovePrivateFolder(folder, kStagedFiles, stagedCount);
 }
 
+// A new private folder in the staging folder, on a volume that keeps its access list.
+bool PreparePrivateFolder(std::wstring* folder, FileHandle* held) {
+    const std::wstring stagingFolder = StagingFolder();
+    RemoveAbandonedPrivateFolders(stagingFolder, kStagedFiles, kStagedFileCount);
+    if (!CreatePrivateFolder(stagingFolder, folder, held)) return false;
+    if (KeepsAccessLists(*folder)) return true;
+    AbandonPrivateFolder(*folder, held, 0);
+    return false;
+}
+
 int StageAndRelaunch() {
     if (DeferToWorkingInstance()) return 1;
     std::wstring folder;
     // Held until the copy has started: from then on its running program file keeps the folder
     // from being renamed.
     FileHandle held;
-    if (!CreatePrivateFolder(TempFolder(), &folder, &held)) {
+    if (!PreparePrivateFolder(&folder, &held)) {
         ShowErrorBox(nullptr, kStagingFailed);
         return 1;
     }

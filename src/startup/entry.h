@@ -1,5 +1,5 @@
-// The program's entry logic: run modes and staging into a private folder inside the temporary
-// folder.
+// The program's entry logic: run modes and staging into a private folder inside the system's
+// temporary folder.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 int RunInstaller(HINSTANCE instance, const wchar_t* arguments);
 
 // Copies the named file from the program's folder into the given folder (a private folder inside
-// the temporary folder), never over an existing file. False after telling the user.
+// the staging folder), never over an existing file. False after telling the user.
 bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName);
 
 // Restricts DLL loading to the system folder; called first thing in the entry.

@@ -1,6 +1,6 @@
-// The folder that staging copies the program into: a new folder inside the temporary folder that
-// only administrators and the system can write, under a name nobody can guess in advance, and
-// its removal once it has served.
+// The folder that staging copies the program into: a new folder inside the system's temporary
+// folder that only administrators and the system can write, under a name nobody can guess in
+// advance, and its removal once it has served.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,16 @@
 #include <string>
 
 #include "base/handles.h"
+
+// The system's temporary folder (%SystemRoot%\Temp), ending with a backslash: on the system volume,
+// and users may create entries there but may neither rename nor delete another's, so no program
+// of the user can move a private folder away and put a junction under its name. Empty when the
+// system cannot name it.
+std::wstring StagingFolder();
+
+// True when the volume that holds the folder keeps access lists. On one that does not (FAT, exFAT,
+// many shares, discs) a private folder's descriptor protects nothing.
+bool KeepsAccessLists(const std::wstring& folder);
 
 // Security descriptor for a new private folder: owner Administrators, and a protected DACL that
 // grants full access to Administrators (S-1-5-32-544) and SYSTEM (S-1-5-18) only, both grants
@@ -29,6 +39,16 @@ bool CreatePrivateFolder(const std::wstring& tempFolder, std::wstring* folder, F
 // True when folder lies directly inside tempFolder under a name of the form DrawPrivateFolderName
 // gives. Only such a folder is ever removed.
 bool IsPrivateFolder(const std::wstring& folder, const std::wstring& tempFolder);
+
+// Opens a private folder so that nobody can remove or rename it while the handle is held. The
+// working instance holds its own folder: that tells a later start the folder is not abandoned.
+FileHandle HoldPrivateFolder(const std::wstring& folder);
+
+// Removes the private folders that earlier runs left directly inside stagingFolder and that
+// nothing holds, with the named files inside; what cannot go now is queued for the next restart.
+// A folder whose first named file (the program) cannot go is in use and stays as it is. Never
+// follows a link and never touches an entry of another name.
+void RemoveAbandonedPrivateFolders(const std::wstring& stagingFolder, const wchar_t* const* names, size_t count);
 
 // Removes the named files of the folder and then the folder itself now; whatever cannot go now
 // is left to the next restart.

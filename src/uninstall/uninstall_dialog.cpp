@@ -16,16 +16,6 @@ HWND uninstallWindow = nullptr;
 
 namespace {
 
-// The install folder, resolved and ending with a backslash, when it may be walked: an
-// absolute folder below a drive or share root. Empty otherwise.
-std::wstring WalkableInstallFolder() {
-    std::wstring folder = ResolvePath(installSettings.InstallPath);
-    if (folder.empty()) return {};
-    if (!IsPathSeparator(folder.back())) folder += L'\\';
-    if (folder.size() <= RootLength(folder)) return {};
-    return folder;
-}
-
 void ShowMissingRecord(const std::wstring& recordPath) {
     std::wstring text = FormatText(L"%ls%ls", recordPath.c_str(),
                                    L"\n\nアンインストールファイルリストがみつかりません。\n\n"
@@ -71,7 +61,7 @@ bool RunUninstall() {
 
     // The record and the registry value naming the folder can both be edited without rights;
     // a folder that is a root or not absolute would let the walk below reach the whole drive.
-    std::wstring installFolder = WalkableInstallFolder();
+    std::wstring installFolder = ResolveFolderBelowRoot(installSettings.InstallPath);
     std::wstring record = installFolder + L"uninst.dat";
     if (installFolder.empty() || !ReadUninstallRecord(record.c_str())) {
         ShowMissingRecord(recordPath);
