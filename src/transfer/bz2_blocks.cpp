@@ -111,9 +111,9 @@ uint64_t ReadBits(const uint8_t* bytes, uint64_t bit, unsigned count) {
     return value & ((1ull << count) - 1);
 }
 
-void ByteBuffer::Reserve(size_t bytes) {
+void ByteBuffer::Reserve(size_t bytes, size_t most) {
     if (bytes <= capacity) return;
-    const size_t grown = std::max(bytes, capacity + capacity / 2);
+    const size_t grown = std::max(bytes, std::min(capacity + capacity / 2, most));
     std::unique_ptr<uint8_t[]> larger(new uint8_t[grown]);
     if (size > 0) memcpy(larger.get(), data.get(), size);
     data = std::move(larger);
@@ -213,7 +213,7 @@ bool BlockDecoder::Decode(const ByteBuffer& stream, size_t keepBytes, ByteBuffer
     *length = 0;
     for (;;) {
         if (output->size == output->capacity && output->capacity < keepBytes) {
-            output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity * 2, 1024 * 1024)));
+            output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity * 2, 1024 * 1024)), keepBytes);
         }
         // Past keepBytes the output is decoded only to have its CRC checked.
         const bool keeping = output->size < std::min(output->capacity, keepBytes);

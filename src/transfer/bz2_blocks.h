@@ -38,8 +38,9 @@ struct ByteBuffer {
     size_t capacity = 0;
 
     void Clear() { size = 0; }
-    // Room for at least bytes in all, keeping the contents.
-    void Reserve(size_t bytes);
+    // Room for at least bytes in all, keeping the contents; growing by half at a time, but
+    // never past most (unless bytes asks for more).
+    void Reserve(size_t bytes, size_t most = SIZE_MAX);
 };
 
 // A stream of one block for libbzip2: the header for level, the block's bits [startBit,
