@@ -218,11 +218,12 @@ TEST_F(ExpandTest, DamagedFilesKeepTheSoundBlocksBeforeTheDamage) {
     }
 }
 
-// Level-1 blocks whose every block writes both magics into the bitmap of the byte values it
-// holds (16 x 16 bits after its header): a false block start and a false stream end in each.
-std::string FalseStartBytes(size_t blocks) {
-    const uint16_t groups[16] = {0x3141, 0x5926, 0x5359, 0xFFFF, 0x1772, 0x4538, 0x5090, 0xFFFF,
-                                 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+// Level-1 blocks whose every block writes the block magic, and with streamEnds the end-of-stream
+// magic too, into the bitmap of the byte values it holds (16 x 16 bits after its header).
+std::string FalseStartBytes(size_t blocks, bool streamEnds) {
+    uint16_t groups[16] = {0x3141, 0x5926, 0x5359, 0xFFFF, 0x1772, 0x4538, 0x5090, 0xFFFF,
+                           0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+    if (!streamEnds) groups[4] = groups[5] = groups[6] = 0xFFFF;
     std::string alphabet;
     for (int value = 0; value < 256; ++value) {
         if (groups[value / 16] & (0x8000 >> (value % 16))) alphabet += static_cast<char>(value);
@@ -239,7 +240,7 @@ std::string FalseStartBytes(size_t blocks) {
 }
 
 TEST_F(ExpandTest, FalseBlockStartsInsideBlocks) {
-    const std::string original = FalseStartBytes(3);
+    const std::string original = FalseStartBytes(3, true);
     const std::string compressed = Compress(original, 1);
     ASSERT_EQ(FindBits48(compressed, kBlockMagic).size(), 6u) << "3 blocks, each with a false start";
     ASSERT_EQ(FindBits48(compressed, kStreamEndMagic).size(), 4u) << "1 stream end and 3 false ones";
@@ -247,11 +248,20 @@ TEST_F(ExpandTest, FalseBlockStartsInsideBlocks) {
 }
 
 TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
-    // Every block first fails at its false start while the blocks planned after it are queued or
-    // being decoded; they are dropped and planned again from the block's true end. Which of
-    // them are still in flight then varies from run to run, so it runs several times.
-    const std::string original = FalseStartBytes(16);
+    // One block in six has a false start: its first candidate fails while the sound blocks
+    // planned after it are queued or being decoded; they are dropped and planned again from the
+    // block's true end. Which of them are still in flight then varies, so it runs several times.
+    const std::string falseStarts = FalseStartBytes(4, false);
+    std::string original;
+    for (size_t block = 0; block < 24; ++block) {
+        const size_t at = (block / 6) * kLevelOneBlockBytes;
+        // Runs of four bytes would change where blocks end; a byte repeated at a join is harmless.
+        original += block % 6 == 0 ? falseStarts.substr(at, kLevelOneBlockBytes)
+                                   : UnrepeatedBytes(kLevelOneBlockBytes, static_cast<uint32_t>(block));
+    }
     const std::string compressed = Compress(original, 1);
+    ASSERT_EQ(FindBits48(compressed, kBlockMagic).size(), 28u) << "24 blocks, 4 of them with a false start";
+    ASSERT_EQ(FindBits48(compressed, kStreamEndMagic).size(), 1u);
     SetExpansionThreads(4);
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
