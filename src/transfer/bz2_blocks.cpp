@@ -3,6 +3,7 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +11,10 @@ namespace {
 
 constexpr uint64_t kMagicMask = (1ull << kMagicBits) - 1;
 constexpr size_t kDiscardPieceBytes = 256 * 1024;
+// The bytes a reader may look ahead past a block stream's end.
+constexpr size_t kStreamSlackBytes = 8;
+
+std::atomic<uint64_t> libraryRedecodings{0};
 
 // For each byte value, the bit offsets (0 to 7, as a bit set) at which a magic beginning in the
 // byte before would put that value into this byte, for the second and the third byte of the
@@ -131,7 +136,11 @@ void BuildBlockStream(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, 
     const uint64_t blockCrc = ReadBits(bytes, startBit + kMagicBits, 32);
     PutBits(stream, &usedBits, kStreamEndMagic, kMagicBits);
     PutBits(stream, &usedBits, blockCrc, 32);
+    stream->Reserve(stream->size + kStreamSlackBytes);
+    memset(stream->data.get() + stream->size, 0, kStreamSlackBytes);
 }
+
+uint64_t LibraryRedecodings() { return libraryRedecodings.load(); }
 
 BlockDecoder::~BlockDecoder() {
     for (Allocation& allocation : allocations_) free(allocation.memory);
@@ -207,7 +216,40 @@ private:
 
 }  // namespace
 
-bool BlockDecoder::Decode(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length) {
+BlockResult BlockDecoder::Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, ByteBuffer* output) {
+    BlockResult result;
+    const unsigned level = stream.data[kStreamHeaderBytes - 1] - '0';
+    const Bz2BlockDecoder::Start start = own_.Begin(stream.data.get(), stream.size, kStreamHeaderBytes * 8, level);
+    if (start == Bz2BlockDecoder::Start::Ready) {
+        output->Clear();
+        for (;;) {
+            if (output->size == output->capacity && output->capacity < keepBytes) {
+                output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity * 2, 1024 * 1024)), keepBytes);
+            }
+            // Past keepBytes the output is decoded only to have its CRC checked.
+            const bool keeping = output->size < std::min(output->capacity, keepBytes);
+            if (!keeping) scratch_.Reserve(kDiscardPieceBytes);
+            uint8_t* target = keeping ? output->data.get() + output->size : scratch_.data.get();
+            const size_t room = keeping ? std::min(output->capacity, keepBytes) - output->size : kDiscardPieceBytes;
+            const size_t produced = own_.Take(target, room);
+            if (produced == 0) break;
+            result.length += produced;
+            if (keeping) output->size += produced;
+        }
+        const uint64_t endBit = kStreamHeaderBytes * 8 + blockBits;
+        if (own_.Sound() && own_.EndBit() <= endBit) {
+            result.sound = true;
+            result.endsEarly = own_.EndBit() < endBit;
+            return result;
+        }
+    }
+    if (start != Bz2BlockDecoder::Start::Randomised) ++libraryRedecodings;
+    result.byLibrary = true;
+    result.sound = DecodeByLibrary(stream, keepBytes, output, &result.length);
+    return result;
+}
+
+bool BlockDecoder::DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length) {
     Decompression decompression(Allocate, Free, this, stream);
     output->Clear();
     *length = 0;
@@ -228,7 +270,21 @@ bool BlockDecoder::Decode(const ByteBuffer& stream, size_t keepBytes, ByteBuffer
     }
 }
 
-bool BlockDecoder::DecodeInPieces(const ByteBuffer& stream, const std::function<bool(const uint8_t*, size_t)>& sink) {
+bool BlockDecoder::DecodeInPieces(const ByteBuffer& stream, bool byLibrary,
+                                  const std::function<bool(const uint8_t*, size_t)>& sink) {
+    if (!byLibrary) {
+        const unsigned level = stream.data[kStreamHeaderBytes - 1] - '0';
+        if (own_.Begin(stream.data.get(), stream.size, kStreamHeaderBytes * 8, level) !=
+            Bz2BlockDecoder::Start::Ready) {
+            return false;
+        }
+        scratch_.Reserve(kDiscardPieceBytes);
+        for (;;) {
+            const size_t produced = own_.Take(scratch_.data.get(), kDiscardPieceBytes);
+            if (produced == 0) return own_.Sound();
+            if (!sink(scratch_.data.get(), produced)) return false;
+        }
+    }
     Decompression decompression(Allocate, Free, this, stream);
     scratch_.Reserve(kDiscardPieceBytes);
     for (;;) {

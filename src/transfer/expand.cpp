@@ -91,6 +91,12 @@ public:
         }
     }
 
+    // Where the bits that can be read end, no further than limitBit.
+    uint64_t ReadableEnd(uint64_t limitBit) {
+        Have((limitBit + 7) / 8);
+        return std::min(limitBit, (firstByte_ + bytes_.size()) * 8);
+    }
+
     void Build(uint64_t startBit, uint64_t endBit, unsigned level, ByteBuffer* stream) const {
         BuildBlockStream(bytes_.data(), startBit - firstByte_ * 8, endBit - firstByte_ * 8, level, stream);
     }
@@ -257,6 +263,7 @@ private:
     }
 
     Item PlanStep() {
+        if (nothingFollows_) return {Item::Kind::Damaged};
         if (atStreamHeader_ && !ReadStreamHeader()) return {HeaderEnd(), nullptr, 0};
         if (markIsStreamEnd_) {
             const uint64_t crcEnd = bit_ + kMagicBits + 32;
@@ -268,11 +275,17 @@ private:
             return {Item::Kind::StreamEnd, nullptr, stored};
         }
         BlockMark next;
-        if (!source_.NextMark(bit_, bit_ + kLongestBlockBits, &next)) return {Item::Kind::Damaged};
+        if (!source_.NextMark(bit_, bit_ + kLongestBlockBits, &next)) {
+            // No magic follows (a damaged one, or data cut off): the block may still be sound.
+            next = {source_.ReadableEnd(bit_ + kLongestBlockBits), false};
+            if (next.bit < bit_ + kMagicBits + 32) return {Item::Kind::Damaged};
+            nothingFollows_ = true;
+        }
         BlockJob* job = TakeJob();
         job->startBit = bit_;
         job->level = level_;
         SetEnd(job, next);
+        job->endIsKnown = !nothingFollows_;
         if (pool_) pool_->Submit(job);
         bit_ = next.bit;
         markIsStreamEnd_ = next.streamEnd;
@@ -320,8 +333,10 @@ private:
 
     // ---- collecting, in order ----
 
+    // A block that is sound but ends before the next magic is followed by damage: it is written,
+    // and the expansion ends there.
     Outcome Collect(BlockJob* job) {
-        if (!Decoded(job) && !Rejoin(job)) return Finish(Outcome::Damaged);
+        if (!Decoded(job) && !(job->endIsKnown && Rejoin(job))) return Finish(Outcome::Damaged);
         combinedCrc_ = CombineBlockCrc(combinedCrc_, job->crc);
         bool written;
         if (job->Complete()) {
@@ -329,13 +344,14 @@ private:
         } else {
             // Too long to hold: its CRC is right, and the same bits decode to the same bytes.
             bool stopped = false;
-            written = decoder_.DecodeInPieces(job->stream, [this, &stopped](const uint8_t* bytes, size_t count) {
-                stopped = !writer_.Add(bytes, count);
-                return !stopped;
-            });
+            written = decoder_.DecodeInPieces(job->stream, job->result.byLibrary,
+                                              [this, &stopped](const uint8_t* bytes, size_t count) {
+                                                  stopped = !writer_.Add(bytes, count);
+                                                  return !stopped;
+                                              });
             if (!written && !stopped) return Finish(Outcome::Damaged);
         }
-        if (written) return Outcome::Complete;
+        if (written) return job->result.endsEarly ? Finish(Outcome::Damaged) : Outcome::Complete;
         return writer_.WriteFailed() ? Outcome::WriteFailed : Outcome::Cancelled;
     }
 
@@ -343,9 +359,9 @@ private:
         if (pool_) {
             pool_->WaitFor(job, &decoder_);
         } else {
-            job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
+            job->Decode(&decoder_, keepBytes_);
         }
-        return job->decoded;
+        return job->result.sound;
     }
 
     // The block did not decode: either it is damaged, or its end was a magic inside its data.
@@ -358,8 +374,8 @@ private:
             BlockMark next;
             if (!source_.NextMark(job->endBit, job->startBit + kLongestBlockBits, &next)) return false;
             SetEnd(job, next);
-            job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
-            if (job->decoded) {
+            job->Decode(&decoder_, keepBytes_);
+            if (job->result.sound) {
                 PlanAfresh(job);
                 return true;
             }
@@ -370,7 +386,7 @@ private:
     bool StartsBlock(uint64_t bit, unsigned level) {
         for (const Item& item : plan_) {
             if (item.kind == Item::Kind::Block && item.job->startBit == bit && item.job->level == level) {
-                return item.job->decoded;
+                return item.job->result.sound;
             }
         }
         BlockMark next;
@@ -379,7 +395,8 @@ private:
         probe.startBit = bit;
         probe.level = level;
         SetEnd(&probe, next);
-        return decoder_.Decode(probe.stream, keepBytes_, &probe.output, &probe.length);
+        probe.Decode(&decoder_, keepBytes_);
+        return probe.result.sound;
     }
 
     void PlanAfresh(const BlockJob* job) {
@@ -388,6 +405,7 @@ private:
         }
         plan_.clear();
         planEnded_ = false;
+        nothingFollows_ = false;
         atStreamHeader_ = false;
         bit_ = job->endBit;
         markIsStreamEnd_ = job->endIsStreamEnd;
@@ -440,6 +458,7 @@ private:
 
     std::deque<Item> plan_;
     bool planEnded_ = false;
+    bool nothingFollows_ = false;
     bool atStreamHeader_ = true;
     bool headerReadable_ = true;
     bool headerPresent_ = false;
