@@ -201,10 +201,14 @@ bool Bz2BlockDecoder::ReadTables(CheckedBits* bits) {
 
 bool Bz2BlockDecoder::ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t* bit, unsigned level) {
     const uint32_t most = level * 100000;
-    if (ttCapacity_ < most) {
+    if (capacity_ < most) {
         tt_.reset();
+        before_.reset();
+        text_.reset();
         tt_.reset(new uint32_t[most]);
-        ttCapacity_ = most;
+        before_.reset(new uint16_t[most]);
+        text_.reset(new uint8_t[most]);
+        capacity_ = most;
     }
     uint32_t* const tt = tt_.get();
     for (uint32_t& count : counts_) count = 0;
@@ -271,20 +275,48 @@ bool Bz2BlockDecoder::ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t
 
 void Bz2BlockDecoder::Link() {
     uint32_t* const tt = tt_.get();
+    uint16_t* const before = before_.get();
     uint32_t next[256];
     uint32_t sum = 0;
     for (unsigned value = 0; value < 256; ++value) {
         next[value] = sum;
         sum += counts_[value];
     }
-    for (uint32_t i = 0; i < count_; ++i) tt[next[tt[i] & 0xFF]++] |= i << 8;
-    position_ = tt[origin_] >> 8;
+    for (uint32_t i = 0; i < count_; ++i) {
+        const uint32_t after = next[tt[i] & 0xFF]++;
+        tt[after] |= i << 8;
+        tt[i] |= (after >> 16) << 28;
+        before[i] = static_cast<uint16_t>(after);
+    }
+    Walk();
+    position_ = 0;
     left_ = count_;
     pending_ = 0;
     last_ = -1;
     equal_ = 0;
     broken_ = false;
     crc_ = 0xFFFFFFFFu;
+}
+
+void Bz2BlockDecoder::Walk() {
+    const uint32_t* const tt = tt_.get();
+    const uint16_t* const before = before_.get();
+    // From the start: the entry after the original row names the first byte. From the end:
+    // the original row holds the last byte.
+    uint8_t* front = text_.get();
+    uint8_t* back = front + count_;
+    uint32_t forward = (tt[origin_] >> 8) & 0xFFFFF;
+    uint32_t backward = origin_;
+    for (uint32_t steps = count_ / 2; steps > 0; --steps) {
+        const uint32_t ahead = tt[forward];
+        const uint32_t behind = tt[backward];
+        const uint32_t low = before[backward];
+        *front++ = static_cast<uint8_t>(ahead);
+        forward = (ahead >> 8) & 0xFFFFF;
+        *--back = static_cast<uint8_t>(behind);
+        backward = (behind >> 28) << 16 | low;
+    }
+    if (back != front) *--back = static_cast<uint8_t>(tt[backward]);
 }
 
 size_t Bz2BlockDecoder::Take(uint8_t* out, size_t room) {
@@ -302,17 +334,14 @@ size_t Bz2BlockDecoder::Take(uint8_t* out, size_t room) {
         }
         const uint32_t steps = static_cast<uint32_t>(std::min<size_t>(left_, end - at));
         if (steps == 0) break;
-        // The walk: each entry names the next; four equal bytes are followed by a count of
-        // further copies.
-        const uint32_t* const tt = tt_.get();
+        // Four equal bytes are followed by a count of further copies.
+        const uint8_t* const text = text_.get();
         uint32_t position = position_;
         int last = last_;
         unsigned equal = equal_;
         uint32_t taken = 0;
         while (taken < steps) {
-            const uint32_t entry = tt[position];
-            position = entry >> 8;
-            const uint8_t value = static_cast<uint8_t>(entry);
+            const uint8_t value = text[position++];
             ++taken;
             if (equal == 4) {
                 pending_ = value;

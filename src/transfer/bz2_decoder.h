@@ -1,6 +1,6 @@
-// The program's own decoder of one bzip2 block: its tables and Huffman-coded symbols are read
-// at once into the inverse transform's vector; the output (after the final run-length stage)
-// is then taken in pieces of any size, with the block's CRC computed on the way.
+// The program's own decoder of one bzip2 block: its tables, its Huffman-coded symbols and the
+// inverse transform are done at once; the output (after the final run-length stage) is then
+// taken in pieces of any size, with the block's CRC computed on the way.
 #pragma once
 
 #include <cstddef>
@@ -38,11 +38,18 @@ private:
     // The symbols up to the end of the block, undone from move-to-front and run-length coding
     // into the low bytes of tt_; *bit moves past them.
     bool ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t* bit, unsigned level);
-    // The inverse transform: each entry learns the position that follows it.
+    // The inverse transform: each entry learns the positions before and after it.
     void Link();
+    // Follows the positions from both ends of the block at once: two independent chains of
+    // reads, whose waits for memory overlap.
+    void Walk();
 
-    std::unique_ptr<uint32_t[]> tt_;  // low byte: the symbol; high 24 bits: the next position
-    size_t ttCapacity_ = 0;
+    // Per position: bits 0-7 the symbol, 8-27 the position after it, 28-31 the highest bits of
+    // the position before it, whose low 16 bits are in before_.
+    std::unique_ptr<uint32_t[]> tt_;
+    std::unique_ptr<uint16_t[]> before_;
+    std::unique_ptr<uint8_t[]> text_;  // the block's bytes before the final run-length stage
+    size_t capacity_ = 0;
     std::unique_ptr<HuffmanTable[]> tables_;
     uint8_t selectors_[18002];
     uint8_t byteOfSymbol_[256];
@@ -55,8 +62,8 @@ private:
     uint64_t endBit_ = 0;
     uint32_t storedCrc_ = 0;
 
-    // The walk through the vector and the run-length stage, kept between pieces.
-    uint32_t position_ = 0;
+    // The run-length stage, kept between pieces.
+    uint32_t position_ = 0;  // in text_
     uint32_t left_ = 0;
     uint32_t pending_ = 0;  // copies of runByte_ still to write
     uint8_t runByte_ = 0;
