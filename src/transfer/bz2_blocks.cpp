@@ -223,18 +223,11 @@ BlockResult BlockDecoder::Decode(const ByteBuffer& stream, uint64_t blockBits, s
     if (start == Bz2BlockDecoder::Start::Ready) {
         output->Clear();
         for (;;) {
-            if (output->size == output->capacity && output->capacity < keepBytes) {
-                output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity * 2, 1024 * 1024)), keepBytes);
-            }
-            // Past keepBytes the output is decoded only to have its CRC checked.
-            const bool keeping = output->size < std::min(output->capacity, keepBytes);
-            if (!keeping) scratch_.Reserve(kDiscardPieceBytes);
-            uint8_t* target = keeping ? output->data.get() + output->size : scratch_.data.get();
-            const size_t room = keeping ? std::min(output->capacity, keepBytes) - output->size : kDiscardPieceBytes;
+            size_t room = 0;
+            uint8_t* target = NextTarget(keepBytes, output, &room);
             const size_t produced = own_.Take(target, room);
             if (produced == 0) break;
-            result.length += produced;
-            if (keeping) output->size += produced;
+            Produced(target, produced, output, &result.length);
         }
         const uint64_t endBit = kStreamHeaderBytes * 8 + blockBits;
         if (own_.Sound() && own_.EndBit() <= endBit) {
@@ -254,20 +247,34 @@ bool BlockDecoder::DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, B
     output->Clear();
     *length = 0;
     for (;;) {
-        if (output->size == output->capacity && output->capacity < keepBytes) {
-            output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity * 2, 1024 * 1024)), keepBytes);
-        }
-        // Past keepBytes the output is decoded only to have its CRC checked.
-        const bool keeping = output->size < std::min(output->capacity, keepBytes);
-        if (!keeping) scratch_.Reserve(kDiscardPieceBytes);
-        uint8_t* target = keeping ? output->data.get() + output->size : scratch_.data.get();
-        const size_t room = keeping ? std::min(output->capacity, keepBytes) - output->size : kDiscardPieceBytes;
+        size_t room = 0;
+        uint8_t* target = NextTarget(keepBytes, output, &room);
         size_t produced = 0;
         const Decompression::Step step = decompression.Decode(target, room, &produced);
-        *length += produced;
-        if (keeping) output->size += produced;
+        Produced(target, produced, output, length);
         if (step != Decompression::Step::More) return step == Decompression::Step::End;
     }
+}
+
+uint8_t* BlockDecoder::NextTarget(size_t keepBytes, ByteBuffer* output, size_t* room) {
+    if (output->size == output->capacity && output->capacity < keepBytes) {
+        // Grown by half at a time: most blocks expand to little more than a megabyte.
+        output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity + 1, 1024 * 1024)), keepBytes);
+    }
+    const size_t kept = std::min(output->capacity, keepBytes);
+    if (output->size < kept) {
+        *room = kept - output->size;
+        return output->data.get() + output->size;
+    }
+    // Past keepBytes the output is decoded only to have its CRC checked.
+    scratch_.Reserve(kDiscardPieceBytes);
+    *room = kDiscardPieceBytes;
+    return scratch_.data.get();
+}
+
+void BlockDecoder::Produced(const uint8_t* target, size_t count, ByteBuffer* output, uint64_t* length) {
+    *length += count;
+    if (target != scratch_.data.get()) output->size += count;
 }
 
 bool BlockDecoder::DecodeInPieces(const ByteBuffer& stream, bool byLibrary,

@@ -90,6 +90,10 @@ public:
 
 private:
     bool DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length);
+    // Where the next output goes (*room bytes): into *output up to keepBytes, then scratch_.
+    uint8_t* NextTarget(size_t keepBytes, ByteBuffer* output, size_t* room);
+    // Accounts for count bytes just written to target.
+    void Produced(const uint8_t* target, size_t count, ByteBuffer* output, uint64_t* length);
     static void* Allocate(void* self, int count, int size);
     static void Free(void* self, void* memory);
 

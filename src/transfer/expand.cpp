@@ -38,9 +38,11 @@ constexpr uint64_t kParallelFromBytes = 64 * 1024;
 // The expanded bytes held by all the blocks in flight. A block whose output is larger (long
 // runs of one byte expand up to 46 MB from one block) is decoded again while it is written.
 constexpr size_t kHeldOutputBytes = 64 * 1024 * 1024;
-// The source is read ahead in pieces of this size, four at most: fewer hand-overs between the
+// The source is read ahead in pieces of this size, two at most: fewer hand-overs between the
 // reading thread and the calling thread, which on a busy machine each wait for a processor.
+// Two megabytes keep well ahead of the decoding threads.
 constexpr size_t kSourcePieceBytes = 1024 * 1024;
+constexpr int kSourcePieces = 2;
 // Whole chunks are written together in runs of up to this many bytes.
 constexpr size_t kWriteRunBytes = 256 * 1024;
 // Joining a failed block to the candidates that follow it stops here: by chance the magic
@@ -64,7 +66,7 @@ void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
 class CompressedSource {
 public:
     CompressedSource(HANDLE file, bool readAhead)
-        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, ReadAhead::kMostPieces) {}
+        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, kSourcePieces) {}
 
     // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
     bool Have(uint64_t endByte) {
@@ -104,8 +106,9 @@ public:
     // Lets go of the bytes before bit.
     void Discard(uint64_t bit) {
         const size_t dead = static_cast<size_t>(std::min<uint64_t>(bit / 8 - firstByte_, scanned_));
-        // Moving the rest down costs as much as reading it once: do it only now and then.
-        if (dead < bytes_.size() / 2) return;
+        // Moving the rest down costs about as much as reading it once: done once a piece is dead,
+        // it keeps what is held to what is still needed and a piece or two.
+        if (dead < kSourcePieceBytes) return;
         bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(dead));
         firstByte_ += dead;
         scanned_ -= dead;
