@@ -30,4 +30,6 @@ PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info) { return boundInteraction.
 
 SHORT QueryAsyncKeyState(int virtualKey) { return boundInteraction.load()->AsyncKeyState(virtualKey); }
 
+void NotifyCancelPoll() { boundInteraction.load()->CancelPoll(); }
+
 void ShowErrorBox(HWND owner, const wchar_t* text) { ShowMessageBox(owner, text, L"エラー", MB_OK | MB_ICONERROR); }

@@ -13,6 +13,9 @@ public:
     // Returns the chosen item (freed by the caller with CoTaskMemFree) or null when cancelled.
     virtual PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* info) = 0;
     virtual SHORT AsyncKeyState(int virtualKey) = 0;
+    // Called each time a transfer looks whether the person has asked to cancel, just before it
+    // looks: a script presses there, at the step it chooses.
+    virtual void CancelPoll() {}
 };
 
 // Binds the interaction used from now on, by every thread; null restores the system's own.
@@ -21,6 +24,7 @@ void BindInteraction(Interaction* interaction);
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT style);
 PIDLIST_ABSOLUTE ShowFolderBrowser(BROWSEINFOW* info);
 SHORT QueryAsyncKeyState(int virtualKey);
+void NotifyCancelPoll();
 
 // The program's error box: title "エラー", the error icon and an OK button, over owner.
 void ShowErrorBox(HWND owner, const wchar_t* text);

@@ -3,6 +3,7 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +11,10 @@ namespace {
 
 constexpr uint64_t kMagicMask = (1ull << kMagicBits) - 1;
 constexpr size_t kDiscardPieceBytes = 256 * 1024;
+// The bytes a reader may look ahead past a block stream's end.
+constexpr size_t kStreamSlackBytes = 8;
+
+std::atomic<uint64_t> libraryRedecodings{0};
 
 // For each byte value, the bit offsets (0 to 7, as a bit set) at which a magic beginning in the
 // byte before would put that value into this byte, for the second and the third byte of the
@@ -111,9 +116,9 @@ uint64_t ReadBits(const uint8_t* bytes, uint64_t bit, unsigned count) {
     return value & ((1ull << count) - 1);
 }
 
-void ByteBuffer::Reserve(size_t bytes) {
+void ByteBuffer::Reserve(size_t bytes, size_t most) {
     if (bytes <= capacity) return;
-    const size_t grown = std::max(bytes, capacity + capacity / 2);
+    const size_t grown = std::max(bytes, std::min(capacity + capacity / 2, most));
     std::unique_ptr<uint8_t[]> larger(new uint8_t[grown]);
     if (size > 0) memcpy(larger.get(), data.get(), size);
     data = std::move(larger);
@@ -131,7 +136,11 @@ void BuildBlockStream(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, 
     const uint64_t blockCrc = ReadBits(bytes, startBit + kMagicBits, 32);
     PutBits(stream, &usedBits, kStreamEndMagic, kMagicBits);
     PutBits(stream, &usedBits, blockCrc, 32);
+    stream->Reserve(stream->size + kStreamSlackBytes);
+    memset(stream->data.get() + stream->size, 0, kStreamSlackBytes);
 }
+
+uint64_t LibraryRedecodings() { return libraryRedecodings.load(); }
 
 BlockDecoder::~BlockDecoder() {
     for (Allocation& allocation : allocations_) free(allocation.memory);
@@ -207,28 +216,82 @@ private:
 
 }  // namespace
 
-bool BlockDecoder::Decode(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length) {
+BlockResult BlockDecoder::Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, ByteBuffer* output) {
+    BlockResult result;
+    const unsigned level = stream.data[kStreamHeaderBytes - 1] - '0';
+    const Bz2BlockDecoder::Start start = own_.Begin(stream.data.get(), stream.size, kStreamHeaderBytes * 8, level);
+    if (start == Bz2BlockDecoder::Start::Ready) {
+        output->Clear();
+        for (;;) {
+            size_t room = 0;
+            uint8_t* target = NextTarget(keepBytes, output, &room);
+            const size_t produced = own_.Take(target, room);
+            if (produced == 0) break;
+            Produced(target, produced, output, &result.length);
+        }
+        const uint64_t endBit = kStreamHeaderBytes * 8 + blockBits;
+        if (own_.Sound() && own_.EndBit() <= endBit) {
+            result.sound = true;
+            result.endsEarly = own_.EndBit() < endBit;
+            return result;
+        }
+    }
+    if (start != Bz2BlockDecoder::Start::Randomised) ++libraryRedecodings;
+    result.byLibrary = true;
+    result.sound = DecodeByLibrary(stream, keepBytes, output, &result.length);
+    return result;
+}
+
+bool BlockDecoder::DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length) {
     Decompression decompression(Allocate, Free, this, stream);
     output->Clear();
     *length = 0;
     for (;;) {
-        if (output->size == output->capacity && output->capacity < keepBytes) {
-            output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity * 2, 1024 * 1024)));
-        }
-        // Past keepBytes the output is decoded only to have its CRC checked.
-        const bool keeping = output->size < std::min(output->capacity, keepBytes);
-        if (!keeping) scratch_.Reserve(kDiscardPieceBytes);
-        uint8_t* target = keeping ? output->data.get() + output->size : scratch_.data.get();
-        const size_t room = keeping ? std::min(output->capacity, keepBytes) - output->size : kDiscardPieceBytes;
+        size_t room = 0;
+        uint8_t* target = NextTarget(keepBytes, output, &room);
         size_t produced = 0;
         const Decompression::Step step = decompression.Decode(target, room, &produced);
-        *length += produced;
-        if (keeping) output->size += produced;
+        Produced(target, produced, output, length);
         if (step != Decompression::Step::More) return step == Decompression::Step::End;
     }
 }
 
-bool BlockDecoder::DecodeInPieces(const ByteBuffer& stream, const std::function<bool(const uint8_t*, size_t)>& sink) {
+uint8_t* BlockDecoder::NextTarget(size_t keepBytes, ByteBuffer* output, size_t* room) {
+    if (output->size == output->capacity && output->capacity < keepBytes) {
+        // Grown by half at a time: most blocks expand to little more than a megabyte.
+        output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity + 1, 1024 * 1024)), keepBytes);
+    }
+    const size_t kept = std::min(output->capacity, keepBytes);
+    if (output->size < kept) {
+        *room = kept - output->size;
+        return output->data.get() + output->size;
+    }
+    // Past keepBytes the output is decoded only to have its CRC checked.
+    scratch_.Reserve(kDiscardPieceBytes);
+    *room = kDiscardPieceBytes;
+    return scratch_.data.get();
+}
+
+void BlockDecoder::Produced(const uint8_t* target, size_t count, ByteBuffer* output, uint64_t* length) {
+    *length += count;
+    if (target != scratch_.data.get()) output->size += count;
+}
+
+bool BlockDecoder::DecodeInPieces(const ByteBuffer& stream, bool byLibrary,
+                                  const std::function<bool(const uint8_t*, size_t)>& sink) {
+    if (!byLibrary) {
+        const unsigned level = stream.data[kStreamHeaderBytes - 1] - '0';
+        if (own_.Begin(stream.data.get(), stream.size, kStreamHeaderBytes * 8, level) !=
+            Bz2BlockDecoder::Start::Ready) {
+            return false;
+        }
+        scratch_.Reserve(kDiscardPieceBytes);
+        for (;;) {
+            const size_t produced = own_.Take(scratch_.data.get(), kDiscardPieceBytes);
+            if (produced == 0) return own_.Sound();
+            if (!sink(scratch_.data.get(), produced)) return false;
+        }
+    }
     Decompression decompression(Allocate, Free, this, stream);
     scratch_.Reserve(kDiscardPieceBytes);
     for (;;) {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "transfer/bz2_decoder.h"
+
 constexpr uint64_t kBlockMagic = 0x314159265359ull;
 constexpr uint64_t kStreamEndMagic = 0x177245385090ull;
 constexpr unsigned kMagicBits = 48;
@@ -38,12 +40,14 @@ struct ByteBuffer {
     size_t capacity = 0;
 
     void Clear() { size = 0; }
-    // Room for at least bytes in all, keeping the contents.
-    void Reserve(size_t bytes);
+    // Room for at least bytes in all, keeping the contents; growing by half at a time, but
+    // never past most (unless bytes asks for more).
+    void Reserve(size_t bytes, size_t most = SIZE_MAX);
 };
 
 // A stream of one block for libbzip2: the header for level, the block's bits [startBit,
-// endBit) of bytes, and an end-of-stream marker whose combined CRC is the block's CRC.
+// endBit) of bytes, and an end-of-stream marker whose combined CRC is the block's CRC. Eight
+// zero bytes follow its end, for readers that look a word ahead.
 void BuildBlockStream(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, unsigned level, ByteBuffer* stream);
 
 // The combined CRC of a stream after one more block.
@@ -51,7 +55,24 @@ inline uint32_t CombineBlockCrc(uint32_t combined, uint32_t blockCrc) {
     return ((combined << 1) | (combined >> 31)) ^ blockCrc;
 }
 
-// libbzip2 with its working memory kept from one block to the next (one per thread).
+// What decoding one block gave.
+struct BlockResult {
+    bool sound = false;      // the output is whole and its CRC right
+    bool endsEarly = false;  // sound, but its bits end before the end it was given
+    bool byLibrary = false;  // decoded by libbzip2
+    uint64_t length = 0;     // the whole output's length
+
+    // Sound and ending exactly where it was said to end.
+    bool Fits() const { return sound && !endsEarly; }
+};
+
+// How often libbzip2 has been asked again about a block that the program's own decoder refused
+// or found with a wrong CRC: 0 on sound data. Blocks in the old randomised form go to libbzip2
+// directly and are not counted.
+uint64_t LibraryRedecodings();
+
+// One thread's block decoding: the program's own decoder, with libbzip2 as the arbiter of every
+// block the own decoder does not find sound. Working memory is kept from one block to the next.
 class BlockDecoder {
 public:
     BlockDecoder() = default;
@@ -59,14 +80,20 @@ public:
     BlockDecoder& operator=(const BlockDecoder&) = delete;
     ~BlockDecoder();
 
-    // Decodes a stream made by BuildBlockStream. True when libbzip2 reached the stream's end
-    // with the block's CRC right. Up to keepBytes of the output are kept in *output; *length
-    // gets the whole output's length.
-    bool Decode(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length);
-    // The same, handing the output in pieces to sink (false from sink stops the decoding).
-    bool DecodeInPieces(const ByteBuffer& stream, const std::function<bool(const uint8_t*, size_t)>& sink);
+    // Decodes a stream made by BuildBlockStream from blockBits bits of a block. Up to keepBytes
+    // of the output are kept in *output.
+    BlockResult Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, ByteBuffer* output);
+    // Decodes it again, by the decoder that found it sound, handing the output in pieces to
+    // sink (false from sink stops the decoding).
+    bool DecodeInPieces(const ByteBuffer& stream, bool byLibrary,
+                        const std::function<bool(const uint8_t*, size_t)>& sink);
 
 private:
+    bool DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length);
+    // Where the next output goes (*room bytes): into *output up to keepBytes, then scratch_.
+    uint8_t* NextTarget(size_t keepBytes, ByteBuffer* output, size_t* room);
+    // Accounts for count bytes just written to target.
+    void Produced(const uint8_t* target, size_t count, ByteBuffer* output, uint64_t* length);
     static void* Allocate(void* self, int count, int size);
     static void Free(void* self, void* memory);
 
@@ -75,6 +102,7 @@ private:
         size_t bytes = 0;
         bool used = false;
     };
+    Bz2BlockDecoder own_;
     // libbzip2 asks for its state and for the block table, the same sizes for every block of
     // one level: kept, they are neither allocated nor faulted in again.
     Allocation allocations_[3];

@@ -83,6 +83,7 @@ bool CloseDestination(FileHandle& destination) { return CloseHandle(destination.
 }  // namespace
 
 bool ConfirmCancel() {
+    NotifyCancelPoll();
     if (progressState.cancelRequested.load() != 1) return false;
     int answer = ShowMessageBox(progressState.progressWindow.load(), L"インストールを中断しますか？", L"確認",
                                 MB_OKCANCEL | MB_ICONWARNING);

@@ -44,9 +44,7 @@ void DecoderPool::WaitFor(BlockJob* job, BlockDecoder* helper) {
     ReleaseSRWLockExclusive(&lock_);
 }
 
-void DecoderPool::Decode(BlockJob* job, BlockDecoder* decoder) const {
-    job->decoded = decoder->Decode(job->stream, keepBytes_, &job->output, &job->length);
-}
+void DecoderPool::Decode(BlockJob* job, BlockDecoder* decoder) const { job->Decode(decoder, keepBytes_); }
 
 void DecoderPool::WaitForAll() {
     AcquireSRWLockExclusive(&lock_);

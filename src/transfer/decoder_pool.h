@@ -18,12 +18,15 @@ struct BlockJob {
     unsigned level = 9;
     uint32_t crc = 0;  // the block's CRC, as its header gives it
     ByteBuffer stream;
-    ByteBuffer output;      // the first keepBytes of the output
-    uint64_t length = 0;    // the whole output's length
-    bool decoded = false;   // libbzip2 reached the end with the CRC right
-    bool finished = false;  // guarded by the pool's lock once handed in
+    ByteBuffer output;       // the first keepBytes of the output
+    BlockResult result;      // what decoding gave
+    bool endIsKnown = true;  // false: no magic was found after it, and it runs to what could be read
+    bool finished = false;   // guarded by the pool's lock once handed in
 
-    bool Complete() const { return decoded && length == output.size; }
+    void Decode(BlockDecoder* decoder, size_t keepBytes) {
+        result = decoder->Decode(stream, endBit - startBit, keepBytes, &output);
+    }
+    bool Complete() const { return result.sound && result.length == output.size; }
 };
 
 class DecoderPool {

@@ -38,9 +38,11 @@ constexpr uint64_t kParallelFromBytes = 64 * 1024;
 // The expanded bytes held by all the blocks in flight. A block whose output is larger (long
 // runs of one byte expand up to 46 MB from one block) is decoded again while it is written.
 constexpr size_t kHeldOutputBytes = 64 * 1024 * 1024;
-// The source is read ahead in pieces of this size, four at most: fewer hand-overs between the
+// The source is read ahead in pieces of this size, two at most: fewer hand-overs between the
 // reading thread and the calling thread, which on a busy machine each wait for a processor.
+// Two megabytes keep well ahead of the decoding threads.
 constexpr size_t kSourcePieceBytes = 1024 * 1024;
+constexpr int kSourcePieces = 2;
 // Whole chunks are written together in runs of up to this many bytes.
 constexpr size_t kWriteRunBytes = 256 * 1024;
 // Joining a failed block to the candidates that follow it stops here: by chance the magic
@@ -64,7 +66,7 @@ void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
 class CompressedSource {
 public:
     CompressedSource(HANDLE file, bool readAhead)
-        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, ReadAhead::kMostPieces) {}
+        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, kSourcePieces) {}
 
     // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
     bool Have(uint64_t endByte) {
@@ -91,6 +93,12 @@ public:
         }
     }
 
+    // Where the bits that can be read end, no further than limitBit.
+    uint64_t ReadableEnd(uint64_t limitBit) {
+        Have((limitBit + 7) / 8);
+        return std::min(limitBit, (firstByte_ + bytes_.size()) * 8);
+    }
+
     void Build(uint64_t startBit, uint64_t endBit, unsigned level, ByteBuffer* stream) const {
         BuildBlockStream(bytes_.data(), startBit - firstByte_ * 8, endBit - firstByte_ * 8, level, stream);
     }
@@ -98,8 +106,9 @@ public:
     // Lets go of the bytes before bit.
     void Discard(uint64_t bit) {
         const size_t dead = static_cast<size_t>(std::min<uint64_t>(bit / 8 - firstByte_, scanned_));
-        // Moving the rest down costs as much as reading it once: do it only now and then.
-        if (dead < bytes_.size() / 2) return;
+        // Moving the rest down costs about as much as reading it once: done once a piece is dead,
+        // it keeps what is held to what is still needed and a piece or two.
+        if (dead < kSourcePieceBytes) return;
         bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(dead));
         firstByte_ += dead;
         scanned_ -= dead;
@@ -257,6 +266,7 @@ private:
     }
 
     Item PlanStep() {
+        if (nothingFollows_) return {Item::Kind::Damaged};
         if (atStreamHeader_ && !ReadStreamHeader()) return {HeaderEnd(), nullptr, 0};
         if (markIsStreamEnd_) {
             const uint64_t crcEnd = bit_ + kMagicBits + 32;
@@ -268,11 +278,17 @@ private:
             return {Item::Kind::StreamEnd, nullptr, stored};
         }
         BlockMark next;
-        if (!source_.NextMark(bit_, bit_ + kLongestBlockBits, &next)) return {Item::Kind::Damaged};
+        if (!source_.NextMark(bit_, bit_ + kLongestBlockBits, &next)) {
+            // No magic follows (a damaged one, or data cut off): the block may still be sound.
+            next = {source_.ReadableEnd(bit_ + kLongestBlockBits), false};
+            if (next.bit < bit_ + kMagicBits + 32) return {Item::Kind::Damaged};
+            nothingFollows_ = true;
+        }
         BlockJob* job = TakeJob();
         job->startBit = bit_;
         job->level = level_;
         SetEnd(job, next);
+        job->endIsKnown = !nothingFollows_;
         if (pool_) pool_->Submit(job);
         bit_ = next.bit;
         markIsStreamEnd_ = next.streamEnd;
@@ -320,8 +336,10 @@ private:
 
     // ---- collecting, in order ----
 
+    // A block that is sound but ends before the next magic is followed by damage: it is written,
+    // and the expansion ends there.
     Outcome Collect(BlockJob* job) {
-        if (!Decoded(job) && !Rejoin(job)) return Finish(Outcome::Damaged);
+        if (!Decoded(job) && !(job->endIsKnown && Rejoin(job))) return Finish(Outcome::Damaged);
         combinedCrc_ = CombineBlockCrc(combinedCrc_, job->crc);
         bool written;
         if (job->Complete()) {
@@ -329,13 +347,14 @@ private:
         } else {
             // Too long to hold: its CRC is right, and the same bits decode to the same bytes.
             bool stopped = false;
-            written = decoder_.DecodeInPieces(job->stream, [this, &stopped](const uint8_t* bytes, size_t count) {
-                stopped = !writer_.Add(bytes, count);
-                return !stopped;
-            });
+            written = decoder_.DecodeInPieces(job->stream, job->result.byLibrary,
+                                              [this, &stopped](const uint8_t* bytes, size_t count) {
+                                                  stopped = !writer_.Add(bytes, count);
+                                                  return !stopped;
+                                              });
             if (!written && !stopped) return Finish(Outcome::Damaged);
         }
-        if (written) return Outcome::Complete;
+        if (written) return job->result.endsEarly ? Finish(Outcome::Damaged) : Outcome::Complete;
         return writer_.WriteFailed() ? Outcome::WriteFailed : Outcome::Cancelled;
     }
 
@@ -343,9 +362,9 @@ private:
         if (pool_) {
             pool_->WaitFor(job, &decoder_);
         } else {
-            job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
+            job->Decode(&decoder_, keepBytes_);
         }
-        return job->decoded;
+        return job->result.sound;
     }
 
     // The block did not decode: either it is damaged, or its end was a magic inside its data.
@@ -358,8 +377,8 @@ private:
             BlockMark next;
             if (!source_.NextMark(job->endBit, job->startBit + kLongestBlockBits, &next)) return false;
             SetEnd(job, next);
-            job->decoded = decoder_.Decode(job->stream, keepBytes_, &job->output, &job->length);
-            if (job->decoded) {
+            job->Decode(&decoder_, keepBytes_);
+            if (job->result.sound) {
                 PlanAfresh(job);
                 return true;
             }
@@ -370,7 +389,7 @@ private:
     bool StartsBlock(uint64_t bit, unsigned level) {
         for (const Item& item : plan_) {
             if (item.kind == Item::Kind::Block && item.job->startBit == bit && item.job->level == level) {
-                return item.job->decoded;
+                return item.job->result.sound;
             }
         }
         BlockMark next;
@@ -379,7 +398,8 @@ private:
         probe.startBit = bit;
         probe.level = level;
         SetEnd(&probe, next);
-        return decoder_.Decode(probe.stream, keepBytes_, &probe.output, &probe.length);
+        probe.Decode(&decoder_, keepBytes_);
+        return probe.result.sound;
     }
 
     void PlanAfresh(const BlockJob* job) {
@@ -388,6 +408,7 @@ private:
         }
         plan_.clear();
         planEnded_ = false;
+        nothingFollows_ = false;
         atStreamHeader_ = false;
         bit_ = job->endBit;
         markIsStreamEnd_ = job->endIsStreamEnd;
@@ -440,6 +461,7 @@ private:
 
     std::deque<Item> plan_;
     bool planEnded_ = false;
+    bool nothingFollows_ = false;
     bool atStreamHeader_ = true;
     bool headerReadable_ = true;
     bool headerPresent_ = false;

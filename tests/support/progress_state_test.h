@@ -41,6 +41,15 @@ private:
     std::thread presser_;
 };
 
+// A person who presses cancel just before the chunk-th chunk (counted from 1) is accepted, and
+// answers the question with OK.
+inline void PressCancelBeforeChunk(ScriptedInteraction& script, unsigned chunk) {
+    script.AnswerMessages({IDOK});
+    script.OnCancelPoll([chunk](unsigned poll) {
+        if (poll == chunk) progressState.cancelRequested = 1;
+    });
+}
+
 class ProgressStateTest : public ::testing::Test {
 protected:
     explicit ProgressStateTest(HWND owner) : owner_(owner) {}

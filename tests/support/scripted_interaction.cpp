@@ -15,6 +15,11 @@ void ScriptedInteraction::OnMessage(std::function<void(const ShownMessage&)> hoo
     hook_ = std::move(hook);
 }
 
+void ScriptedInteraction::OnCancelPoll(std::function<void(unsigned poll)> hook) {
+    std::lock_guard<std::mutex> guard(lock_);
+    pollHook_ = std::move(hook);
+}
+
 void ScriptedInteraction::ChooseFolders(std::initializer_list<std::wstring> folders) {
     std::lock_guard<std::mutex> guard(lock_);
     folders_.insert(folders_.end(), folders);
@@ -78,4 +83,15 @@ SHORT ScriptedInteraction::AsyncKeyState(int virtualKey) {
     std::lock_guard<std::mutex> guard(lock_);
     bool held = std::find(heldKeys_.begin(), heldKeys_.end(), virtualKey) != heldKeys_.end();
     return held ? static_cast<SHORT>(0x8000) : 0;
+}
+
+void ScriptedInteraction::CancelPoll() {
+    std::function<void(unsigned)> hook;
+    unsigned poll;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        hook = pollHook_;
+        poll = ++polls_;
+    }
+    if (hook) hook(poll);
 }

@@ -38,6 +38,9 @@ public:
     void OnMessage(std::function<void(const ShownMessage&)> hook);
     // Folders chosen in the next browsers, in order; an empty text cancels. Unscripted: cancel.
     void ChooseFolders(std::initializer_list<std::wstring> folders);
+    // Runs at every cancel poll with its number, counted from 1 (for example to press cancel at
+    // a chosen chunk).
+    void OnCancelPoll(std::function<void(unsigned poll)> hook);
     // Virtual keys reported as held down.
     void HoldKeys(std::initializer_list<int> keys);
 
@@ -48,6 +51,7 @@ public:
     int Message(HWND owner, const wchar_t* text, const wchar_t* title, UINT style) override;
     PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* info) override;
     SHORT AsyncKeyState(int virtualKey) override;
+    void CancelPoll() override;
 
 private:
     mutable std::mutex lock_;
@@ -55,6 +59,8 @@ private:
     std::deque<std::wstring> folders_;
     std::vector<int> heldKeys_;
     std::function<void(const ShownMessage&)> hook_;
+    std::function<void(unsigned)> pollHook_;
+    unsigned polls_ = 0;
     std::vector<ShownMessage> messages_;
     std::vector<ShownBrowser> browsers_;
 };
