@@ -348,7 +348,7 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
     ReadAll(source);
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    bool ok = ExpandBz2File(destination.c_str(), source.c_str());
+    bool ok = ExpandBz2File(source.c_str(), destination.c_str());
     const size_t size = FileBytes(destination);
     printf("(expanding %.1f MiB of bzip2 -9 output to %.1f MiB of game-like data; %lu logical processors)\n",
            static_cast<double>(compressed) / kMiB, static_cast<double>(size) / kMiB,
@@ -376,7 +376,7 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
         DeleteFileW(destination.c_str());
         DeleteFileW(earlierTarget.c_str());
     };
-    auto ours = [&] { ok = ExpandBz2File(destination.c_str(), source.c_str()) && ok; };
+    auto ours = [&] { ok = ExpandBz2File(source.c_str(), destination.c_str()) && ok; };
 
     auto parallel = Race(5, ours, bareLoop, removeTargets);
     Report("expansion, all processors", "ExpandBz2File", "bare BZ2_bzRead loop", size, parallel,
@@ -402,7 +402,7 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
         "thread, against %.1f MiB for one that does nothing\n",
         expanding / 1024.0, expandingAlone / 1024.0, idle / 1024.0);
     // The last expansion's output stays for bench-transfer.sh to compare with the original.
-    ok = ExpandBz2File(destination.c_str(), source.c_str()) && ok;
+    ok = ExpandBz2File(source.c_str(), destination.c_str()) && ok;
     if (!ok) printf("an expansion failed\n");
     return ok;
 }
@@ -416,7 +416,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && wcscmp(argv[1], L"--peak") == 0) {
         SetExpansionThreads(
             static_cast<unsigned>(_wtoi(_wgetenv(L"BENCH_THREADS") ? _wgetenv(L"BENCH_THREADS") : L"0")));
-        if (argc >= 4 && !ExpandBz2File(argv[3], argv[2])) return 0;
+        if (argc >= 4 && !ExpandBz2File(argv[2], argv[3])) return 0;
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
         GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);

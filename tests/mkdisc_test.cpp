@@ -435,7 +435,7 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     WriteFileBytes(folder / L"two.dat.bz2", firstStream + damagedSecond);
     ScriptedInteraction interaction;
     ResetProgressState();
-    EXPECT_FALSE(ExpandBz2File((folder / L"two.dat").c_str(), (folder / L"two.dat.bz2").c_str()));
+    EXPECT_FALSE(ExpandBz2File((folder / L"two.dat.bz2").c_str(), (folder / L"two.dat").c_str()));
     ASSERT_EQ(interaction.MessageTexts().size(), 1u);
     EXPECT_NE(interaction.MessageTexts()[0].find(L"解凍元ファイルが破損しています。"), std::wstring::npos);
     std::string kept;

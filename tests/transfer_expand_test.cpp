@@ -81,7 +81,7 @@ protected:
         const std::wstring destination = folder_ / L"expanded.bin";
         EXPECT_TRUE(WriteFileBytes(source, compressed));
         DeleteFileW(destination.c_str());
-        bool result = ExpandBz2File(destination.c_str(), source.c_str());
+        bool result = ExpandBz2File(source.c_str(), destination.c_str());
         if (!ReadFileBytes(destination, output)) *output = "<none>";
         return result;
     }
@@ -245,7 +245,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
     const std::wstring destination = folder_ / L"created.bin";
     {
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(destination.c_str(), missing.c_str()));
+        EXPECT_FALSE(ExpandBz2File(missing.c_str(), destination.c_str()));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0], L"「" + missing + L"」\n\n解凍元ファイルが開けません。");
@@ -258,7 +258,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
         ASSERT_TRUE(WriteFileBytes(upper, Compress("abc")));
         const std::wstring other = folder_ / L"other.bin";
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(other.c_str(), upper.c_str()));
+        EXPECT_FALSE(ExpandBz2File(upper.c_str(), other.c_str()));
         EXPECT_TRUE(script.Messages().empty());
         EXPECT_FALSE(FileExists(other));
     }
@@ -267,7 +267,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
         ASSERT_TRUE(WriteFileBytes(source, Compress("abc")));
         const std::wstring unreachable = folder_ / L"no-such-folder\\out.bin";
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(unreachable.c_str(), source.c_str()));
+        EXPECT_FALSE(ExpandBz2File(source.c_str(), unreachable.c_str()));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");
@@ -283,7 +283,7 @@ TEST_F(ExpandTest, DiskThatFillsUpIsAWriteFailure) {
     const std::string content = CompressibleBytes(3000000, 13);
     ASSERT_TRUE(WriteFileBytes(source, Compress(content)));
     ScriptedInteraction script;
-    EXPECT_FALSE(ExpandBz2File(destination.c_str(), source.c_str()));
+    EXPECT_FALSE(ExpandBz2File(source.c_str(), destination.c_str()));
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
     ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");

@@ -64,7 +64,7 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
 
     if (IsCompressedSource(sourcePath.c_str())) {
         SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
-        if (!ExpandBz2File(entry.destinationPath, sourcePath.c_str())) {
+        if (!ExpandBz2File(sourcePath.c_str(), entry.destinationPath)) {
             SetStatus(FormatText(L"%ls ファイルの解凍に失敗", entry.name));
             return false;
         }

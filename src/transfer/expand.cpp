@@ -462,7 +462,7 @@ bool CloseOutput(StdioFile& output) {
 
 void SetExpansionThreads(unsigned count) { expansionThreads = count; }
 
-bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
+bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath) {
     if (wcscmp(PathFindExtensionW(sourcePath), L".bz2") != 0) return false;
 
     wchar_t destination[kPathCapacity];

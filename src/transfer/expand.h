@@ -4,7 +4,7 @@
 constexpr unsigned kExpandChunkBytes = 4096;
 
 // True when the whole compressed data expanded; false after a message or a confirmed cancel.
-bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath);
+bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath);
 
 // How many threads decode blocks: 0 (the default) for one per logical processor. One keeps the
 // whole expansion on the calling thread.

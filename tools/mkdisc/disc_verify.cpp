@@ -82,7 +82,7 @@ bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, Fi
         *error = L"no temporary file to expand into (" + SystemErrorText(GetLastError()) + L")";
         return false;
     }
-    if (!ExpandBz2File(expanded.path().c_str(), path.c_str())) {
+    if (!ExpandBz2File(path.c_str(), expanded.path().c_str())) {
         const std::wstring shown = messages->Take();
         *error = L"the installer stops at \"" + path + L"\": " + (shown.empty() ? L"expansion failed" : shown);
         return false;
