@@ -81,7 +81,7 @@ protected:
         const std::wstring destination = folder_ / L"expanded.bin";
         EXPECT_TRUE(WriteFileBytes(source, compressed));
         DeleteFileW(destination.c_str());
-        bool result = ExpandBz2File(source.c_str(), destination.c_str());
+        bool result = ExpandBz2File(source.c_str(), destination.c_str(), progress_);
         if (!ReadFileBytes(destination, output)) *output = "<none>";
         return result;
     }
@@ -92,7 +92,7 @@ protected:
         for (unsigned threads : kThreadSettings) {
             SCOPED_TRACE(what + ", threads " + std::to_string(threads));
             SetExpansionThreads(threads);
-            ResetProgressState();
+            progress_.Reset();
             body();
         }
     }
@@ -104,7 +104,7 @@ protected:
         std::string output;
         ASSERT_TRUE(Expand(compressed, sourceName, &output));
         EXPECT_TRUE(output == expanded);
-        EXPECT_EQ(progressState.fileDoneBytes.load(), expanded.size());
+        EXPECT_EQ(progress_.fileDoneBytes.load(), expanded.size());
         EXPECT_TRUE(script.Messages().empty());
     }
 
@@ -147,20 +147,20 @@ TEST_F(ExpandTest, SingleConcatenatedAndEmptyStreams) {
     for (const Case& c : cases) {
         ForEachThreadSetting(c.why, [&] {
             ExpectExpandsSilently(c.data, L"streams.bin.bz2", c.expanded);
-            EXPECT_EQ(progressState.doneBytes.load(), c.expanded.size());
-            EXPECT_EQ(progressState.sourceBytes.load(), 0u) << "expansion never counts source bytes";
+            EXPECT_EQ(progress_.doneBytes.load(), c.expanded.size());
+            EXPECT_EQ(progress_.sourceBytes.load(), 0u) << "expansion never counts source bytes";
         });
     }
     {
         // Empty content: an empty destination, and no abort poll at all.
-        ResetProgressState();
-        progressState.cancelRequested = 1;
+        progress_.Reset();
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         std::string output;
         ASSERT_TRUE(Expand(Compress(""), L"empty.bin.bz2", &output));
         EXPECT_EQ(output, "");
         EXPECT_TRUE(script.Messages().empty());
-        EXPECT_EQ(progressState.cancelRequested.load(), 1);
+        EXPECT_EQ(progress_.cancelRequested.load(), 1);
     }
 }
 
@@ -212,7 +212,7 @@ TEST_F(ExpandTest, DamagedFilesKeepTheSoundBlocksBeforeTheDamage) {
             ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍元ファイルが破損しています。");
             EXPECT_EQ(output.size(), c.kept);
             EXPECT_TRUE(output == original.substr(0, c.kept));
-            EXPECT_EQ(progressState.fileDoneBytes.load(), c.kept);
+            EXPECT_EQ(progress_.fileDoneBytes.load(), c.kept);
         });
     }
 }
@@ -245,7 +245,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
     const std::wstring destination = folder_ / L"created.bin";
     {
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(missing.c_str(), destination.c_str()));
+        EXPECT_FALSE(ExpandBz2File(missing.c_str(), destination.c_str(), progress_));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0], L"「" + missing + L"」\n\n解凍元ファイルが開けません。");
@@ -258,7 +258,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
         ASSERT_TRUE(WriteFileBytes(upper, Compress("abc")));
         const std::wstring other = folder_ / L"other.bin";
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(upper.c_str(), other.c_str()));
+        EXPECT_FALSE(ExpandBz2File(upper.c_str(), other.c_str(), progress_));
         EXPECT_TRUE(script.Messages().empty());
         EXPECT_FALSE(FileExists(other));
     }
@@ -267,7 +267,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
         ASSERT_TRUE(WriteFileBytes(source, Compress("abc")));
         const std::wstring unreachable = folder_ / L"no-such-folder\\out.bin";
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(source.c_str(), unreachable.c_str()));
+        EXPECT_FALSE(ExpandBz2File(source.c_str(), unreachable.c_str(), progress_));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");
@@ -283,7 +283,7 @@ TEST_F(ExpandTest, DiskThatFillsUpIsAWriteFailure) {
     const std::string content = CompressibleBytes(3000000, 13);
     ASSERT_TRUE(WriteFileBytes(source, Compress(content)));
     ScriptedInteraction script;
-    EXPECT_FALSE(ExpandBz2File(source.c_str(), destination.c_str()));
+    EXPECT_FALSE(ExpandBz2File(source.c_str(), destination.c_str(), progress_));
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
     ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");
@@ -311,7 +311,7 @@ TEST_F(ExpandTest, CancelIsAskedBeforeEachChunkIsWritten) {
     const std::string compressed = Compress(content);
     {
         // OK after the first chunk was read: that chunk is not written.
-        progressState.cancelRequested = 1;
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDOK});
         std::string output;
@@ -323,19 +323,19 @@ TEST_F(ExpandTest, CancelIsAskedBeforeEachChunkIsWritten) {
         EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONWARNING));
         EXPECT_EQ(shown[0].owner, kOwner);
         EXPECT_EQ(output, "");
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
-        EXPECT_EQ(progressState.fileDoneBytes.load(), 0u);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.fileDoneBytes.load(), 0u);
     }
     {
         // Cancel: the expansion goes on; the question came exactly once.
-        progressState.cancelRequested = 1;
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDCANCEL});
         std::string output;
         EXPECT_TRUE(Expand(compressed, L"cancel.bin.bz2", &output));
         EXPECT_EQ(script.Messages().size(), 1u);
         EXPECT_TRUE(output == content);
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
     }
 }
 
@@ -346,21 +346,21 @@ TEST_F(ExpandTest, CancelConfirmedInTheMiddleEndsEveryThread) {
     // The first question is answered Cancel; once a megabyte is written another press comes,
     // and that one is answered OK.
     ScriptedInteraction script;
-    SecondCancelPress press(script, [] { return progressState.fileDoneBytes.load() >= 1000000; });
+    SecondCancelPress press(script, progress_, [this] { return progress_.fileDoneBytes.load() >= 1000000; });
     std::string output;
     const bool result = Expand(compressed, L"cancel-middle.bin.bz2", &output);
     press.Join();
     EXPECT_FALSE(result);
     ASSERT_EQ(script.Messages().size(), 2u);
     EXPECT_EQ(ThreadCount(), threadsBefore) << "a decoding thread outlived the call";
-    const uint64_t kept = progressState.fileDoneBytes.load();
+    const uint64_t kept = progress_.fileDoneBytes.load();
     EXPECT_GE(kept, 1000000u);
     EXPECT_LT(kept, content.size());
     EXPECT_EQ(kept % kExpandChunkBytes, 0u);
-    EXPECT_EQ(progressState.doneBytes.load(), kept);
+    EXPECT_EQ(progress_.doneBytes.load(), kept);
     EXPECT_EQ(output.size(), kept);
     EXPECT_TRUE(output == content.substr(0, output.size()));
-    EXPECT_EQ(progressState.cancelRequested.load(), 0);
+    EXPECT_EQ(progress_.cancelRequested.load(), 0);
 }
 
 TEST_F(ExpandTest, Bzip2AndLbzip2OutputExpandAlike) {

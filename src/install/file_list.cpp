@@ -136,7 +136,7 @@ bool ParseFileListLine(const wchar_t* line, const wchar_t* installPath, FileEntr
 bool LoadFileList() {
     fileList.clear();
     uninstallList.clear();
-    ResetProgressState();
+    progressState.Reset();
 
     const HWND owner = progressState.progressWindow.load();
     StdioFile file = OpenFileList();

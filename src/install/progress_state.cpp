@@ -1,6 +1,6 @@
 #include "install/progress_state.h"
 
-#include "base/text.h"
+#include "base/interaction.h"
 
 ProgressState progressState;
 
@@ -24,11 +24,24 @@ std::wstring ProgressState::StatusText() const {
     return statusText_;
 }
 
-void ResetProgressState() {
-    progressState.sourceBytes = 0;
-    progressState.totalBytes = 0;
-    progressState.doneBytes = 0;
-    progressState.fileBytes = 0;
-    progressState.fileDoneBytes = 0;
-    progressState.SetStatusText(L"開始");
+void ProgressState::Reset() {
+    sourceBytes = 0;
+    totalBytes = 0;
+    doneBytes = 0;
+    fileBytes = 0;
+    fileDoneBytes = 0;
+    SetStatusText(L"開始");
+}
+
+void ProgressState::CountWrittenBytes(uint64_t bytes) {
+    doneBytes += bytes;
+    fileDoneBytes += bytes;
+}
+
+bool ProgressState::ShouldStop() {
+    if (cancelRequested.load() != 1) return false;
+    int answer = ShowMessageBox(progressWindow.load(), L"インストールを中断しますか？", L"確認",
+                                MB_OKCANCEL | MB_ICONWARNING);
+    cancelRequested = 0;
+    return answer == IDOK;
 }

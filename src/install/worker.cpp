@@ -53,7 +53,7 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
     // The source folder may have just been replaced by the disc search.
     std::wstring sourcePath = FormatText(L"%ls\\%ls", installSettings.SourceFolder, entry.sourcePath);
 
-    if (!CreateParentFolders(entry.destinationPath)) {
+    if (!CreateParentFolders(entry.destinationPath, progressState.Owner())) {
         SetStatus(FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
         return false;
     }
@@ -64,18 +64,18 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
 
     if (IsCompressedSource(sourcePath.c_str())) {
         SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
-        if (!ExpandBz2File(sourcePath.c_str(), entry.destinationPath)) {
+        if (!ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progressState)) {
             SetStatus(FormatText(L"%ls ファイルの解凍に失敗", entry.name));
             return false;
         }
-    } else if (!CopyFileChunked(sourcePath.c_str(), entry.destinationPath)) {
+    } else if (!CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progressState)) {
         SetStatus(FormatText(L"%ls ファイルのコピーに失敗", entry.name));
         return false;
     }
 
     if (installSettings.VerifyFiles == 1) {
         SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
-        if (!CheckFileCrc32(entry.destinationPath, entry.crcText)) {
+        if (!CheckFileCrc32(entry.destinationPath, entry.crcText, progressState.Owner())) {
             ShowErrorBox(progressState.progressWindow.load(),
                          FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
             return false;

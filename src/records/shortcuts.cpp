@@ -131,7 +131,8 @@ void CreateShortcuts() {
     }
     ShortcutPaths paths;
     FillMenuPaths(programs, &paths);
-    CreateParentFolders(paths.gameLink.c_str());  // reports its own failures; the links then fail quietly
+    CreateParentFolders(paths.gameLink.c_str(),
+                        progressState.Owner());  // reports its own failures; the links then fail quietly
     CreateShellLink(paths.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
     CreateShellLink(paths.uninstallLink.c_str(), uninstaller.c_str(), L"/luninst1", workingFolder.c_str(),
                     uninstallDescription.c_str());

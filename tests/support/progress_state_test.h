@@ -1,6 +1,6 @@
-// A fixture for the suites of the transfer functions, which report to progressState and give
-// their message boxes the progress window as owner: each test starts from a reset state with the
-// suite's own owner set and no cancel pending, and leaves neither behind.
+// A fixture for the suites of the transfer functions, which report to an installation's progress
+// record and give their message boxes its window as owner: each test starts from a reset record
+// of its own with the suite's owner set and no cancel pending.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,14 +19,14 @@
 class SecondCancelPress {
 public:
     template <typename Condition>
-    SecondCancelPress(ScriptedInteraction& script, Condition when) {
-        progressState.cancelRequested = 1;
+    SecondCancelPress(ScriptedInteraction& script, ProgressState& progress, Condition when) {
+        progress.cancelRequested = 1;
         script.AnswerMessages({IDCANCEL, IDOK});
-        script.OnMessage([this, when](const ShownMessage&) {
+        script.OnMessage([this, &progress, when](const ShownMessage&) {
             if (presser_.joinable()) return;
-            presser_ = std::thread([when] {
+            presser_ = std::thread([&progress, when] {
                 while (!when()) std::this_thread::yield();
-                progressState.cancelRequested = 1;
+                progress.cancelRequested = 1;
             });
         });
     }
@@ -47,13 +47,8 @@ protected:
 
     void SetUp() override {
         ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
-        ResetProgressState();
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = owner_;
-    }
-    void TearDown() override {
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = nullptr;
+        progress_.Reset();
+        progress_.progressWindow = owner_;
     }
 
     // An error box of a transfer: the text, the title "エラー", the error icon alone, the owner.
@@ -65,4 +60,5 @@ protected:
     }
 
     const HWND owner_;
+    ProgressState progress_;
 };
