@@ -14,8 +14,8 @@
 #include "base/module.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "install/file_list.h"
 #include "install/progress_state.h"
+#include "records/list_format.h"
 #include "startup/settings.h"
 
 std::vector<UninstallItem> uninstallList;

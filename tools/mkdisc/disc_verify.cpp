@@ -14,9 +14,9 @@
 #include "base/paths.h"
 #include "disc_author.h"
 #include "file_digest.h"
-#include "install/file_list.h"
 #include "install/progress_state.h"
 #include "iso_reader.h"
+#include "records/list_format.h"
 #include "tool_text.h"
 #include "transfer/expand.h"
 
