@@ -13,7 +13,7 @@
 #include "base/text.h"
 #include "install/disc.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 

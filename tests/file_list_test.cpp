@@ -10,8 +10,8 @@
 #include "base/text.h"
 #include "install/file_list.h"
 #include "install/progress_state.h"
+#include "records/settings.h"
 #include "records/uninstall_record.h"
-#include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/handles.h"
-#include "frontend/install_record.h"
 #include "frontend/main_dialog.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/install_record.h"
+#include "records/settings.h"
 #include "support/registry_values.h"
 #include "support/scripted_interaction.h"
 

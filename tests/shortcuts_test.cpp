@@ -10,10 +10,11 @@
 #include "base/handles.h"
 #include "base/text.h"
 #include "install/progress_state.h"
+#include "records/settings.h"
 #include "records/shortcuts.h"
-#include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
+#include "uninstall/removal.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "base/text.h"
+#include "records/settings.h"
 #include "records/uninstall_record.h"
 #include "resources/resource_ids.h"
-#include "startup/settings.h"
 #include "support/expected_outcomes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"

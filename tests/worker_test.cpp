@@ -14,11 +14,12 @@
 #include "install/file_list.h"
 #include "install/progress_state.h"
 #include "install/worker.h"
+#include "records/settings.h"
 #include "records/shortcuts.h"
-#include "startup/settings.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
+#include "uninstall/removal.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include "base/interaction.h"
 #include "base/module.h"
 #include "base/text.h"
-#include "frontend/install_record.h"
 #include "install/progress_dialog.h"
+#include "records/install_record.h"
+#include "records/settings.h"
 #include "records/uninstall_record.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
-#include "startup/settings.h"
+#include "uninstall/removal.h"
 #include "uninstall/uninstall_dialog.h"
 
 HWND mainWindow = nullptr;

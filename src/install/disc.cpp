@@ -10,7 +10,7 @@
 #include "base/interaction.h"
 #include "base/text.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/settings.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "base/interaction.h"
 #include "base/text.h"
 #include "install/progress_state.h"
+#include "records/settings.h"
 #include "records/uninstall_record.h"
-#include "startup/settings.h"
 
 std::vector<FileEntry> fileList;
 

@@ -16,7 +16,7 @@
 #include "base/text.h"
 #include "install/progress_state.h"
 #include "records/list_format.h"
-#include "startup/settings.h"
+#include "records/settings.h"
 
 std::vector<UninstallItem> uninstallList;
 

@@ -11,9 +11,9 @@
 #include "base/module.h"
 #include "base/text.h"
 #include "frontend/main_dialog.h"
+#include "records/settings.h"
 #include "resources/resource_ids.h"
 #include "startup/private_folder.h"
-#include "startup/settings.h"
 #include "startup/working_instance.h"
 
 namespace {
@@ -137,27 +137,6 @@ bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
         ShowErrorBox(nullptr, text.c_str());
     }
     return true;
-}
-
-void RemoveSelf() {
-    wchar_t program[MAX_PATH] = {};
-    wchar_t interpreter[MAX_PATH] = {};
-    DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
-    if (programLength > 0 && programLength < MAX_PATH && interpreterLength > 0 && interpreterLength < MAX_PATH) {
-        std::wstring commandLine = FormatText(L"\"%ls\" /c del \"%ls\"", interpreter, program);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &started)) {
-            ObjectHandle process(started.hProcess);
-            ObjectHandle thread(started.hThread);
-        }
-    }
-    ExitProcess(0);
 }
 
 int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {

@@ -15,8 +15,3 @@ bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName);
 
 // Restricts DLL loading to the system folder; called first thing in the entry.
 void HardenDllSearch();
-
-// Starts the command interpreter to delete the program file and ends this process at once (exit
-// code 0), so the file is free when the interpreter gets to it. For the main dialog's
-// removeSelfOnExit.
-[[noreturn]] void RemoveSelf();

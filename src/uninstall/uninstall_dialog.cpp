@@ -5,10 +5,9 @@
 #include "base/interaction.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "records/shortcuts.h"
+#include "records/settings.h"
 #include "records/uninstall_record.h"
 #include "resources/resource_ids.h"
-#include "startup/settings.h"
 #include "uninstall/removal.h"
 
 bool removeInstalledFiles = false;

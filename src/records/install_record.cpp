@@ -1,7 +1,7 @@
 // The registry records of an installation. The own key under HKEY_CURRENT_USER is the only sign
 // that the game is installed; the entry under HKEY_LOCAL_MACHINE is written for the system's
 // list of installed programs and never read back.
-#include "frontend/install_record.h"
+#include "records/install_record.h"
 
 #include <windows.h>
 
@@ -12,7 +12,7 @@
 #include "base/text.h"
 #include "frontend/main_dialog.h"
 #include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/settings.h"
 
 namespace {
 

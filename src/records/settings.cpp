@@ -1,4 +1,4 @@
-#include "startup/settings.h"
+#include "records/settings.h"
 
 #include <vector>
 
