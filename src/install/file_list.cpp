@@ -4,28 +4,24 @@
 
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
-#include "records/settings.h"
-#include "records/uninstall_record.h"
-
-std::vector<FileEntry> fileList;
 
 namespace {
 
-void ShowLineError(size_t lineNumber, const wchar_t* line) {
+void ShowLineError(HWND owner, size_t lineNumber, const wchar_t* line) {
     std::wstring text = FormatText(L"ファイルリストの %d 行目が正しくありません。\n%ls", static_cast<int>(lineNumber),
                                    line);
-    ShowErrorBox(progressState.progressWindow.load(), text.c_str());
+    ShowErrorBox(owner, text.c_str());
 }
 
 }  // namespace
 
-bool LoadFileList() {
-    fileList.clear();
-    uninstallList.clear();
-    progressState.Reset();
+bool LoadFileList(Installation* installation) {
+    installation->files.clear();
+    installation->uninstallItems.clear();
+    installation->progress.Reset();
 
-    const HWND owner = progressState.progressWindow.load();
+    const HWND owner = installation->progress.Owner();
+    const wchar_t* installPath = installation->settings.InstallPath;
     StdioFile file = OpenFileList();
     if (!file) {
         ShowErrorBox(owner, L"ファイルリストが開けません。");
@@ -36,8 +32,8 @@ bool LoadFileList() {
     std::vector<UninstallItem> items;
     bool wellFormed = ForEachListLine(file.get(), [&](size_t lineNumber, const wchar_t* line, bool overLong) {
         FileEntry entry;
-        if (overLong || !ParseFileListLine(line, installSettings.InstallPath, &entry)) {
-            ShowLineError(lineNumber, line);
+        if (overLong || !ParseFileListLine(line, installPath, &entry)) {
+            ShowLineError(owner, lineNumber, line);
             return false;
         }
         UninstallItem item{};
@@ -53,7 +49,7 @@ bool LoadFileList() {
         return false;
     }
 
-    fileList = std::move(entries);
-    uninstallList = std::move(items);
+    installation->files = std::move(entries);
+    installation->uninstallItems = std::move(items);
     return true;
 }

@@ -2,13 +2,9 @@
 // items the lines produce.
 #pragma once
 
-#include <vector>
+#include "install/installation.h"
 
-#include "records/list_format.h"
-
-extern std::vector<FileEntry> fileList;
-
-// Reads setup.lst beside the program into fileList and the matching kind-0 items into
-// uninstallList, after resetting progressState. False after its message box; both lists are
-// then empty.
-bool LoadFileList();
+// Reads setup.lst beside the program into the installation's files, and the matching kind-0
+// items into its uninstall items, after resetting its progress record. The destinations lie in
+// the confirmed install folder. False after its message box; both lists are then empty.
+bool LoadFileList(Installation* installation);

@@ -2,8 +2,6 @@
 
 #include "base/interaction.h"
 
-ProgressState progressState;
-
 void ProgressState::SetStatusText(const wchar_t* text) {
     std::lock_guard<std::mutex> guard(statusLock_);
     size_t length = wcsnlen(text, kStatusCapacity - 1);

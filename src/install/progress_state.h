@@ -42,5 +42,3 @@ private:
     mutable std::mutex statusLock_;
     wchar_t statusText_[kStatusCapacity] = L"";
 };
-
-extern ProgressState progressState;

@@ -10,9 +10,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "install/disc.h"
-#include "install/file_list.h"
-#include "install/progress_state.h"
-#include "records/settings.h"
+#include "install/installation.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_record.h"
 #include "transfer/copy.h"
@@ -31,7 +29,7 @@ const wchar_t kDamagedFileText[] =
     L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
     L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
 
-void SetStatus(const std::wstring& text) { progressState.SetStatusText(text.c_str()); }
+void SetStatus(ProgressState& progress, const std::wstring& text) { progress.SetStatusText(text.c_str()); }
 
 // The folder whose volume holds the destination: the drive root for "C:\...", the share root
 // for "\\server\share\..." and "\\?\X:\" for a device path. Empty when the text names none.
@@ -47,37 +45,38 @@ std::wstring VolumeQueryPath(const wchar_t* destinationFolder) {
 bool IsCompressedSource(const wchar_t* sourcePath) { return wcscmp(PathFindExtensionW(sourcePath), L".bz2") == 0; }
 
 // One listed file: disc, folders, transfer and the optional check. False ends the installation.
-bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
-    if (entry.disc != *previousDisc && !LocateDisc(entry.disc)) return false;
+bool InstallEntry(Installation& installation, const FileEntry& entry, uint16_t* previousDisc) {
+    ProgressState& progress = installation.progress;
+    wchar_t(&sourceFolder)[kPathCapacity] = installation.settings.SourceFolder;
+    if (entry.disc != *previousDisc && !LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
 
     // The source folder may have just been replaced by the disc search.
-    std::wstring sourcePath = FormatText(L"%ls\\%ls", installSettings.SourceFolder, entry.sourcePath);
+    std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
 
-    if (!CreateParentFolders(entry.destinationPath, progressState.Owner())) {
-        SetStatus(FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
+    if (!CreateParentFolders(entry.destinationPath, progress.Owner())) {
+        SetStatus(progress, FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
         return false;
     }
 
-    SetStatus(FormatText(L"%ls ファイルをコピー中", entry.name));
-    progressState.fileBytes = static_cast<uint64_t>(entry.size);
-    progressState.fileDoneBytes = 0;
+    SetStatus(progress, FormatText(L"%ls ファイルをコピー中", entry.name));
+    progress.fileBytes = static_cast<uint64_t>(entry.size);
+    progress.fileDoneBytes = 0;
 
     if (IsCompressedSource(sourcePath.c_str())) {
-        SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
-        if (!ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progressState)) {
-            SetStatus(FormatText(L"%ls ファイルの解凍に失敗", entry.name));
+        SetStatus(progress, FormatText(L"%ls ファイルの解凍中です。", entry.name));
+        if (!ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progress)) {
+            SetStatus(progress, FormatText(L"%ls ファイルの解凍に失敗", entry.name));
             return false;
         }
-    } else if (!CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progressState)) {
-        SetStatus(FormatText(L"%ls ファイルのコピーに失敗", entry.name));
+    } else if (!CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress)) {
+        SetStatus(progress, FormatText(L"%ls ファイルのコピーに失敗", entry.name));
         return false;
     }
 
-    if (installSettings.VerifyFiles == 1) {
-        SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
-        if (!CheckFileCrc32(entry.destinationPath, entry.crcText, progressState.Owner())) {
-            ShowErrorBox(progressState.progressWindow.load(),
-                         FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
+    if (installation.settings.VerifyFiles == 1) {
+        SetStatus(progress, FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
+        if (!CheckFileCrc32(entry.destinationPath, entry.crcText, progress.Owner())) {
+            ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
             return false;
         }
     }
@@ -88,46 +87,50 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
 
 }  // namespace
 
-bool HasEnoughFreeSpace(const wchar_t* destinationFolder) {
+bool HasEnoughFreeSpace(const wchar_t* destinationFolder, uint64_t totalBytes) {
     std::wstring volume = VolumeQueryPath(destinationFolder);
     ULARGE_INTEGER available{}, total{}, free{};
     // A volume that cannot be asked is no reason to refuse the installation.
     if (volume.empty() || !GetDiskFreeSpaceExW(volume.c_str(), &available, &total, &free)) return true;
-    uint64_t needed = progressState.totalBytes.load() / kBytesPerUnit;
+    uint64_t needed = totalBytes / kBytesPerUnit;
     uint64_t freeUnits = free.QuadPart / kBytesPerUnit;
     return freeUnits > needed;
 }
 
-DWORD WINAPI InstallWorker(LPVOID) {
-    SetStatus(L"インストールするファイルのサイズを検査中");
-    uint64_t totalBytes = 0;
-    for (const FileEntry& entry : fileList) totalBytes += static_cast<uint64_t>(entry.size);
-    progressState.totalBytes = totalBytes;
+DWORD WINAPI InstallWorker(LPVOID parameter) {
+    Installation& installation = *static_cast<Installation*>(parameter);
+    ProgressState& progress = installation.progress;
+    const wchar_t* installPath = installation.settings.InstallPath;
 
-    SetStatus(L"インストール先HDDの空き容量を検査中");
-    if (!HasEnoughFreeSpace(installSettings.InstallPath)) {
+    SetStatus(progress, L"インストールするファイルのサイズを検査中");
+    uint64_t totalBytes = 0;
+    for (const FileEntry& entry : installation.files) totalBytes += static_cast<uint64_t>(entry.size);
+    progress.totalBytes = totalBytes;
+
+    SetStatus(progress, L"インストール先HDDの空き容量を検査中");
+    if (!HasEnoughFreeSpace(installPath, totalBytes)) {
         std::wstring text = FormatText(
             L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
             L"MB以上の空き領域が必要です。",
             static_cast<long long>(totalBytes / kBytesPerUnit));
-        ShowErrorBox(progressState.progressWindow.load(), text.c_str());
+        ShowErrorBox(progress.Owner(), text.c_str());
         return 0;
     }
 
     uint16_t previousDisc = kNoDisc;
-    for (const FileEntry& entry : fileList) {
-        if (!InstallEntry(entry, &previousDisc)) return 0;
+    for (const FileEntry& entry : installation.files) {
+        if (!InstallEntry(installation, entry, &previousDisc)) return 0;
     }
 
-    SetStatus(L"ショートカットの作成中");
-    CreateShortcuts();
+    SetStatus(progress, L"ショートカットの作成中");
+    CreateShortcuts(installation.settings, progress.Owner());
 
-    SetStatus(L"アンインストールデータの作成中");
+    SetStatus(progress, L"アンインストールデータの作成中");
     // With an empty list no file has made the game folder yet, and the record needs it; when it
     // cannot be made, the record writer reports that itself.
-    SHCreateDirectoryExW(nullptr, installSettings.InstallPath, nullptr);
-    WriteUninstallRecord();
+    SHCreateDirectoryExW(nullptr, installPath, nullptr);
+    WriteUninstallRecord(installPath, &installation.uninstallItems, progress.Owner());
 
-    SetStatus(L"完了");
+    SetStatus(progress, L"完了");
     return 1;
 }

@@ -10,7 +10,6 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
 #include "records/settings.h"
 #include "transfer/folders.h"
 
@@ -30,18 +29,18 @@ void DebugMessage(const wchar_t* text) { OutputDebugStringW(text); }
 
 }  // namespace
 
-bool FindDesktopShortcut(std::wstring* link) {
+bool FindDesktopShortcut(const InstallSettings& settings, std::wstring* link) {
     std::wstring desktop;
     if (!ShellFolder(CSIDL_DESKTOPDIRECTORY, &desktop)) return false;
-    *link = FormatText(L"%ls\\%ls.lnk", desktop.c_str(), installSettings.AppName);
+    *link = FormatText(L"%ls\\%ls.lnk", desktop.c_str(), settings.AppName);
     return true;
 }
 
-bool FindMenuShortcuts(MenuShortcuts* links) {
+bool FindMenuShortcuts(const InstallSettings& settings, MenuShortcuts* links) {
     std::wstring programs;
     if (!ShellFolder(CSIDL_PROGRAMS, &programs)) return false;
-    const wchar_t* company = installSettings.Company;
-    const wchar_t* appName = installSettings.AppName;
+    const wchar_t* company = settings.Company;
+    const wchar_t* appName = settings.AppName;
     // Without a company name the game's folder sits directly under Programs; removal must then
     // start at that folder, never at Programs itself, which holds everyone else's shortcuts.
     std::wstring menuFolder;
@@ -95,36 +94,36 @@ HRESULT CreateShellLink(const wchar_t* linkPath, const wchar_t* target, const wc
     return result;
 }
 
-void CreateShortcuts() {
-    const std::wstring installPath = installSettings.InstallPath;
-    const std::wstring gameProgram = installPath + installSettings.AppExe;
+void CreateShortcuts(const InstallSettings& settings, HWND owner) {
+    const std::wstring installPath = settings.InstallPath;
+    const std::wstring gameProgram = installPath + settings.AppExe;
     const std::wstring uninstaller = installPath + L"uninst.exe";
     const std::wstring manual = installPath + L"manual\\index.html";
     size_t lastBackslash = gameProgram.find_last_of(L'\\');
     const std::wstring workingFolder = lastBackslash == std::wstring::npos ? std::wstring()
                                                                            : gameProgram.substr(0, lastBackslash);
-    const wchar_t* appName = installSettings.AppName;
+    const wchar_t* appName = settings.AppName;
     const std::wstring gameDescription = FormatText(L"%ls へのショートカット", appName);
     const std::wstring uninstallDescription = FormatText(L"%lsのアンインストール へのショートカット", appName);
     const std::wstring manualDescription = FormatText(L"%lsのマニュアルへのショートカット", appName);
 
     ComScope com;
-    if (installSettings.DesktopShortcut == 1) {
+    if (settings.DesktopShortcut == 1) {
         std::wstring desktopLink;
-        if (!FindDesktopShortcut(&desktopLink)) {
-            ShowErrorBox(progressState.progressWindow.load(), kNoDesktopFolder);
+        if (!FindDesktopShortcut(settings, &desktopLink)) {
+            ShowErrorBox(owner, kNoDesktopFolder);
             return;
         }
         CreateShellLink(desktopLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
     }
 
     MenuShortcuts links;
-    if (!FindMenuShortcuts(&links)) {
-        ShowErrorBox(progressState.progressWindow.load(), kNoProgramsFolder);
+    if (!FindMenuShortcuts(settings, &links)) {
+        ShowErrorBox(owner, kNoProgramsFolder);
         return;
     }
     // Reports its own failures; the links then fail quietly.
-    CreateParentFolders(links.gameLink.c_str(), progressState.Owner());
+    CreateParentFolders(links.gameLink.c_str(), owner);
     CreateShellLink(links.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
     CreateShellLink(links.uninstallLink.c_str(), uninstaller.c_str(), L"/luninst1", workingFolder.c_str(),
                     uninstallDescription.c_str());

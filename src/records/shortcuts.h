@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "records/settings.h"
+
 // The game's start-menu shortcuts, named the same way at installation and at removal.
 struct MenuShortcuts {
     std::wstring menuRoot;  // the folder whose emptied tree goes at removal: Programs\<Company>
@@ -14,13 +16,14 @@ struct MenuShortcuts {
 };
 
 // The path of the game's desktop shortcut; false when the system names no desktop folder.
-bool FindDesktopShortcut(std::wstring* link);
+bool FindDesktopShortcut(const InstallSettings& settings, std::wstring* link);
 
 // The paths of the game's start-menu shortcuts; false when the system names no programs folder.
-bool FindMenuShortcuts(MenuShortcuts* links);
+bool FindMenuShortcuts(const InstallSettings& settings, MenuShortcuts* links);
 
-// Makes the desktop shortcut (when DesktopShortcut is 1) and the three start-menu shortcuts.
-void CreateShortcuts();
+// Makes the desktop shortcut (when DesktopShortcut is 1) and the three start-menu shortcuts of the
+// installed game; a missing shell folder is reported in an error box over owner.
+void CreateShortcuts(const InstallSettings& settings, HWND owner);
 
 // Writes one .lnk file; the HRESULT of the last step performed.
 HRESULT CreateShellLink(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,

@@ -44,17 +44,18 @@ bool DeferToWorkingInstance() {
     return true;
 }
 
-int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
+int RunAsTheWorkingInstance(HINSTANCE instance, const wchar_t* sourceFolder, InstallSettings* settings) {
     ObjectHandle claim;
     if (!ClaimWorkingInstance(&claim)) {  // two stagings raced: the other one's copy won
         DeferToWorkingInstance();
         return 1;
     }
-    if (!CopyText(installSettings.SourceFolder, sourceFolder)) {
+    if (!CopyText(settings->SourceFolder, sourceFolder)) {
         ShowErrorBox(nullptr, L"インストール元フォルダのパスが長すぎます。");
         return 1;
     }
-    DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    MainDialogState dialog(*settings);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, reinterpret_cast<LPARAM>(&dialog));
     return 0;
 }
 
@@ -65,8 +66,8 @@ void RemoveOwnPrivateFolderAtRestart() {
     if (IsPrivateFolder(folder, TempFolder())) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
 }
 
-int RunWorkingMode(const wchar_t* sourceFolder) {
-    int result = RunAsTheWorkingInstance(sourceFolder);
+int RunWorkingMode(HINSTANCE instance, const wchar_t* sourceFolder, InstallSettings* settings) {
+    int result = RunAsTheWorkingInstance(instance, sourceFolder, settings);
     RemoveOwnPrivateFolderAtRestart();
     return result;
 }
@@ -139,7 +140,7 @@ bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
     return true;
 }
 
-int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
+int RunInstaller(HINSTANCE instance, const wchar_t* arguments, InstallSettings* settings) {
     _wsetlocale(LC_ALL, L"Japanese_Japan.932");
     instanceHandle = instance;
     if (!arguments) arguments = L"";
@@ -153,6 +154,6 @@ int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
         return 1;
     }
     if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0)
-        return RunWorkingMode(arguments + kWorkingSwitchLength);
+        return RunWorkingMode(instance, arguments + kWorkingSwitchLength, settings);
     return StageAndRelaunch();
 }

@@ -5,9 +5,12 @@
 #include <windows.h>
 #include <string>
 
+#include "records/settings.h"
+
 // Process exit code for the given argument text (the part of the command line after the
-// program name). Opens the main dialog in working mode.
-int RunInstaller(HINSTANCE instance, const wchar_t* arguments);
+// program name). In working mode the source folder goes into settings, and the main dialog opens
+// over them.
+int RunInstaller(HINSTANCE instance, const wchar_t* arguments, InstallSettings* settings);
 
 // Copies the named file from the program's folder into the given folder (a private folder inside
 // the temporary folder), never over an existing file. False after telling the user.

@@ -26,6 +26,8 @@ const wchar_t kDestinationFailure[] = L"解凍先ファイルが作成できま�
 const wchar_t kSourceUnopenable[] = L"解凍元ファイルが開けません。";
 const wchar_t kSourceDamaged[] = L"解凍元ファイルが破損しています。";
 
+// A setting of the process (tests and benchmarks hold expansion to one thread), read by every
+// expansion on whatever thread runs it.
 std::atomic<unsigned> expansionThreads{0};
 
 constexpr unsigned kMostThreads = 16;

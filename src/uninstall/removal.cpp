@@ -10,7 +10,6 @@
 #include "base/handles.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "records/settings.h"
 #include "records/shortcuts.h"
 
 namespace {
@@ -84,17 +83,17 @@ void RemoveEmptyFolders(const wchar_t* folder) {
     RemoveDirectoryW(folder);
 }
 
-void RemoveShortcuts() {
+void RemoveShortcuts(const InstallSettings& settings) {
     // The names are used as search patterns; a wildcard in AppName would reach other people's
     // files, and no shortcut can have been saved under such a name anyway.
-    if (wcspbrk(installSettings.AppName, L"*?") != nullptr) return;
+    if (wcspbrk(settings.AppName, L"*?") != nullptr) return;
     ComScope com;
     std::wstring desktopLink;
-    if (!FindDesktopShortcut(&desktopLink)) return;
+    if (!FindDesktopShortcut(settings, &desktopLink)) return;
     DeleteMatchingFiles(desktopLink.c_str());
 
     MenuShortcuts links;
-    if (!FindMenuShortcuts(&links)) return;
+    if (!FindMenuShortcuts(settings, &links)) return;
     DeleteMatchingFiles(links.gameLink.c_str());
     DeleteMatchingFiles(links.uninstallLink.c_str());
     DeleteMatchingFiles(links.manualLink.c_str());
