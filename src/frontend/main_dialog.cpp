@@ -249,24 +249,23 @@ void InitMainDialog(MainDialogState* state) {
 
 void ApplyDialogLook(MainDialogState* state) {
     InstallSettings& settings = state->settings;
-    auto control = [state](int id) { return Control(*state, id); };
     const bool installed = IsInstalledLook(*state);
     if (settings.IsVistaOrLater == 1)
-        ShowWindow(control(IDC_LAUNCH), SW_HIDE);
+        ShowWindow(Control(*state, IDC_LAUNCH), SW_HIDE);
     else
-        EnableWindow(control(IDC_LAUNCH), installed);
-    SetWindowTextW(control(IDC_INSTALL), installed ? L"アンインストール" : L"インストール");
-    SetWindowTextW(control(IDC_BROWSE), installed ? L"開く" : L"参照");
-    EnableWindow(control(IDC_DESTINATION), !installed);
-    EnableWindow(control(IDC_DESKTOP_SHORTCUT), !installed);
-    EnableWindow(control(IDC_VERIFY_FILES), !installed);
+        EnableWindow(Control(*state, IDC_LAUNCH), installed);
+    SetWindowTextW(Control(*state, IDC_INSTALL), installed ? L"アンインストール" : L"インストール");
+    SetWindowTextW(Control(*state, IDC_BROWSE), installed ? L"開く" : L"参照");
+    EnableWindow(Control(*state, IDC_DESTINATION), !installed);
+    EnableWindow(Control(*state, IDC_DESKTOP_SHORTCUT), !installed);
+    EnableWindow(Control(*state, IDC_VERIFY_FILES), !installed);
     if (!installed) {
-        SendMessageW(control(IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageW(Control(*state, IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
         settings.DesktopShortcut = 1;
     } else {
         SendDlgItemMessageW(state->window, IDC_DESTINATION, WM_SETTEXT, 0,
                             reinterpret_cast<LPARAM>(settings.InstallPath));
-        SendMessageW(control(IDC_DESKTOP_SHORTCUT), BM_SETCHECK,
+        SendMessageW(Control(*state, IDC_DESKTOP_SHORTCUT), BM_SETCHECK,
                      settings.DesktopShortcut == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 }

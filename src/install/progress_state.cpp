@@ -31,11 +31,6 @@ void ProgressState::Reset() {
     SetStatusText(L"開始");
 }
 
-void ProgressState::CountWrittenBytes(uint64_t bytes) {
-    doneBytes += bytes;
-    fileDoneBytes += bytes;
-}
-
 bool ProgressState::ShouldStop() {
     if (cancelRequested.load() != 1) return false;
     int answer = ShowMessageBox(progressWindow.load(), L"インストールを中断しますか？", L"確認",

@@ -32,7 +32,10 @@ struct ProgressState final : ProgressSink {
     void Reset();
 
     void CountSourceBytes(uint64_t bytes) override { sourceBytes += bytes; }
-    void CountWrittenBytes(uint64_t bytes) override;
+    void CountWrittenBytes(uint64_t bytes) override {
+        doneBytes += bytes;
+        fileDoneBytes += bytes;
+    }
     // Asks "インストールを中断しますか？" when a cancel is pending and clears the flag; true when
     // the person confirmed the abort.
     bool ShouldStop() override;
