@@ -28,6 +28,10 @@ namespace {
 
 constexpr size_t kMiB = 1024 * 1024;
 
+// The sink the install worker hands to the transfer operations, so that they cost here what they
+// cost there.
+ProgressState progress;
+
 // Processor time of the calling thread (user and kernel), in seconds.
 double ThreadSeconds() {
     FILETIME created, exited, kernel, user;
@@ -164,7 +168,7 @@ bool BenchCrc(const std::wstring& folder) {
     // The whole check (open, read in 32,768-byte chunks, hash, compare) against the same
     // reading loop feeding zlib.
     auto times = Race(
-        7, [&] { allMatched = CheckFileCrc32(path.c_str(), expected) && allMatched; },
+        7, [&] { allMatched = CheckFileCrc32(path.c_str(), expected, nullptr) && allMatched; },
         [&] {
             FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
             setvbuf(file, nullptr, _IONBF, 0);
@@ -223,7 +227,7 @@ bool BenchCopy(const std::wstring& folder) {
         DeleteFileW(oursTarget.c_str());
         DeleteFileW(referenceTarget.c_str());
     };
-    auto ours = [&] { ok = CopyFileChunked(source.c_str(), oursTarget.c_str()) && ok; };
+    auto ours = [&] { ok = CopyFileChunked(source.c_str(), oursTarget.c_str(), progress) && ok; };
     auto times = Race(
         5, ours, [&] { ok = CopyFileW(source.c_str(), referenceTarget.c_str(), FALSE) && ok; }, removeTargets);
     Report("copy of a 512 MiB file", "CopyFileChunked", "CopyFileW", size, times, 0.9);
@@ -297,10 +301,10 @@ bool EarlierExpand(const std::wstring& source, const std::wstring& destination) 
             const int got = BZ2_bzRead(&error, stream, batch.get(), 64 * 1024);
             if (error != BZ_OK && error != BZ_STREAM_END) ok = false;
             for (int done = 0; ok && done < got; done += 4096) {
-                if (progressState.cancelRequested.load() == 1) ok = false;
+                if (progress.cancelRequested.load() == 1) ok = false;
                 const uint64_t chunk = static_cast<uint64_t>(std::min(4096, got - done));
-                progressState.doneBytes += chunk;
-                progressState.fileDoneBytes += chunk;
+                progress.doneBytes += chunk;
+                progress.fileDoneBytes += chunk;
             }
             ok = ok && fwrite(batch.get(), 1, static_cast<size_t>(got), out) == static_cast<size_t>(got);
         }
@@ -348,7 +352,7 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
     ReadAll(source);
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    bool ok = ExpandBz2File(destination.c_str(), source.c_str());
+    bool ok = ExpandBz2File(source.c_str(), destination.c_str(), progress);
     const size_t size = FileBytes(destination);
     printf("(expanding %.1f MiB of bzip2 -9 output to %.1f MiB of game-like data; %lu logical processors)\n",
            static_cast<double>(compressed) / kMiB, static_cast<double>(size) / kMiB,
@@ -376,7 +380,7 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
         DeleteFileW(destination.c_str());
         DeleteFileW(earlierTarget.c_str());
     };
-    auto ours = [&] { ok = ExpandBz2File(destination.c_str(), source.c_str()) && ok; };
+    auto ours = [&] { ok = ExpandBz2File(source.c_str(), destination.c_str(), progress) && ok; };
 
     auto parallel = Race(5, ours, bareLoop, removeTargets);
     Report("expansion, all processors", "ExpandBz2File", "bare BZ2_bzRead loop", size, parallel,
@@ -404,7 +408,7 @@ bool BenchExpand(const std::wstring& folder, const std::wstring& source, double 
         "thread, against %.1f MiB for one that does nothing\n",
         expanding / 1024.0, expandingAlone / 1024.0, idle / 1024.0);
     // The last expansion's output stays for bench-transfer.sh to compare with the original.
-    ok = ExpandBz2File(destination.c_str(), source.c_str()) && ok;
+    ok = ExpandBz2File(source.c_str(), destination.c_str(), progress) && ok;
     if (!ok) printf("an expansion failed\n");
     return ok;
 }
@@ -418,7 +422,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && wcscmp(argv[1], L"--peak") == 0) {
         SetExpansionThreads(
             static_cast<unsigned>(_wtoi(_wgetenv(L"BENCH_THREADS") ? _wgetenv(L"BENCH_THREADS") : L"0")));
-        if (argc >= 4 && !ExpandBz2File(argv[3], argv[2])) return 0;
+        if (argc >= 4 && !ExpandBz2File(argv[2], argv[3], progress)) return 0;
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
         GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);

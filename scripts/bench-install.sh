@@ -58,7 +58,7 @@ app='ベンチゲーム'
 main_title="$app インストーラ"
 user=${USER:-$(id -un)}
 dosdevices=$WINEPREFIX/dosdevices
-drv() { "$WINE64" "$bin/tools/driver/driver.exe" "$@" | tr -d '\r'; }
+drv() { "$WINE64" "$bin/tests/driver/driver.exe" "$@" | tr -d '\r'; }
 now() { date +%s.%N; }
 fail() { echo "bench-install: FAILED: $*" >&2; exit 1; }
 
@@ -250,7 +250,7 @@ loops=()
 declare -A small=()
 for round in $(seq "$rounds"); do
   warm "$work/small/discs"
-  loop=$("$WINE64" "$bin/tools/mkdisc/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
+  loop=$("$WINE64" "$bin/bench/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
   loops+=("$(awk '{print $4}' <<<"$loop")")
   rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
   echo "round $round: CopyFileW loop ${loops[-1]} s"

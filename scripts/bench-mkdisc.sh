@@ -35,7 +35,7 @@ with open(sys.argv[1], "wb") as out:
         out.write(chunk)
         total += len(chunk)
 PY
-"$WINE64" "$dir/tools/mkdisc/compressbench.exe" 'T:\compress-bench\mixed.bin' 'T:\compress-bench' "${ROUNDS:-2}"
+"$WINE64" "$dir/bench/compressbench.exe" 'T:\compress-bench\mixed.bin' 'T:\compress-bench' "${ROUNDS:-2}"
 # The pool's output is checked too: one stream that bzip2 accepts and expands to the source.
 bzip2 -t "$INSTALLER_SCRATCH/compress-bench/pool.bz2"
 bzip2 -dc "$INSTALLER_SCRATCH/compress-bench/pool.bz2" | cmp - "$INSTALLER_SCRATCH/compress-bench/mixed.bin"

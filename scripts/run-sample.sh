@@ -100,7 +100,7 @@ if [ "$auto" -eq 0 ]; then
 fi
 
 # driver.exe writes text-mode lines (CR LF); the comparisons want bare LF.
-drv() { "$WINE64" "$bin/tools/driver/driver.exe" "$@" | tr -d '\r'; }
+drv() { "$WINE64" "$bin/tests/driver/driver.exe" "$@" | tr -d '\r'; }
 fail() {
   echo "run-sample: FAILED: $*" >&2
   import -display "$DISPLAY" -window root "$shots/failure.png" 2>/dev/null && echo "screen: $shots/failure.png" >&2

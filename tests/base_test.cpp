@@ -149,13 +149,13 @@ TEST(PathRoot, DrivesSharesAndDevicesWithTheirLengths) {
 }
 
 TEST(ProgressState, ResetAndWholeStatusTextsAcrossThreads) {
+    ProgressState progressState;
     progressState.doneBytes = 7;
     progressState.cancelRequested = 1;
-    ResetProgressState();
+    progressState.Reset();
     EXPECT_EQ(progressState.doneBytes.load(), 0u);
     EXPECT_EQ(progressState.cancelRequested.load(), 1) << "the cancel flag is not part of the reset";
     EXPECT_EQ(progressState.StatusText(), L"開始");
-    progressState.cancelRequested = 0;
 
     const std::wstring first(1000, L'a'), second(1000, L'b');
     std::thread writer([&] {

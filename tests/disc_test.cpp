@@ -12,8 +12,6 @@
 #include "base/interaction.h"
 #include "base/text.h"
 #include "install/disc.h"
-#include "install/progress_state.h"
-#include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 
@@ -61,29 +59,23 @@ class Disc : public ::testing::Test {
 protected:
     void SetUp() override {
         _wsetlocale(LC_ALL, L"Japanese_Japan.932");
-        CopyText(savedSource_, installSettings.SourceFolder);
         owner_ = CreateWindowW(L"STATIC", L"progress", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        progressState.progressWindow = owner_;
         RemoveDiscs();
     }
     void TearDown() override {
         RemoveDiscs();
-        progressState.progressWindow = nullptr;
         DestroyWindow(owner_);
-        CopyText(installSettings.SourceFolder, savedSource_);
     }
     static void RemoveDiscs() {
         RemoveTree(kDriveM);
         RemoveTree(kDriveN);
         RemoveTree(kBase);
     }
-    static void SetSource(const std::wstring& folder) { CopyText(installSettings.SourceFolder, folder.c_str()); }
-    static std::wstring Source() { return installSettings.SourceFolder; }
+    void SetSource(const std::wstring& folder) { CopyText(source_, folder.c_str()); }
+    std::wstring Source() const { return source_; }
 
     HWND owner_ = nullptr;
-
-private:
-    wchar_t savedSource_[kPathCapacity] = L"";
+    wchar_t source_[kPathCapacity] = L"";  // the source folder the disc search starts from and moves
 };
 
 TEST_F(Disc, MarkerFirstWordDecides) {
@@ -147,26 +139,26 @@ TEST_F(Disc, SearchOrderWithoutPrompt) {
     WriteMarker(kDriveM, L"drvno:0\r\n");
     WriteMarker(kDriveN, L"drvno:1\r\n");
     SetSource(kBase + L"\\launch");
-    EXPECT_TRUE(LocateDisc(0));
+    EXPECT_TRUE(LocateDisc(0, owner_, source_));
     EXPECT_EQ(Source(), kBase + L"\\launch");
 
     // Another disc in another drive: the source becomes that drive.
     SetSource(L"M:");
-    EXPECT_TRUE(LocateDisc(1));
+    EXPECT_TRUE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(Source(), L"N:");
 
     // Two drives with the same disc: the lower letter, unless the current source matches.
     WriteMarker(kDriveM, L"drvno:1\r\n");
     SetSource(kBase + L"\\launch");
-    EXPECT_TRUE(LocateDisc(1));
+    EXPECT_TRUE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(Source(), L"M:");
     SetSource(L"N:");
-    EXPECT_TRUE(LocateDisc(1));
+    EXPECT_TRUE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(Source(), L"N:");
 
     // A folder copy that is not the source is not found by the scan.
     WriteMarker(kBase + L"\\copy", L"drvno:2\r\n");
-    EXPECT_FALSE(LocateDisc(2));
+    EXPECT_FALSE(LocateDisc(2, owner_, source_));
     EXPECT_EQ(Source(), L"N:");
     ASSERT_EQ(script.Messages().size(), 1u) << "only the failed search asked";
 }
@@ -180,7 +172,7 @@ TEST_F(Disc, PromptRetriesUntilTheDiscArrivesAndCancelStops) {
 
     // Plain Cancel: false, source unchanged, no browser.
     script.AnswerMessages({IDCANCEL});
-    EXPECT_FALSE(LocateDisc(1));
+    EXPECT_FALSE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(Source(), kBase + L"\\launch");
     ASSERT_EQ(script.Messages().size(), 1u);
     const ShownMessage prompt = script.Messages()[0];
@@ -199,7 +191,7 @@ TEST_F(Disc, PromptRetriesUntilTheDiscArrivesAndCancelStops) {
         }
     });
     script.AnswerMessages({IDRETRY, IDRETRY, IDCANCEL, IDCANCEL});
-    EXPECT_TRUE(LocateDisc(1));
+    EXPECT_TRUE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(shown, 2);
     EXPECT_EQ(Source(), L"N:");
 
@@ -207,7 +199,7 @@ TEST_F(Disc, PromptRetriesUntilTheDiscArrivesAndCancelStops) {
     GuardPrompts(script);
     script.HoldKeys({VK_SHIFT});
     script.AnswerMessages({IDCANCEL});
-    EXPECT_FALSE(LocateDisc(0));
+    EXPECT_FALSE(LocateDisc(0, owner_, source_));
     EXPECT_EQ(script.Messages().back().text, kPromptDisc1);
     EXPECT_TRUE(script.Browsers().empty());
     EXPECT_EQ(Source(), L"N:");
@@ -226,7 +218,7 @@ TEST_F(Disc, ShiftCtrlCancelOpensTheFolderBrowser) {
     // A cancelled browser and a folder with another disc both lead back to the prompt.
     script.ChooseFolders({L"", kBase + L"\\wrong", kBase + L"\\copy1"});
     script.AnswerMessages({IDCANCEL, IDCANCEL, IDCANCEL});
-    EXPECT_TRUE(LocateDisc(1));
+    EXPECT_TRUE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(Source(), kBase + L"\\copy1");
     EXPECT_EQ(script.Messages().size(), 3u);
     ASSERT_EQ(script.Browsers().size(), 3u);
@@ -245,7 +237,7 @@ TEST_F(Disc, ShiftCtrlCancelOpensTheFolderBrowser) {
     });
     script.ChooseFolders({L"M:\\"});
     script.AnswerMessages({IDCANCEL});
-    EXPECT_TRUE(LocateDisc(1));
+    EXPECT_TRUE(LocateDisc(1, owner_, source_));
     EXPECT_EQ(Source(), L"M:");
     EXPECT_EQ(script.Messages().size(), 4u);
 }
@@ -274,7 +266,7 @@ TEST_F(Disc, BrowserOnAWorkerThreadHasComAndReleasesIt) {
     bool chosen = false;
     HRESULT stateAfter = E_FAIL;
     std::thread worker([&] {
-        chosen = BrowseForDiscFolder(&folder);
+        chosen = BrowseForDiscFolder(owner_, &folder);
         stateAfter = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         if (SUCCEEDED(stateAfter)) CoUninitialize();
     });

@@ -9,9 +9,6 @@
 #include "base/module.h"
 #include "base/text.h"
 #include "install/file_list.h"
-#include "install/progress_state.h"
-#include "records/uninstall_record.h"
-#include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 
@@ -27,22 +24,17 @@ protected:
         ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
         listPath_ = GetModuleFolder() + L"\\setup.lst";
         DeleteFileW(listPath_.c_str());
-        ASSERT_TRUE(CopyText(installSettings.InstallPath, kInstallPath));
-        progressState.progressWindow = kOwner;
+        ASSERT_TRUE(CopyText(settings_.InstallPath, kInstallPath));
+        installation_.progress.progressWindow = kOwner;
     }
-    void TearDown() override {
-        DeleteFileW(listPath_.c_str());
-        progressState.progressWindow = nullptr;
-        fileList.clear();
-        uninstallList.clear();
-    }
+    void TearDown() override { DeleteFileW(listPath_.c_str()); }
 
     void WriteList(const std::wstring& text) { ASSERT_TRUE(WriteFileBytes(listPath_, ToCp932(text))); }
 
     // Leaves an earlier load's records in both lists, so a test sees whether they are emptied.
-    static void FillListsWithLeftovers() {
-        fileList.assign(3, FileEntry{});
-        uninstallList.assign(2, UninstallItem{});
+    void FillListsWithLeftovers() {
+        installation_.files.assign(3, FileEntry{});
+        installation_.uninstallItems.assign(2, UninstallItem{});
     }
 
     // A list the load must refuse: it fails, both earlier lists end empty, and exactly one error
@@ -50,9 +42,9 @@ protected:
     void ExpectRefused(const std::wstring& text) {
         FillListsWithLeftovers();
         ScriptedInteraction script;
-        EXPECT_FALSE(LoadFileList());
-        EXPECT_TRUE(fileList.empty());
-        EXPECT_TRUE(uninstallList.empty());
+        EXPECT_FALSE(LoadFileList(&installation_));
+        EXPECT_TRUE(installation_.files.empty());
+        EXPECT_TRUE(installation_.uninstallItems.empty());
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, text);
@@ -62,6 +54,8 @@ protected:
     }
 
     std::wstring listPath_;
+    InstallSettings settings_{};
+    Installation installation_{settings_};
 };
 
 struct ExpectedEntry {
@@ -73,7 +67,9 @@ struct ExpectedEntry {
     const wchar_t* crcText;
 };
 
-void ExpectEntries(const std::vector<ExpectedEntry>& expected) {
+void ExpectEntries(const Installation& installation, const std::vector<ExpectedEntry>& expected) {
+    const std::vector<FileEntry>& fileList = installation.files;
+    const std::vector<UninstallItem>& uninstallList = installation.uninstallItems;
     ASSERT_EQ(fileList.size(), expected.size());
     ASSERT_EQ(uninstallList.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -117,9 +113,9 @@ TEST_F(FileListTest, FieldsFollowTheTokenisingAndNumberRulesWithEitherLineEnd) {
         WriteList(text);
         FillListsWithLeftovers();
         ScriptedInteraction script;
-        ASSERT_TRUE(LoadFileList());
+        ASSERT_TRUE(LoadFileList(&installation_));
         EXPECT_TRUE(script.Messages().empty());
-        ExpectEntries(kMixedEntries);
+        ExpectEntries(installation_, kMixedEntries);
     }
 }
 
@@ -139,23 +135,22 @@ TEST_F(FileListTest, NumbersReadLikeTheRuntimeAndDiscTruncatesToSixteenBits) {
 
 TEST_F(FileListTest, LoadResetsProgressButNotTheCancelFlag) {
     WriteList(L"0,a.dat,1,00000000\n");
-    progressState.sourceBytes = 1;
-    progressState.totalBytes = 2;
-    progressState.doneBytes = 3;
-    progressState.fileBytes = 4;
-    progressState.fileDoneBytes = 5;
-    progressState.cancelRequested = 1;
-    progressState.SetStatusText(L"前回の状態");
+    installation_.progress.sourceBytes = 1;
+    installation_.progress.totalBytes = 2;
+    installation_.progress.doneBytes = 3;
+    installation_.progress.fileBytes = 4;
+    installation_.progress.fileDoneBytes = 5;
+    installation_.progress.cancelRequested = 1;
+    installation_.progress.SetStatusText(L"前回の状態");
     ScriptedInteraction script;
-    ASSERT_TRUE(LoadFileList());
-    EXPECT_EQ(progressState.sourceBytes.load(), 0u);
-    EXPECT_EQ(progressState.totalBytes.load(), 0u);
-    EXPECT_EQ(progressState.doneBytes.load(), 0u);
-    EXPECT_EQ(progressState.fileBytes.load(), 0u);
-    EXPECT_EQ(progressState.fileDoneBytes.load(), 0u);
-    EXPECT_EQ(progressState.StatusText(), L"開始");
-    EXPECT_EQ(progressState.cancelRequested.load(), 1);
-    progressState.cancelRequested = 0;
+    ASSERT_TRUE(LoadFileList(&installation_));
+    EXPECT_EQ(installation_.progress.sourceBytes.load(), 0u);
+    EXPECT_EQ(installation_.progress.totalBytes.load(), 0u);
+    EXPECT_EQ(installation_.progress.doneBytes.load(), 0u);
+    EXPECT_EQ(installation_.progress.fileBytes.load(), 0u);
+    EXPECT_EQ(installation_.progress.fileDoneBytes.load(), 0u);
+    EXPECT_EQ(installation_.progress.StatusText(), L"開始");
+    EXPECT_EQ(installation_.progress.cancelRequested.load(), 1);
 }
 
 TEST_F(FileListTest, EmptyAndMissingLists) {
@@ -163,9 +158,9 @@ TEST_F(FileListTest, EmptyAndMissingLists) {
         WriteList(L"");
         FillListsWithLeftovers();
         ScriptedInteraction script;
-        EXPECT_TRUE(LoadFileList());
-        EXPECT_TRUE(fileList.empty());
-        EXPECT_TRUE(uninstallList.empty());
+        EXPECT_TRUE(LoadFileList(&installation_));
+        EXPECT_TRUE(installation_.files.empty());
+        EXPECT_TRUE(installation_.uninstallItems.empty());
         EXPECT_TRUE(script.Messages().empty());
     }
     {
@@ -181,18 +176,18 @@ TEST_F(FileListTest, LineLengthLimitIsTwoHundredFiftyEightWithTheLineFeed) {
         std::wstring tail = L",1,00000000";
         return head + std::wstring(length - head.size() - tail.size(), L'a') + tail;
     };
-    ASSERT_TRUE(CopyText(installSettings.InstallPath, L"C:\\"));  // so the long names fit the paths
+    ASSERT_TRUE(CopyText(settings_.InstallPath, L"C:\\"));  // so the long names fit the paths
     {
         WriteList(L"0,first.dat,1,0\n" + lineOfLength(257) + L"\n");
         ScriptedInteraction script;
-        EXPECT_TRUE(LoadFileList());
-        EXPECT_EQ(fileList.size(), 2u);
+        EXPECT_TRUE(LoadFileList(&installation_));
+        EXPECT_EQ(installation_.files.size(), 2u);
     }
     {
         WriteList(L"0,first.dat,1,0\n" + lineOfLength(258));  // fills the buffer, then the file ends
         ScriptedInteraction script;
-        EXPECT_TRUE(LoadFileList());
-        EXPECT_EQ(fileList.size(), 2u);
+        EXPECT_TRUE(LoadFileList(&installation_));
+        EXPECT_EQ(installation_.files.size(), 2u);
     }
     {
         const std::wstring longLine = lineOfLength(258);

@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "base/handles.h"
-#include "frontend/install_record.h"
-#include "frontend/main_dialog.h"
-#include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/install_record.h"
+#include "records/settings.h"
 #include "support/registry_values.h"
 #include "support/scripted_interaction.h"
 
@@ -43,42 +41,40 @@ class InstallRecordTest : public ::testing::Test {
 protected:
     void SetUp() override {
         owner_ = CreateWindowExW(0, L"STATIC", L"owner", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        mainWindow = owner_;
         suffix_ = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
         UseGame(L"h4a記録社" + suffix_, L"h4a記録ゲーム" + suffix_);
     }
     void TearDown() override {
         for (const std::wstring& company : companies_) DeleteTree(HKEY_CURRENT_USER, L"Software\\" + company);
         for (const std::wstring& app : apps_) DeleteTree(HKEY_LOCAL_MACHINE, kUninstallList + app);
-        mainWindow = nullptr;
         DestroyWindow(owner_);
     }
 
     void UseGame(const std::wstring& company, const std::wstring& app) {
-        ClearInstallSettings();
-        wcscpy(installSettings.Company, company.c_str());
-        wcscpy(installSettings.AppName, app.c_str());
-        wcscpy(installSettings.Publisher, L"h4a出版");
-        wcscpy(installSettings.URLInfoAbout, L"https://support.example/h4a");
+        ClearInstallSettings(&settings_);
+        wcscpy(settings_.Company, company.c_str());
+        wcscpy(settings_.AppName, app.c_str());
+        wcscpy(settings_.Publisher, L"h4a出版");
+        wcscpy(settings_.URLInfoAbout, L"https://support.example/h4a");
         companies_.push_back(company);
         apps_.push_back(app);
     }
-    std::wstring OwnKey() const {
-        return std::wstring(L"Software\\") + installSettings.Company + L"\\" + installSettings.AppName;
-    }
-    std::wstring Entry() const { return kUninstallList + std::wstring(installSettings.AppName); }
+    std::wstring OwnKey() const { return std::wstring(L"Software\\") + settings_.Company + L"\\" + settings_.AppName; }
+    std::wstring Entry() const { return kUninstallList + std::wstring(settings_.AppName); }
 
     HWND owner_ = nullptr;
+    InstallSettings settings_{};
+    uint64_t sourceBytes_ = 0;  // what the installation copied
     std::wstring suffix_;
     std::vector<std::wstring> companies_, apps_;
     ScriptedInteraction script_;
 };
 
 TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
-    wcscpy(installSettings.InstallPath, L"T:\\h4a games\\My Game\\");
-    installSettings.DesktopShortcut = 0;
-    progressState.sourceBytes = 5000000;
-    ASSERT_EQ(WriteInstallRecord(), 1);
+    wcscpy(settings_.InstallPath, L"T:\\h4a games\\My Game\\");
+    settings_.DesktopShortcut = 0;
+    sourceBytes_ = 5000000;
+    ASSERT_EQ(WriteInstallRecord(owner_, settings_, sourceBytes_), 1);
     EXPECT_TRUE(script_.Messages().empty());
 
     StoredValue path = ReadStoredValue(HKEY_CURRENT_USER, OwnKey(), L"InstallPath");
@@ -96,7 +92,7 @@ TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
         DWORD number;
     };
     const Expected expected[] = {
-        {L"DisplayName", REG_SZ, installSettings.AppName, 0},
+        {L"DisplayName", REG_SZ, settings_.AppName, 0},
         {L"UninstallString", REG_SZ, L"\"T:\\h4a games\\My Game\\uninst.exe\" /luninst1", 0},
         {L"DisplayIcon", REG_SZ, L"T:\\h4a games\\My Game\\uninst.exe", 0},
         {L"NoModify", REG_DWORD, L"", 1},
@@ -119,55 +115,54 @@ TEST_F(InstallRecordTest, WritesEveryValueWithItsTypeAndReadsTheRecordBack) {
     }
 
     // Read back into cleared fields: the record decides the uninstall look.
-    installSettings.InstallPath[0] = L'\0';
-    installSettings.DesktopShortcut = 7;
-    EXPECT_EQ(ReadInstallRecord(), 1);
-    EXPECT_STREQ(installSettings.InstallPath, L"T:\\h4a games\\My Game\\");
-    EXPECT_EQ(installSettings.DesktopShortcut, 0);
+    settings_.InstallPath[0] = L'\0';
+    settings_.DesktopShortcut = 7;
+    EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 1);
+    EXPECT_STREQ(settings_.InstallPath, L"T:\\h4a games\\My Game\\");
+    EXPECT_EQ(settings_.DesktopShortcut, 0);
     EXPECT_TRUE(script_.Messages().empty());
 
     // A plain path and a large size: the quotes stay, the size keeps its low 32 bits of KiB.
-    wcscpy(installSettings.InstallPath, L"C:\\h4a\\");
-    installSettings.DesktopShortcut = 1;
-    progressState.sourceBytes = (uint64_t{5} << 40) + 3000;  // 5 TiB: 5 << 30 KiB
-    ASSERT_EQ(WriteInstallRecord(), 1);
+    wcscpy(settings_.InstallPath, L"C:\\h4a\\");
+    settings_.DesktopShortcut = 1;
+    sourceBytes_ = (uint64_t{5} << 40) + 3000;  // 5 TiB: 5 << 30 KiB
+    ASSERT_EQ(WriteInstallRecord(owner_, settings_, sourceBytes_), 1);
     EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"UninstallString").Text(),
               L"\"C:\\h4a\\uninst.exe\" /luninst1");
     EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, Entry(), L"EstimatedSize").Number(),
               static_cast<DWORD>(uint64_t{5} << 30) + 2);
     EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, OwnKey(), L"DskSht").Number(), 1u);
-    progressState.sourceBytes = 0;
 }
 
 TEST_F(InstallRecordTest, DeletingOneGameKeepsTheCompanyUntilItsLastGameGoes) {
-    const std::wstring company = installSettings.Company;
-    const std::wstring first = installSettings.AppName;
+    const std::wstring company = settings_.Company;
+    const std::wstring first = settings_.AppName;
     const std::wstring second = first + L"_2";
-    wcscpy(installSettings.InstallPath, L"T:\\h4a\\one\\");
-    ASSERT_EQ(WriteInstallRecord(), 1);
+    wcscpy(settings_.InstallPath, L"T:\\h4a\\one\\");
+    ASSERT_EQ(WriteInstallRecord(owner_, settings_, sourceBytes_), 1);
     UseGame(company, second);
-    wcscpy(installSettings.InstallPath, L"T:\\h4a\\two\\");
-    ASSERT_EQ(WriteInstallRecord(), 1);
+    wcscpy(settings_.InstallPath, L"T:\\h4a\\two\\");
+    ASSERT_EQ(WriteInstallRecord(owner_, settings_, sourceBytes_), 1);
 
     UseGame(company, first);
-    EXPECT_EQ(DeleteInstallRecord(), 1);
+    EXPECT_EQ(DeleteInstallRecord(owner_, settings_), 1);
     EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company + L"\\" + first));
     EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + first));
     EXPECT_TRUE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company + L"\\" + second));
     EXPECT_TRUE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
-    EXPECT_EQ(ReadInstallRecord(), 0) << "the deleted game counts as not installed";
+    EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 0) << "the deleted game counts as not installed";
 
     UseGame(company, second);
-    EXPECT_EQ(ReadInstallRecord(), 1);
-    EXPECT_STREQ(installSettings.InstallPath, L"T:\\h4a\\two\\");
-    EXPECT_EQ(DeleteInstallRecord(), 1);
+    EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 1);
+    EXPECT_STREQ(settings_.InstallPath, L"T:\\h4a\\two\\");
+    EXPECT_EQ(DeleteInstallRecord(owner_, settings_), 1);
     EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\" + company))
         << "the last game takes the company key along";
     EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + second));
     EXPECT_TRUE(script_.Messages().empty());
 
     // Nothing left to delete: one message, owned by the main dialog.
-    EXPECT_EQ(DeleteInstallRecord(), 0);
+    EXPECT_EQ(DeleteInstallRecord(owner_, settings_), 0);
     ASSERT_EQ(script_.Messages().size(), 1u);
     EXPECT_EQ(script_.Messages()[0].text, L"インストール情報の削除に失敗しました。");
     EXPECT_EQ(script_.Messages()[0].title, L"エラー");
@@ -176,8 +171,8 @@ TEST_F(InstallRecordTest, DeletingOneGameKeepsTheCompanyUntilItsLastGameGoes) {
 }
 
 TEST_F(InstallRecordTest, AbsentKeyIsSilentAndDamagedValuesAreReadFailures) {
-    wcscpy(installSettings.InstallPath, L"untouched\\");
-    EXPECT_EQ(ReadInstallRecord(), 0);
+    wcscpy(settings_.InstallPath, L"untouched\\");
+    EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 0);
     EXPECT_TRUE(script_.Messages().empty()) << "no record means not installed, silently";
 
     const std::wstring good = L"T:\\h4a\\game\\";
@@ -244,14 +239,14 @@ TEST_F(InstallRecordTest, AbsentKeyIsSilentAndDamagedValuesAreReadFailures) {
         DeleteTree(HKEY_CURRENT_USER, OwnKey());
         test.write(OwnKey());
         const size_t before = script_.Messages().size();
-        EXPECT_EQ(ReadInstallRecord(), 0);
+        EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 0);
         std::vector<ShownMessage> shown = script_.Messages();
         ASSERT_EQ(shown.size(), before + 1);
         EXPECT_EQ(shown.back().text, kReadFailed);
         EXPECT_EQ(shown.back().title, L"エラー");
         EXPECT_EQ(shown.back().style, static_cast<UINT>(MB_ICONERROR));
         EXPECT_EQ(shown.back().owner, owner_);
-        EXPECT_LT(wcsnlen(installSettings.InstallPath, kPathCapacity), kPathCapacity) << "field stays terminated";
+        EXPECT_LT(wcsnlen(settings_.InstallPath, kPathCapacity), kPathCapacity) << "field stays terminated";
     }
 }
 
@@ -263,18 +258,18 @@ TEST_F(InstallRecordTest, DestinationsOfUpTo259CharactersReadBackWhole) {
     longest += L"\\";
     ASSERT_EQ(longest.size(), 259u);
 
-    wcscpy(installSettings.InstallPath, longest.c_str());
-    installSettings.DesktopShortcut = 1;
-    ASSERT_EQ(WriteInstallRecord(), 1);
-    installSettings.InstallPath[0] = L'\0';
-    EXPECT_EQ(ReadInstallRecord(), 1);
-    EXPECT_EQ(std::wstring(installSettings.InstallPath), longest);
-    EXPECT_EQ(installSettings.DesktopShortcut, 1);
+    wcscpy(settings_.InstallPath, longest.c_str());
+    settings_.DesktopShortcut = 1;
+    ASSERT_EQ(WriteInstallRecord(owner_, settings_, sourceBytes_), 1);
+    settings_.InstallPath[0] = L'\0';
+    EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 1);
+    EXPECT_EQ(std::wstring(settings_.InstallPath), longest);
+    EXPECT_EQ(settings_.DesktopShortcut, 1);
 
     WriteRaw(OwnKey(), L"InstallPath", REG_SZ, longest.c_str(), 518);
-    installSettings.InstallPath[0] = L'\0';
-    EXPECT_EQ(ReadInstallRecord(), 1);
-    EXPECT_EQ(std::wstring(installSettings.InstallPath), longest);
+    settings_.InstallPath[0] = L'\0';
+    EXPECT_EQ(ReadInstallRecord(owner_, &settings_), 1);
+    EXPECT_EQ(std::wstring(settings_.InstallPath), longest);
     EXPECT_TRUE(script_.Messages().empty());
 
     // The uninstaller's path goes past 256 characters and is stored whole, quotes included.
@@ -288,14 +283,14 @@ TEST_F(InstallRecordTest, DefaultNamesGiveTheKeySoftwareCompanyGame) {
     ASSERT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム")) << "left over by another suite";
     ASSERT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));
     UseGame(L"Company", L"ゲーム");
-    wcscpy(installSettings.InstallPath, L"C:\\Company\\ゲーム\\");
-    installSettings.DesktopShortcut = 1;
-    ASSERT_EQ(WriteInstallRecord(), 1);
+    wcscpy(settings_.InstallPath, L"C:\\Company\\ゲーム\\");
+    settings_.DesktopShortcut = 1;
+    ASSERT_EQ(WriteInstallRecord(owner_, settings_, sourceBytes_), 1);
     EXPECT_EQ(ReadStoredValue(HKEY_CURRENT_USER, L"Software\\Company\\ゲーム", L"InstallPath").Text(),
               L"C:\\Company\\ゲーム\\");
     EXPECT_EQ(ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム"), L"DisplayName").Text(),
               L"ゲーム");
-    EXPECT_EQ(DeleteInstallRecord(), 1);
+    EXPECT_EQ(DeleteInstallRecord(owner_, settings_), 1);
     EXPECT_FALSE(StoredKeyExists(HKEY_CURRENT_USER, L"Software\\Company"));
     EXPECT_FALSE(StoredKeyExists(HKEY_LOCAL_MACHINE, kUninstallList + std::wstring(L"ゲーム")));
 }

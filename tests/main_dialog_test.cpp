@@ -18,7 +18,6 @@
 #include "base/module.h"
 #include "frontend/main_dialog.h"
 #include "resources/resource_ids.h"
-#include "startup/settings.h"
 #include "support/expected_main_dialog.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -110,7 +109,8 @@ protected:
                 SendMessageW(dialog, WM_CLOSE, 0, 0);
             }
         });
-        DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+        DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
+                        reinterpret_cast<LPARAM>(&state_));
         ended = true;
         person.join();
         MSG quit;
@@ -120,6 +120,8 @@ protected:
 
     std::wstring company_, appName_, iniPath_, ownKey_;
     ScriptedInteraction script_;
+    InstallSettings settings_{};
+    MainDialogState state_{settings_};
 };
 
 TEST_F(MainDialogTest, FreshStartShowsTheInstallLookWithTheDefaultDestination) {
@@ -131,21 +133,21 @@ TEST_F(MainDialogTest, FreshStartShowsTheInstallLookWithTheDefaultDestination) {
         EXPECT_TRUE(Enabled(dialog, IDC_DESTINATION));
         EXPECT_TRUE(Checked(dialog, IDC_DESKTOP_SHORTCUT) && Enabled(dialog, IDC_DESKTOP_SHORTCUT));
         EXPECT_TRUE(Checked(dialog, IDC_VERIFY_FILES) && Enabled(dialog, IDC_VERIFY_FILES));
-        EXPECT_EQ(installSettings.DesktopShortcut, 1);
-        EXPECT_EQ(installSettings.VerifyFiles, 1);
-        EXPECT_EQ(installSettings.Installed, 0);
-        EXPECT_EQ(installSettings.IsVistaOrLater, 1) << "Wine reports Windows 7 unless told otherwise";
+        EXPECT_EQ(settings_.DesktopShortcut, 1);
+        EXPECT_EQ(settings_.VerifyFiles, 1);
+        EXPECT_EQ(settings_.Installed, 0);
+        EXPECT_EQ(settings_.IsVistaOrLater, 1) << "Wine reports Windows 7 unless told otherwise";
         EXPECT_FALSE(Visible(dialog, IDC_LAUNCH)) << "no launch button from major version 6 on";
         EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
-        EXPECT_EQ(mainWindow, dialog);
+        EXPECT_EQ(state_.window, dialog);
 
         // The options follow their boxes.
         Click(dialog, IDC_DESKTOP_SHORTCUT);
         Click(dialog, IDC_VERIFY_FILES);
-        EXPECT_EQ(installSettings.DesktopShortcut, 0);
-        EXPECT_EQ(installSettings.VerifyFiles, 0);
+        EXPECT_EQ(settings_.DesktopShortcut, 0);
+        EXPECT_EQ(settings_.VerifyFiles, 0);
         Click(dialog, IDC_VERIFY_FILES);
-        EXPECT_EQ(installSettings.VerifyFiles, 1);
+        EXPECT_EQ(settings_.VerifyFiles, 1);
 
         // Escape (IDCANCEL) and Enter's IDOK do nothing at all.
         SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -249,7 +251,7 @@ TEST_F(MainDialogTest, DestinationsTooLongForAPathAreRefusedNotCut) {
             EXPECT_EQ(shown.back().style, static_cast<UINT>(MB_ICONERROR));
             EXPECT_NE(shown.back().text.find(L"長すぎます"), std::wstring::npos);
             EXPECT_EQ(Text(dialog, IDC_DESTINATION).size(), std::min<size_t>(tooLong.size(), 1023));
-            EXPECT_LT(wcsnlen(installSettings.InstallPath, MAX_PATH), static_cast<size_t>(MAX_PATH));
+            EXPECT_LT(wcsnlen(settings_.InstallPath, MAX_PATH), static_cast<size_t>(MAX_PATH));
         }
 
         // Browsing from a text that is no path at all and cancelling leaves the text as typed.
@@ -313,8 +315,8 @@ TEST_F(MainDialogTest, RecordedInstallationShowsTheUninstallLook) {
             EXPECT_EQ(Checked(dialog, IDC_DESKTOP_SHORTCUT), desktop == 1);
             EXPECT_FALSE(Enabled(dialog, IDC_VERIFY_FILES));
             EXPECT_TRUE(Checked(dialog, IDC_VERIFY_FILES));
-            EXPECT_EQ(installSettings.Installed, 1);
-            EXPECT_EQ(installSettings.DesktopShortcut, static_cast<int>(desktop));
+            EXPECT_EQ(settings_.Installed, 1);
+            EXPECT_EQ(settings_.DesktopShortcut, static_cast<int>(desktop));
             EXPECT_EQ(script_.Messages().size(), desktop) << "only the exit question of the run before";
         });
     }
@@ -335,25 +337,25 @@ TEST_F(MainDialogTest, UnreadableRecordShowsTheReadMessageAndTheInstallLook) {
 TEST_F(MainDialogTest, LaunchButtonFollowsTheLookBelowVersionSixAndHidesFromSixOn) {
     RunDialog([&](HWND dialog) {
         // The platform version is fixed for this process; the looks are applied for each kind.
-        installSettings.IsVistaOrLater = 0;
+        settings_.IsVistaOrLater = 0;
         ShowWindow(GetDlgItem(dialog, IDC_LAUNCH), SW_SHOW);
-        installSettings.Installed = 0;
-        ApplyDialogLook();
+        settings_.Installed = 0;
+        ApplyDialogLook(&state_);
         EXPECT_TRUE(Visible(dialog, IDC_LAUNCH));
         EXPECT_FALSE(Enabled(dialog, IDC_LAUNCH));
-        installSettings.Installed = 1;
-        ApplyDialogLook();
+        settings_.Installed = 1;
+        ApplyDialogLook(&state_);
         EXPECT_TRUE(Enabled(dialog, IDC_LAUNCH));
         EXPECT_EQ(Text(dialog, IDC_INSTALL), L"アンインストール");
 
-        installSettings.IsVistaOrLater = 1;
-        ApplyDialogLook();
+        settings_.IsVistaOrLater = 1;
+        ApplyDialogLook(&state_);
         EXPECT_FALSE(Visible(dialog, IDC_LAUNCH));
-        installSettings.Installed = 0;
-        ApplyDialogLook();
+        settings_.Installed = 0;
+        ApplyDialogLook(&state_);
         EXPECT_FALSE(Visible(dialog, IDC_LAUNCH));
         EXPECT_TRUE(Checked(dialog, IDC_DESKTOP_SHORTCUT));
-        EXPECT_EQ(installSettings.DesktopShortcut, 1);
+        EXPECT_EQ(settings_.DesktopShortcut, 1);
     });
 }
 

@@ -9,9 +9,9 @@
 #include "base/handles.h"
 #include "disc_author.h"
 #include "disc_verify.h"
-#include "install/file_list.h"
 #include "install/progress_state.h"
 #include "iso_image.h"
+#include "records/list_format.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -434,8 +434,8 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     TempFolder folder(L"mkdisc-installer");
     WriteFileBytes(folder / L"two.dat.bz2", firstStream + damagedSecond);
     ScriptedInteraction interaction;
-    ResetProgressState();
-    EXPECT_FALSE(ExpandBz2File((folder / L"two.dat").c_str(), (folder / L"two.dat.bz2").c_str()));
+    ProgressState progress;
+    EXPECT_FALSE(ExpandBz2File((folder / L"two.dat.bz2").c_str(), (folder / L"two.dat").c_str(), progress));
     ASSERT_EQ(interaction.MessageTexts().size(), 1u);
     EXPECT_NE(interaction.MessageTexts()[0].find(L"解凍元ファイルが破損しています。"), std::wstring::npos);
     std::string kept;

@@ -15,10 +15,9 @@
 #include "base/handles.h"
 #include "base/module.h"
 #include "base/text.h"
+#include "install/installation.h"
 #include "install/progress_dialog.h"
-#include "install/progress_state.h"
 #include "resources/resource_ids.h"
-#include "startup/settings.h"
 #include "support/expected_outcomes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -73,7 +72,7 @@ INT_PTR CALLBACK Driver(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     INT_PTR result = ProgressDialogProc(dialog, message, wParam, lParam);
     switch (message) {
         case WM_INITDIALOG:
-            currentRun->workerAtStart = progressState.workerThread.load();
+            currentRun->workerAtStart = reinterpret_cast<Installation*>(lParam)->progress.workerThread.load();
             break;
         case WM_TIMER:
             currentRun->ticks.push_back(Look(dialog));
@@ -100,19 +99,16 @@ protected:
         _wsetlocale(LC_ALL, L"Japanese_Japan.932");
         RemoveTree(kWork);
         RemoveTree(kDiscM);
-        installSettings = InstallSettings{};
-        CopyText(installSettings.Company, L"進行試験社");
-        CopyText(installSettings.AppName, L"進行試験ゲーム");
-        CopyText(installSettings.AppExe, L"game.exe");
-        CopyText(installSettings.InstallPath, (destination_.path() + L"\\game\\").c_str());
-        CopyText(installSettings.SourceFolder, (kWork + L"\\launch").c_str());
-        progressState.cancelRequested = 0;
+        CopyText(settings_.Company, L"進行試験社");
+        CopyText(settings_.AppName, L"進行試験ゲーム");
+        CopyText(settings_.AppExe, L"game.exe");
+        CopyText(settings_.InstallPath, (destination_.path() + L"\\game\\").c_str());
+        CopyText(settings_.SourceFolder, (kWork + L"\\launch").c_str());
         ASSERT_TRUE(WriteFileBytes(kWork + L"\\launch\\drvno.dat", "drvno:0\r\n"));
         ASSERT_TRUE(WriteFileBytes(BesideProgram(L"uninst.dat"), ""));
     }
 
     void TearDown() override {
-        progressState.cancelRequested = 0;
         DeleteFileW(BesideProgram(L"setup.lst").c_str());
         DeleteFileW(BesideProgram(L"uninst.dat").c_str());
         RemoveTree(kWork);
@@ -121,7 +117,8 @@ protected:
 
     INT_PTR Open(DialogRun* run) {
         currentRun = run;
-        INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, Driver, 0);
+        INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, Driver,
+                                         reinterpret_cast<LPARAM>(&installation_));
         currentRun = nullptr;
         return result;
     }
@@ -138,18 +135,21 @@ protected:
 
     // Presses Cancel and the close box while the worker waits in a box, and returns once the
     // dialog has handled both and whatever they queued.
-    static void PressCancelAndCloseBox(HWND dialog) {
+    void PressCancelAndCloseBox(HWND dialog) {
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        EXPECT_EQ(progressState.cancelRequested.load(), 1);
-        progressState.cancelRequested = 0;
+        EXPECT_EQ(progress_.cancelRequested.load(), 1);
+        progress_.cancelRequested = 0;
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         PostMessageW(dialog, kFlushRequest, 0, 0);
         // A safety net only: the dialog must still be there to answer.
         EXPECT_EQ(WaitForSingleObject(flushedEvent, 60000), WAIT_OBJECT_0) << "the dialog closed";
-        EXPECT_EQ(progressState.cancelRequested.load(), 1);
+        EXPECT_EQ(progress_.cancelRequested.load(), 1);
     }
 
     TempFolder destination_{L"progress"};
+    InstallSettings settings_{};
+    Installation installation_{settings_};
+    ProgressState& progress_ = installation_.progress;
 };
 
 TEST_F(ProgressDialogTest, CompletedInstallationShowsTruePercentagesAndEndsWithOne) {
@@ -172,7 +172,7 @@ TEST_F(ProgressDialogTest, CompletedInstallationShowsTruePercentagesAndEndsWithO
     EXPECT_EQ(shown[0].title, L"確認");
     EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_OK));
     EXPECT_EQ(shown[0].owner, run.dialog);
-    EXPECT_EQ(progressState.progressWindow.load(), run.dialog);
+    EXPECT_EQ(progress_.progressWindow.load(), run.dialog);
 
     EXPECT_EQ(atCompletion.overall, L"100 %");
     EXPECT_EQ(atCompletion.file, L"100 %");
@@ -190,7 +190,7 @@ TEST_F(ProgressDialogTest, CompletedInstallationShowsTruePercentagesAndEndsWithO
 
     // The worker's handle was closed by the dialog once the worker had ended.
     EXPECT_NE(run.workerAtStart, nullptr);
-    EXPECT_EQ(progressState.workerThread.load(), nullptr);
+    EXPECT_EQ(progress_.workerThread.load(), nullptr);
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(run.workerAtStart, &flags));
 }
@@ -250,7 +250,7 @@ TEST_F(ProgressDialogTest, CancelDuringTheDiscPromptIsConfirmedAtTheNextBlock) {
         std::vector<std::wstring> texts = script.MessageTexts();
         ASSERT_EQ(texts.size(), 3u);
         EXPECT_EQ(texts[1], kCancelQuestion);
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
         if (answer == IDOK) {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(texts[2], kInterrupted);
@@ -268,7 +268,7 @@ TEST_F(ProgressDialogTest, EachInstallationStartsFromZeroAndAMissingListEndsQuie
     ASSERT_TRUE(WriteFileBytes(kWork + L"\\launch\\data\\a.dat", std::string(3000, 'a')));
     DialogRun first;
     ASSERT_EQ(Install(L"0,a.dat,3000,0\r\n", &first), 1);
-    ASSERT_EQ(progressState.doneBytes.load(), 3000u);
+    ASSERT_EQ(progress_.doneBytes.load(), 3000u);
 
     // Second run: the worker waits at a disc prompt for disc 1; a refresh forced there must
     // show nothing of the first run.
@@ -276,9 +276,9 @@ TEST_F(ProgressDialogTest, EachInstallationStartsFromZeroAndAMissingListEndsQuie
     Screen screenAtPrompt{};
     script.OnMessage([&](const ShownMessage& shown) {
         if (shown.title != L"ディスク交換") return;
-        doneAtPrompt = progressState.doneBytes.load();
-        fileDoneAtPrompt = progressState.fileDoneBytes.load();
-        sourceAtPrompt = progressState.sourceBytes.load();
+        doneAtPrompt = progress_.doneBytes.load();
+        fileDoneAtPrompt = progress_.fileDoneBytes.load();
+        sourceAtPrompt = progress_.sourceBytes.load();
         SendMessageW(shown.owner, WM_TIMER, IDT_PROGRESS, 0);
         screenAtPrompt = Look(shown.owner);
     });
@@ -288,7 +288,7 @@ TEST_F(ProgressDialogTest, EachInstallationStartsFromZeroAndAMissingListEndsQuie
     EXPECT_EQ(doneAtPrompt, 0u);
     EXPECT_EQ(fileDoneAtPrompt, 0u);
     EXPECT_EQ(sourceAtPrompt, 0u);
-    EXPECT_EQ(progressState.totalBytes.load(), 500u);
+    EXPECT_EQ(progress_.totalBytes.load(), 500u);
     EXPECT_EQ(screenAtPrompt.overall, L"0 %");
     EXPECT_EQ(screenAtPrompt.file, L"0 %");
 
@@ -302,9 +302,9 @@ TEST_F(ProgressDialogTest, EachInstallationStartsFromZeroAndAMissingListEndsQuie
     EXPECT_EQ(texts.back(), L"ファイルリストが開けません。");
     EXPECT_TRUE(third.ticks.empty());
     EXPECT_EQ(third.workerAtStart, nullptr);
-    EXPECT_EQ(progressState.doneBytes.load(), 0u);
-    EXPECT_EQ(progressState.totalBytes.load(), 0u);
-    EXPECT_EQ(progressState.StatusText(), L"開始");
+    EXPECT_EQ(progress_.doneBytes.load(), 0u);
+    EXPECT_EQ(progress_.totalBytes.load(), 0u);
+    EXPECT_EQ(progress_.StatusText(), L"開始");
 }
 
 }  // namespace

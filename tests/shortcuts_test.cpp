@@ -9,11 +9,11 @@
 
 #include "base/handles.h"
 #include "base/text.h"
-#include "install/progress_state.h"
+#include "records/settings.h"
 #include "records/shortcuts.h"
-#include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
+#include "uninstall/removal.h"
 
 namespace {
 
@@ -65,13 +65,11 @@ std::wstring ShellFolder(int csidl) {
 class Shortcuts : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = installSettings;
         desktop_ = ShellFolder(CSIDL_DESKTOPDIRECTORY);
         programs_ = ShellFolder(CSIDL_PROGRAMS);
         ASSERT_FALSE(desktop_.empty());
         ASSERT_FALSE(programs_.empty());
         owner_ = CreateWindowW(L"STATIC", L"progress", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        progressState.progressWindow = owner_;
         CleanUp();
         Configure(kCompany, kGameA, L"bin\\game.exe", 1);
         ASSERT_TRUE(WriteFileBytes(kInstall + L"bin\\game.exe", "MZ"));
@@ -79,9 +77,7 @@ protected:
     }
     void TearDown() override {
         CleanUp();
-        progressState.progressWindow = nullptr;
         DestroyWindow(owner_);
-        installSettings = saved_;
     }
     void CleanUp() {
         RemoveTree(programs_ + L"\\" + kCompany);
@@ -93,12 +89,12 @@ protected:
         DeleteFileW((desktop_ + L"\\h3-wild-probe.lnk").c_str());
         RemoveTree(L"T:\\h3-sc");
     }
-    static void Configure(const wchar_t* company, const wchar_t* appName, const wchar_t* appExe, int desktop) {
-        CopyText(installSettings.Company, company);
-        CopyText(installSettings.AppName, appName);
-        CopyText(installSettings.AppExe, appExe);
-        CopyText(installSettings.InstallPath, kInstall.c_str());
-        installSettings.DesktopShortcut = desktop;
+    void Configure(const wchar_t* company, const wchar_t* appName, const wchar_t* appExe, int desktop) {
+        CopyText(settings_.Company, company);
+        CopyText(settings_.AppName, appName);
+        CopyText(settings_.AppExe, appExe);
+        CopyText(settings_.InstallPath, kInstall.c_str());
+        settings_.DesktopShortcut = desktop;
     }
     std::wstring DesktopLink(const std::wstring& name) const { return desktop_ + L"\\" + name + L".lnk"; }
     std::wstring MenuFolder(const std::wstring& name) const { return programs_ + L"\\" + kCompany + L"\\" + name; }
@@ -109,15 +105,13 @@ protected:
 
     std::wstring desktop_, programs_;
     HWND owner_ = nullptr;
+    InstallSettings settings_{};
     ComScope com_;
-
-private:
-    InstallSettings saved_;
 };
 
 TEST_F(Shortcuts, FourLinksWithTheirFieldsAndRemovalOfAll) {
     ScriptedInteraction script;
-    CreateShortcuts();
+    CreateShortcuts(settings_, owner_);
     EXPECT_TRUE(script.Messages().empty());
 
     const std::wstring game = kInstall + L"bin\\game.exe";
@@ -137,7 +131,7 @@ TEST_F(Shortcuts, FourLinksWithTheirFieldsAndRemovalOfAll) {
     EXPECT_EQ(link, (LinkFields{kInstall + L"manual\\index.html", L"", bin,
                                 std::wstring(kGameA) + L"のマニュアルへのショートカット"}));
 
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     EXPECT_FALSE(FileExists(DesktopLink(kGameA)));
     for (const std::wstring& path : menu) EXPECT_FALSE(FileExists(path));
     EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
@@ -148,7 +142,7 @@ TEST_F(Shortcuts, FourLinksWithTheirFieldsAndRemovalOfAll) {
 TEST_F(Shortcuts, NoDesktopLinkWhenNotChosenButRemovalTakesAHandMadeOne) {
     ScriptedInteraction script;
     Configure(kCompany, kGameA, L"game.exe", 0);
-    CreateShortcuts();
+    CreateShortcuts(settings_, owner_);
     EXPECT_FALSE(FileExists(DesktopLink(kGameA)));
     LinkFields link;
     ASSERT_TRUE(ReadLink(MenuLinks(MenuFolder(kGameA), kGameA)[0], &link));
@@ -156,31 +150,31 @@ TEST_F(Shortcuts, NoDesktopLinkWhenNotChosenButRemovalTakesAHandMadeOne) {
     EXPECT_EQ(link.workingFolder, L"T:\\h3-sc\\game") << "the install folder without its backslash";
 
     ASSERT_TRUE(WriteFileBytes(DesktopLink(kGameA), "made by hand"));
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     EXPECT_FALSE(FileExists(DesktopLink(kGameA)));
     EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
 }
 
 TEST_F(Shortcuts, RemovalKeepsWhatOthersPutInTheStartMenu) {
     ScriptedInteraction script;
-    CreateShortcuts();
+    CreateShortcuts(settings_, owner_);
     Configure(kCompany, kGameB, L"bin\\game.exe", 0);
-    CreateShortcuts();
+    CreateShortcuts(settings_, owner_);
 
     Configure(kCompany, kGameA, L"bin\\game.exe", 1);
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     EXPECT_FALSE(FolderExists(MenuFolder(kGameA)));
     for (const std::wstring& path : MenuLinks(MenuFolder(kGameB), kGameB)) EXPECT_TRUE(FileExists(path));
 
     ASSERT_TRUE(WriteFileBytes(MenuFolder(kGameB) + L"\\memo.txt", "the user's own"));
     Configure(kCompany, kGameB, L"bin\\game.exe", 0);
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     for (const std::wstring& path : MenuLinks(MenuFolder(kGameB), kGameB)) EXPECT_FALSE(FileExists(path));
     EXPECT_TRUE(FileExists(MenuFolder(kGameB) + L"\\memo.txt"));
     EXPECT_TRUE(FolderExists(programs_ + L"\\" + kCompany));
 
     DeleteFileW((MenuFolder(kGameB) + L"\\memo.txt").c_str());
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
     EXPECT_TRUE(script.Messages().empty());
 }
@@ -190,17 +184,17 @@ TEST_F(Shortcuts, RemovalNeverReachesBeyondTheGamesOwnNames) {
     // Without a company the game's folder sits under Programs, and only that folder is removed.
     ASSERT_TRUE(CreateDirectoryW((programs_ + L"\\h3-empty-probe").c_str(), nullptr));
     Configure(L"", kGameA, L"bin\\game.exe", 0);
-    CreateShortcuts();
+    CreateShortcuts(settings_, owner_);
     const std::wstring ownFolder = programs_ + L"\\" + kGameA;
     for (const std::wstring& path : MenuLinks(ownFolder, kGameA)) EXPECT_TRUE(FileExists(path));
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     EXPECT_FALSE(FolderExists(ownFolder));
     EXPECT_TRUE(FolderExists(programs_ + L"\\h3-empty-probe")) << "someone else's empty folder";
 
     // A wildcard in the name would match other files as a search pattern.
     ASSERT_TRUE(WriteFileBytes(desktop_ + L"\\h3-wild-probe.lnk", "x"));
     Configure(kCompany, L"h3-wild*", L"bin\\game.exe", 0);
-    RemoveShortcuts();
+    RemoveShortcuts(settings_);
     EXPECT_TRUE(FileExists(desktop_ + L"\\h3-wild-probe.lnk"));
 }
 
@@ -245,7 +239,7 @@ TEST_F(Shortcuts, MissingShellFoldersAreReportedOnceAndStopTheRest) {
         ASSERT_TRUE(desktop.active());
         wchar_t probe[MAX_PATH] = L"";
         ASSERT_FALSE(SHGetSpecialFolderPathW(nullptr, probe, CSIDL_DESKTOPDIRECTORY, FALSE)) << probe;
-        CreateShortcuts();
+        CreateShortcuts(settings_, owner_);
     }
     ASSERT_EQ(script.Messages().size(), 1u);
     EXPECT_EQ(script.Messages()[0].text, L"デスクトップディレクトリ取得に失敗しました。");
@@ -257,7 +251,7 @@ TEST_F(Shortcuts, MissingShellFoldersAreReportedOnceAndStopTheRest) {
     {
         MissingShellFolder programs(L"Programs");
         ASSERT_TRUE(programs.active());
-        CreateShortcuts();
+        CreateShortcuts(settings_, owner_);
     }
     ASSERT_EQ(script.Messages().size(), 2u);
     EXPECT_EQ(script.Messages()[1].text, L"スタートメニュープログラムディレクトリ取得に失敗しました。");
@@ -268,11 +262,11 @@ TEST_F(Shortcuts, MissingShellFoldersAreReportedOnceAndStopTheRest) {
     EXPECT_FALSE(FolderExists(programs_ + L"\\" + kCompany));
 
     // At removal a missing desktop folder silently skips the whole shortcut removal.
-    CreateShortcuts();
+    CreateShortcuts(settings_, owner_);
     {
         MissingShellFolder desktop(L"Desktop");
         ASSERT_TRUE(desktop.active());
-        RemoveShortcuts();
+        RemoveShortcuts(settings_);
     }
     EXPECT_EQ(script.Messages().size(), 2u);
     for (const std::wstring& path : MenuLinks(MenuFolder(kGameA), kGameA)) EXPECT_TRUE(FileExists(path));

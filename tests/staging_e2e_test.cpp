@@ -391,7 +391,7 @@ TEST_F(StagingTest, ASourceFolderTooLongForItsFieldIsRefusedAndTheLongestThatFit
 }
 
 TEST_F(StagingTest, TheDriverProgramRunsAndAnswersForScripts) {
-    const std::wstring driver = FullPath(GetModuleFolder() + L"\\..\\tools\\driver\\driver.exe");
+    const std::wstring driver = FullPath(GetModuleFolder() + L"\\driver\\driver.exe");
     ASSERT_TRUE(FileExists(driver));
 
     // "run" waits for the program and passes its exit code on; "click" answers the box meanwhile.

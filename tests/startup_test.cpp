@@ -15,9 +15,9 @@
 #include "base/code_page.h"
 #include "base/handles.h"
 #include "base/module.h"
+#include "records/settings.h"
 #include "startup/entry.h"
 #include "startup/private_folder.h"
-#include "startup/settings.h"
 #include "support/private_folder_checks.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -36,22 +36,25 @@ const wchar_t kDefaultAppExe[] = L"non.exe";
 // path survives (a volume without short names, for example).
 constexpr UINT kUnusableCodePage = 12345;
 
+// What the tests read setup.ini into and hand to the entry, as the program's wWinMain does.
+InstallSettings settings{};
+
 std::string IniBytes(const std::wstring& lines) { return ToCp932(L"[INSTALLER]\r\n" + lines); }
 
 // Leaves something in every field, so a test sees that loading really replaces it.
 void FillWithLeftovers() {
-    for (wchar_t* field : {installSettings.Company, installSettings.Publisher, installSettings.URLInfoAbout,
-                           installSettings.AppName, installSettings.InstFolder, installSettings.AppExe})
+    for (wchar_t* field : {settings.Company, settings.Publisher, settings.URLInfoAbout, settings.AppName,
+                           settings.InstFolder, settings.AppExe})
         wcscpy(field, L"leftover");
 }
 
 void ExpectAllDefaults() {
-    EXPECT_STREQ(installSettings.Company, kDefaultCompany);
-    EXPECT_STREQ(installSettings.Publisher, kDefaultPublisher);
-    EXPECT_STREQ(installSettings.URLInfoAbout, kDefaultUrl);
-    EXPECT_STREQ(installSettings.AppName, kDefaultAppName);
-    EXPECT_STREQ(installSettings.InstFolder, kDefaultInstFolder);
-    EXPECT_STREQ(installSettings.AppExe, kDefaultAppExe);
+    EXPECT_STREQ(settings.Company, kDefaultCompany);
+    EXPECT_STREQ(settings.Publisher, kDefaultPublisher);
+    EXPECT_STREQ(settings.URLInfoAbout, kDefaultUrl);
+    EXPECT_STREQ(settings.AppName, kDefaultAppName);
+    EXPECT_STREQ(settings.InstFolder, kDefaultInstFolder);
+    EXPECT_STREQ(settings.AppExe, kDefaultAppExe);
 }
 
 std::wstring TempPath() {
@@ -76,7 +79,7 @@ int RunWorkingModeUntilShown(const std::wstring& arguments, bool* shown) {
         appeared = ui::WaitForProcessWindow(GetCurrentProcessId()) != nullptr;
         PostThreadMessageW(entryThread, WM_QUIT, 0, 0);
     });
-    int result = RunInstaller(GetModuleHandleW(nullptr), arguments.c_str());
+    int result = RunInstaller(GetModuleHandleW(nullptr), arguments.c_str(), &settings);
     closer.join();
     // The dialog loop passes the quit message on; it must not end the next test's loop.
     MSG message;
@@ -108,23 +111,23 @@ TEST(InstallerConfig, MissingFileSectionOrKeysGiveTheDefaultsAndAnEmptyValueStay
     TempFolder folder(L"ini");
 
     FillWithLeftovers();
-    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP(), &settings));
     ExpectAllDefaults();
 
     ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini", "[OTHER]\r\nCompany=Elsewhere\r\nAppExe=other.exe\r\n"));
     FillWithLeftovers();
-    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP(), &settings));
     ExpectAllDefaults();
 
     ASSERT_TRUE(WriteFileBytes(folder / L"setup.ini", IniBytes(L"Company=H1 Works\r\nAppExe=\r\nInstFolder=\r\n")));
     FillWithLeftovers();
-    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
-    EXPECT_STREQ(installSettings.Company, L"H1 Works");
-    EXPECT_STREQ(installSettings.AppExe, L"") << "a present, empty AppExe is not replaced by non.exe";
-    EXPECT_STREQ(installSettings.InstFolder, L"");
-    EXPECT_STREQ(installSettings.Publisher, kDefaultPublisher);
-    EXPECT_STREQ(installSettings.URLInfoAbout, kDefaultUrl);
-    EXPECT_STREQ(installSettings.AppName, kDefaultAppName);
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP(), &settings));
+    EXPECT_STREQ(settings.Company, L"H1 Works");
+    EXPECT_STREQ(settings.AppExe, L"") << "a present, empty AppExe is not replaced by non.exe";
+    EXPECT_STREQ(settings.InstFolder, L"");
+    EXPECT_STREQ(settings.Publisher, kDefaultPublisher);
+    EXPECT_STREQ(settings.URLInfoAbout, kDefaultUrl);
+    EXPECT_STREQ(settings.AppName, kDefaultAppName);
 
     EXPECT_TRUE(screen.Messages().empty()) << "defaults apply silently";
 }
@@ -145,13 +148,13 @@ TEST(InstallerConfig, JapaneseValuesInCodePage932ArriveIntact) {
                  appName + L"\r\nInstFolder=" + instFolder + L"\r\nAppExe=" + appExe + L"\r\n")));
 
     FillWithLeftovers();
-    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP()));
-    EXPECT_EQ(installSettings.Company, company);
-    EXPECT_EQ(installSettings.Publisher, publisher);
-    EXPECT_EQ(installSettings.URLInfoAbout, url);
-    EXPECT_EQ(installSettings.AppName, appName);
-    EXPECT_EQ(installSettings.InstFolder, instFolder);
-    EXPECT_EQ(installSettings.AppExe, appExe);
+    EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP(), &settings));
+    EXPECT_EQ(settings.Company, company);
+    EXPECT_EQ(settings.Publisher, publisher);
+    EXPECT_EQ(settings.URLInfoAbout, url);
+    EXPECT_EQ(settings.AppName, appName);
+    EXPECT_EQ(settings.InstFolder, instFolder);
+    EXPECT_EQ(settings.AppExe, appExe);
 
     wchar_t field[kValueCapacity] = L"leftover";
     ReadInstallerValue(L"Missing", L"既定値", field, (folder / L"setup.ini").c_str());
@@ -211,11 +214,11 @@ TEST(InstallerConfig, FoldersNamedOutsideTheAnsiCodePageStillReadTheirValues) {
             << "the long path is kept where it survives, else the short form is used";
 
         FillWithLeftovers();
-        EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, path, GetACP()));
-        EXPECT_STREQ(installSettings.Company, L"H1 Soft");
-        EXPECT_STREQ(installSettings.AppName, L"冒険ゲーム");
-        EXPECT_STREQ(installSettings.AppExe, L"play.exe");
-        EXPECT_STREQ(installSettings.Publisher, kDefaultPublisher);
+        EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, path, GetACP(), &settings));
+        EXPECT_STREQ(settings.Company, L"H1 Soft");
+        EXPECT_STREQ(settings.AppName, L"冒険ゲーム");
+        EXPECT_STREQ(settings.AppExe, L"play.exe");
+        EXPECT_STREQ(settings.Publisher, kDefaultPublisher);
 
         // No file there: a path that needed the short form has none now, and either way the
         // defaults apply silently.
@@ -224,7 +227,7 @@ TEST(InstallerConfig, FoldersNamedOutsideTheAnsiCodePageStillReadTheirValues) {
             EXPECT_TRUE(AnsiProfilePath(path, GetACP()).empty());
         }
         FillWithLeftovers();
-        EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, path, GetACP()));
+        EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, path, GetACP(), &settings));
         ExpectAllDefaults();
     }
     EXPECT_TRUE(screen.Messages().empty());
@@ -239,7 +242,7 @@ TEST(InstallerConfig, AFileThatNoPathFormReachesIsReportedInsteadOfReadAsDefault
 
     HWND owner = GetDesktopWindow();
     FillWithLeftovers();
-    EXPECT_FALSE(LoadInstallerConfigFrom(owner, path, kUnusableCodePage));
+    EXPECT_FALSE(LoadInstallerConfigFrom(owner, path, kUnusableCodePage, &settings));
     ExpectAllDefaults();
     std::vector<ShownMessage> shown = screen.Messages();
     ASSERT_EQ(shown.size(), 1u);
@@ -256,23 +259,22 @@ TEST(StartupHelpers, SetupIniPathIsBesideTheProgram) {
 
 TEST(StartupHelpers, ClearingTheSettingsKeepsSourceFolderAndInstalled) {
     FillWithLeftovers();
-    wcscpy(installSettings.InstallPath, L"C:\\Games\\H1\\");
-    installSettings.DesktopShortcut = 1;
-    installSettings.VerifyFiles = 1;
-    installSettings.IsVistaOrLater = 1;
-    wcscpy(installSettings.SourceFolder, L"M:");
-    installSettings.Installed = 1;
+    wcscpy(settings.InstallPath, L"C:\\Games\\H1\\");
+    settings.DesktopShortcut = 1;
+    settings.VerifyFiles = 1;
+    settings.IsVistaOrLater = 1;
+    wcscpy(settings.SourceFolder, L"M:");
+    settings.Installed = 1;
 
-    ClearInstallSettings();
-    for (const wchar_t* field :
-         {installSettings.Company, installSettings.Publisher, installSettings.URLInfoAbout, installSettings.AppName,
-          installSettings.InstFolder, installSettings.InstallPath, installSettings.AppExe})
+    ClearInstallSettings(&settings);
+    for (const wchar_t* field : {settings.Company, settings.Publisher, settings.URLInfoAbout, settings.AppName,
+                                 settings.InstFolder, settings.InstallPath, settings.AppExe})
         EXPECT_STREQ(field, L"");
-    EXPECT_EQ(installSettings.DesktopShortcut, 0);
-    EXPECT_EQ(installSettings.VerifyFiles, 0);
-    EXPECT_EQ(installSettings.IsVistaOrLater, 0);
-    EXPECT_STREQ(installSettings.SourceFolder, L"M:");
-    EXPECT_EQ(installSettings.Installed, 1);
+    EXPECT_EQ(settings.DesktopShortcut, 0);
+    EXPECT_EQ(settings.VerifyFiles, 0);
+    EXPECT_EQ(settings.IsVistaOrLater, 0);
+    EXPECT_STREQ(settings.SourceFolder, L"M:");
+    EXPECT_EQ(settings.Installed, 1);
 }
 
 TEST(StartupHelpers, HardeningLeavesOnlyTheSystemFolderInTheDllSearch) {
@@ -296,8 +298,8 @@ TEST(RunModes, UninstallerSwitchesAreRefusedAfterTheLocaleAndInstanceAreSet) {
     ScriptedInteraction screen;
     instanceHandle = nullptr;
     _wsetlocale(LC_ALL, L"C");
-    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), L"/luninst1"), 0);
-    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), L"/luninst2"), 1);
+    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), L"/luninst1", &settings), 0);
+    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), L"/luninst2", &settings), 1);
     EXPECT_EQ(instanceHandle, GetModuleHandleW(nullptr));
     const wchar_t* locale = _wsetlocale(LC_ALL, nullptr);
     ASSERT_NE(locale, nullptr);
@@ -312,12 +314,12 @@ TEST(RunModes, UninstallerSwitchesAreRefusedAfterTheLocaleAndInstanceAreSet) {
 TEST(RunModes, WorkingModeTakesTheWholeRestAsSourceFolderAndRefusesOneThatDoesNotFit) {
     ScriptedInteraction screen;
     const std::wstring tooLong = L"T:\\" + std::wstring(257, L'a');  // 260 characters
-    wcscpy(installSettings.SourceFolder, L"M:");
-    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), (L"/lunch:" + tooLong).c_str()), 1);
+    wcscpy(settings.SourceFolder, L"M:");
+    EXPECT_EQ(RunInstaller(GetModuleHandleW(nullptr), (L"/lunch:" + tooLong).c_str(), &settings), 1);
     std::vector<ShownMessage> shown = screen.Messages();
     ASSERT_EQ(shown.size(), 1u);
     ExpectErrorBox(shown[0], L"インストール元フォルダのパスが長すぎます。");
-    EXPECT_EQ(std::wstring(installSettings.SourceFolder).size(), 0u) << "nothing of the over-long text is kept";
+    EXPECT_EQ(std::wstring(settings.SourceFolder).size(), 0u) << "nothing of the over-long text is kept";
 
     // Blanks (also leading and trailing) and quotes are kept as they stand; an empty rest is an
     // empty source folder. (Each dialog run costs about two seconds under Wine: its loop is slow
@@ -327,7 +329,7 @@ TEST(RunModes, WorkingModeTakesTheWholeRestAsSourceFolderAndRefusesOneThatDoesNo
         bool dialogShown = false;
         EXPECT_EQ(RunWorkingModeUntilShown(L"/lunch:" + folder, &dialogShown), 0);
         EXPECT_TRUE(dialogShown);
-        EXPECT_EQ(installSettings.SourceFolder, folder);
+        EXPECT_EQ(settings.SourceFolder, folder);
     }
 }
 

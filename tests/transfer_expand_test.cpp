@@ -83,7 +83,7 @@ protected:
         const std::wstring destination = folder_ / L"expanded.bin";
         EXPECT_TRUE(WriteFileBytes(source, compressed));
         DeleteFileW(destination.c_str());
-        bool result = ExpandBz2File(destination.c_str(), source.c_str());
+        bool result = ExpandBz2File(source.c_str(), destination.c_str(), progress_);
         if (!ReadFileBytes(destination, output)) *output = "<none>";
         return result;
     }
@@ -94,7 +94,7 @@ protected:
         for (unsigned threads : kThreadSettings) {
             SCOPED_TRACE(what + ", threads " + std::to_string(threads));
             SetExpansionThreads(threads);
-            ResetProgressState();
+            progress_.Reset();
             body();
         }
     }
@@ -106,7 +106,7 @@ protected:
         std::string output;
         ASSERT_TRUE(Expand(compressed, sourceName, &output));
         EXPECT_TRUE(output == expanded);
-        EXPECT_EQ(progressState.fileDoneBytes.load(), expanded.size());
+        EXPECT_EQ(progress_.fileDoneBytes.load(), expanded.size());
         EXPECT_TRUE(script.Messages().empty());
     }
 
@@ -149,20 +149,20 @@ TEST_F(ExpandTest, SingleConcatenatedAndEmptyStreams) {
     for (const Case& c : cases) {
         ForEachThreadSetting(c.why, [&] {
             ExpectExpandsSilently(c.data, L"streams.bin.bz2", c.expanded);
-            EXPECT_EQ(progressState.doneBytes.load(), c.expanded.size());
-            EXPECT_EQ(progressState.sourceBytes.load(), 0u) << "expansion never counts source bytes";
+            EXPECT_EQ(progress_.doneBytes.load(), c.expanded.size());
+            EXPECT_EQ(progress_.sourceBytes.load(), 0u) << "expansion never counts source bytes";
         });
     }
     {
         // Empty content: an empty destination, and no abort poll at all.
-        ResetProgressState();
-        progressState.cancelRequested = 1;
+        progress_.Reset();
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         std::string output;
         ASSERT_TRUE(Expand(Compress(""), L"empty.bin.bz2", &output));
         EXPECT_EQ(output, "");
         EXPECT_TRUE(script.Messages().empty());
-        EXPECT_EQ(progressState.cancelRequested.load(), 1);
+        EXPECT_EQ(progress_.cancelRequested.load(), 1);
     }
 }
 
@@ -217,7 +217,7 @@ TEST_F(ExpandTest, DamagedFilesKeepTheSoundBlocksBeforeTheDamage) {
             ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍元ファイルが破損しています。");
             EXPECT_EQ(output.size(), c.kept);
             EXPECT_TRUE(output == original.substr(0, c.kept));
-            EXPECT_EQ(progressState.fileDoneBytes.load(), c.kept);
+            EXPECT_EQ(progress_.fileDoneBytes.load(), c.kept);
         });
     }
 }
@@ -283,7 +283,7 @@ TEST_F(ExpandTest, OwnDecoderAgreesWithLibbzip2AtEveryLevel) {
     for (const Case& c : cases) {
         for (int level = 1; level <= 9; ++level) {
             SCOPED_TRACE(std::string(c.why) + ", level " + std::to_string(level));
-            ResetProgressState();
+            progress_.Reset();
             const uint64_t redecodedBefore = LibraryRedecodings();
             ExpectExpandsSilently(Compress(c.data, level), L"levels.bin.bz2", c.data);
             EXPECT_EQ(LibraryRedecodings(), redecodedBefore) << "a sound block went to libbzip2";
@@ -317,7 +317,7 @@ TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
     SetExpansionThreads(4);
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        ResetProgressState();
+        progress_.Reset();
         ExpectExpandsSilently(compressed, L"in-flight.bin.bz2", original);
     }
 }
@@ -368,7 +368,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
     const std::wstring destination = folder_ / L"created.bin";
     {
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(destination.c_str(), missing.c_str()));
+        EXPECT_FALSE(ExpandBz2File(missing.c_str(), destination.c_str(), progress_));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0], L"「" + missing + L"」\n\n解凍元ファイルが開けません。");
@@ -381,7 +381,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
         ASSERT_TRUE(WriteFileBytes(upper, Compress("abc")));
         const std::wstring other = folder_ / L"other.bin";
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(other.c_str(), upper.c_str()));
+        EXPECT_FALSE(ExpandBz2File(upper.c_str(), other.c_str(), progress_));
         EXPECT_TRUE(script.Messages().empty());
         EXPECT_FALSE(FileExists(other));
     }
@@ -390,7 +390,7 @@ TEST_F(ExpandTest, MissingSourceWrongExtensionAndUncreatableDestination) {
         ASSERT_TRUE(WriteFileBytes(source, Compress("abc")));
         const std::wstring unreachable = folder_ / L"no-such-folder\\out.bin";
         ScriptedInteraction script;
-        EXPECT_FALSE(ExpandBz2File(unreachable.c_str(), source.c_str()));
+        EXPECT_FALSE(ExpandBz2File(source.c_str(), unreachable.c_str(), progress_));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");
@@ -406,7 +406,7 @@ TEST_F(ExpandTest, DiskThatFillsUpIsAWriteFailure) {
     const std::string content = CompressibleBytes(3000000, 13);
     ASSERT_TRUE(WriteFileBytes(source, Compress(content)));
     ScriptedInteraction script;
-    EXPECT_FALSE(ExpandBz2File(destination.c_str(), source.c_str()));
+    EXPECT_FALSE(ExpandBz2File(source.c_str(), destination.c_str(), progress_));
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
     ExpectErrorBox(shown[0], L"「" + source + L"」\n\n解凍先ファイルが作成できません。");
@@ -434,7 +434,7 @@ TEST_F(ExpandTest, CancelIsAskedBeforeEachChunkIsWritten) {
     const std::string compressed = Compress(content);
     {
         // OK after the first chunk was read: that chunk is not written.
-        progressState.cancelRequested = 1;
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDOK});
         std::string output;
@@ -446,19 +446,19 @@ TEST_F(ExpandTest, CancelIsAskedBeforeEachChunkIsWritten) {
         EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_OKCANCEL | MB_ICONWARNING));
         EXPECT_EQ(shown[0].owner, kOwner);
         EXPECT_EQ(output, "");
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
-        EXPECT_EQ(progressState.fileDoneBytes.load(), 0u);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.fileDoneBytes.load(), 0u);
     }
     {
         // Cancel: the expansion goes on; the question came exactly once.
-        progressState.cancelRequested = 1;
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDCANCEL});
         std::string output;
         EXPECT_TRUE(Expand(compressed, L"cancel.bin.bz2", &output));
         EXPECT_EQ(script.Messages().size(), 1u);
         EXPECT_TRUE(output == content);
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
     }
 }
 
@@ -471,18 +471,18 @@ TEST_F(ExpandTest, CancelConfirmedInTheMiddleEndsEveryThread) {
         ForEachThreadSetting("cancel before chunk " + std::to_string(chunk), [&] {
             const size_t threadsBefore = ThreadCount();
             ScriptedInteraction script;
-            PressCancelBeforeChunk(script, chunk);
+            PressCancelBeforeChunk(script, progress_, chunk);
             std::string output;
             EXPECT_FALSE(Expand(compressed, L"cancel-middle.bin.bz2", &output));
             EXPECT_EQ(script.Messages().size(), 1u);
             EXPECT_EQ(ThreadCount(), threadsBefore) << "a decoding thread outlived the call";
             // Every chunk accepted before the question is counted and in the file, and no other.
             const uint64_t kept = (chunk - 1) * uint64_t{kExpandChunkBytes};
-            EXPECT_EQ(progressState.fileDoneBytes.load(), kept);
-            EXPECT_EQ(progressState.doneBytes.load(), kept);
+            EXPECT_EQ(progress_.fileDoneBytes.load(), kept);
+            EXPECT_EQ(progress_.doneBytes.load(), kept);
             EXPECT_EQ(output.size(), kept);
             EXPECT_TRUE(output == content.substr(0, output.size()));
-            EXPECT_EQ(progressState.cancelRequested.load(), 0);
+            EXPECT_EQ(progress_.cancelRequested.load(), 0);
         });
     }
 }

@@ -65,11 +65,12 @@ TEST(ExpandMemory, SixteenThreadsHoldAtMostTheOutputBound) {
     ScriptedInteraction script;
     SetExpansionThreads(16);
     const SIZE_T before = MemoryCounters().WorkingSetSize;
-    EXPECT_TRUE(ExpandBz2File(destination.c_str(), source.c_str()));
+    ProgressState progress;
+    EXPECT_TRUE(ExpandBz2File(source.c_str(), destination.c_str(), progress));
     const SIZE_T peak = MemoryCounters().PeakWorkingSetSize;
     SetExpansionThreads(0);
     EXPECT_TRUE(script.Messages().empty());
-    EXPECT_EQ(progressState.fileDoneBytes.load(), kNoiseBytes + kZeroBytes);
+    EXPECT_EQ(progress.fileDoneBytes.load(), kNoiseBytes + kZeroBytes);
     DeleteFileW(destination.c_str());
     // 64 MiB of held output, the threads' decoders and the source read ahead (about 95 MiB):
     // well below what 32 whole blocks of 5.2 MB take (about 190 MiB).

@@ -34,8 +34,8 @@ protected:
     struct Counters {
         uint64_t source, done, fileDone;
     };
-    static Counters Snapshot() {
-        return {progressState.sourceBytes.load(), progressState.doneBytes.load(), progressState.fileDoneBytes.load()};
+    Counters Snapshot() const {
+        return {progress_.sourceBytes.load(), progress_.doneBytes.load(), progress_.fileDoneBytes.load()};
     }
 
     static void ExpectCancelQuestion(const ShownMessage& shown) {
@@ -72,7 +72,7 @@ TEST_F(TransferTest, CopiesWholeChunksAndCountsEveryByte) {
             ASSERT_TRUE(WriteFileBytes(fromDisc ? disc.written : source, bytes));
             Counters before = Snapshot();
             ScriptedInteraction script;
-            ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+            ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
             EXPECT_TRUE(script.Messages().empty());
             std::string copied;
             ASSERT_TRUE(ReadFileBytes(destination, &copied));
@@ -90,20 +90,20 @@ TEST_F(TransferTest, EmptySourceNeedsNoPollAndLongerDestinationIsTruncated) {
     const std::wstring destination = folder_ / L"dst.bin";
     ASSERT_TRUE(WriteFileBytes(source, ""));
     ASSERT_TRUE(WriteFileBytes(destination, PatternBytes(3000000)));
-    progressState.cancelRequested = 1;
+    progress_.cancelRequested = 1;
     ScriptedInteraction script;
-    ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+    ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
     EXPECT_TRUE(script.Messages().empty()) << "no abort poll for an empty file";
-    EXPECT_EQ(progressState.cancelRequested.load(), 1);
+    EXPECT_EQ(progress_.cancelRequested.load(), 1);
     std::string copied = "x";
     ASSERT_TRUE(ReadFileBytes(destination, &copied));
     EXPECT_TRUE(copied.empty());
 
-    progressState.cancelRequested = 0;
+    progress_.cancelRequested = 0;
     const std::string shortBytes = PatternBytes(10, 9);
     ASSERT_TRUE(WriteFileBytes(destination, PatternBytes(3000000)));
     ASSERT_TRUE(WriteFileBytes(source, shortBytes));
-    ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+    ASSERT_TRUE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
     ASSERT_TRUE(ReadFileBytes(destination, &copied));
     EXPECT_TRUE(copied == shortBytes);
 }
@@ -113,7 +113,7 @@ TEST_F(TransferTest, UnopenableSourceAndUnwritableDestination) {
     const std::wstring destination = folder_ / L"dst.bin";
     {
         ScriptedInteraction script;
-        EXPECT_FALSE(CopyFileChunked(missing.c_str(), destination.c_str()));
+        EXPECT_FALSE(CopyFileChunked(missing.c_str(), destination.c_str(), progress_));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0],
@@ -134,7 +134,7 @@ TEST_F(TransferTest, UnopenableSourceAndUnwritableDestination) {
         HANDLE holder = CreateFileW(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
         ScriptedInteraction script;
-        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 1u);
         ExpectErrorBox(shown[0],
@@ -161,14 +161,14 @@ TEST_F(TransferTest, SourceThatEndsEarlyIsAReadFailure) {
     // disc, the reading thread is then no more than 1 MiB ahead.
     for (bool fromDisc : {false, true}) {
         SCOPED_TRACE(fromDisc ? "from the disc" : "from a fixed disk");
-        ResetProgressState();
+        progress_.Reset();
         const DiscFile disc = OnDisc(L"short.bin");
         const std::wstring written = fromDisc ? disc.written : folder_ / L"src.bin";
         const std::wstring source = fromDisc ? disc.read : written;
         const std::wstring destination = folder_ / L"dst.bin";
         const std::string bytes = PatternBytes(2500000, 5);
         ASSERT_TRUE(WriteFileBytes(written, bytes));
-        progressState.cancelRequested = 1;
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDCANCEL});
         bool truncated = false;
@@ -182,7 +182,7 @@ TEST_F(TransferTest, SourceThatEndsEarlyIsAReadFailure) {
                         SetEndOfFile(file);
             CloseHandle(file);
         });
-        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
         ASSERT_TRUE(truncated);
         auto shown = script.Messages();
         ASSERT_EQ(shown.size(), 2u);
@@ -209,27 +209,27 @@ TEST_F(TransferTest, CancelQuestionBeforeEachChunk) {
     ASSERT_TRUE(WriteFileBytes(source, bytes));
     {
         // Cancel: the copy goes on and the flag is clear afterwards.
-        progressState.cancelRequested = 1;
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDCANCEL});
-        EXPECT_TRUE(CopyFileChunked(source.c_str(), destination.c_str()));
+        EXPECT_TRUE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
         ASSERT_EQ(script.Messages().size(), 1u);
         ExpectCancelQuestion(script.Messages()[0]);
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
         std::string copied;
         ASSERT_TRUE(ReadFileBytes(destination, &copied));
         EXPECT_TRUE(copied == bytes);
     }
     {
         // OK before the first chunk: nothing is copied, the created destination stays.
-        ResetProgressState();
-        progressState.cancelRequested = 1;
+        progress_.Reset();
+        progress_.cancelRequested = 1;
         ScriptedInteraction script;
         script.AnswerMessages({IDOK});
-        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+        EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
         ASSERT_EQ(script.Messages().size(), 1u);
-        EXPECT_EQ(progressState.cancelRequested.load(), 0);
-        EXPECT_EQ(progressState.doneBytes.load(), 0u);
+        EXPECT_EQ(progress_.cancelRequested.load(), 0);
+        EXPECT_EQ(progress_.doneBytes.load(), 0u);
         std::string kept = "x";
         ASSERT_TRUE(ReadFileBytes(destination, &kept));
         EXPECT_TRUE(kept.empty());
@@ -243,15 +243,15 @@ TEST_F(TransferTest, CancelQuestionBeforeEachChunk) {
         ASSERT_TRUE(WriteFileBytes(source, many));
         bool aborted = false;
         for (int attempt = 0; attempt < 5 && !aborted; ++attempt) {
-            ResetProgressState();
+            progress_.Reset();
             ScriptedInteraction script;
-            SecondCancelPress press(script, [] { return progressState.cancelRequested.load() == 0; });
-            aborted = !CopyFileChunked(source.c_str(), destination.c_str());
+            SecondCancelPress press(script, progress_, [this] { return progress_.cancelRequested.load() == 0; });
+            aborted = !CopyFileChunked(source.c_str(), destination.c_str(), progress_);
             press.Join();
             if (!aborted) continue;
             ASSERT_EQ(script.Messages().size(), 2u);
-            EXPECT_EQ(progressState.cancelRequested.load(), 0);
-            const uint64_t written = progressState.fileDoneBytes.load();
+            EXPECT_EQ(progress_.cancelRequested.load(), 0);
+            const uint64_t written = progress_.fileDoneBytes.load();
             EXPECT_GE(written, 1000000u);
             EXPECT_LT(written, many.size());
             EXPECT_EQ(written % 1000000, 0u) << "the question only comes between whole chunks";
@@ -273,8 +273,8 @@ TEST_F(TransferTest, DiskThatFillsUpIsAWriteFailure) {
     const std::string bytes = PatternBytes(3000000, 8);
     ASSERT_TRUE(WriteFileBytes(source, bytes));
     ScriptedInteraction script;
-    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
-    const uint64_t stored = progressState.fileDoneBytes.load();
+    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
+    const uint64_t stored = progress_.fileDoneBytes.load();
     EXPECT_LT(stored, bytes.size());
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
@@ -300,14 +300,14 @@ TEST_F(TransferTest, SizeIsTakenFromTheOpenedSource) {
         ASSERT_TRUE(SetEndOfFile(file));
         CloseHandle(file);
     }
-    progressState.cancelRequested = 1;
+    progress_.cancelRequested = 1;
     ScriptedInteraction script;
     script.AnswerMessages({IDOK});
-    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str()));
+    EXPECT_FALSE(CopyFileChunked(source.c_str(), destination.c_str(), progress_));
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
     ExpectCancelQuestion(shown[0]);
-    EXPECT_EQ(progressState.sourceBytes.load(), 0xFFFFFFFFull);
+    EXPECT_EQ(progress_.sourceBytes.load(), 0xFFFFFFFFull);
     EXPECT_TRUE(FileExists(destination));
 }
 
@@ -398,18 +398,18 @@ TEST_F(TransferTest, CheckFileCrc32ComparesTheWholeTextIgnoringCase) {
     const std::wstring digits = folder_ / L"digits.txt";
     ASSERT_TRUE(WriteFileBytes(digits, "123456789"));
     ScriptedInteraction script;
-    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"cbf43926"));
-    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CBF43926"));
-    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CbF43926"));
+    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"cbf43926", owner_));
+    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CBF43926", owner_));
+    EXPECT_TRUE(CheckFileCrc32(digits.c_str(), L"CbF43926", owner_));
     for (const wchar_t* wrong :
          {L"0xcbf43926", L" cbf43926", L"cbf43926 ", L"cbf4392", L"cbf439260", L"", L"cbf43927", L"ｃbf43926"}) {
-        EXPECT_FALSE(CheckFileCrc32(digits.c_str(), wrong)) << wrong;
+        EXPECT_FALSE(CheckFileCrc32(digits.c_str(), wrong, owner_)) << wrong;
     }
 
     const std::wstring empty = folder_ / L"empty.txt";
     ASSERT_TRUE(WriteFileBytes(empty, ""));
-    EXPECT_TRUE(CheckFileCrc32(empty.c_str(), L"00000000"));
-    EXPECT_FALSE(CheckFileCrc32(empty.c_str(), L"0"));
+    EXPECT_TRUE(CheckFileCrc32(empty.c_str(), L"00000000", owner_));
+    EXPECT_FALSE(CheckFileCrc32(empty.c_str(), L"0", owner_));
 
     // Find content whose CRC-32 is below 0x10000000: its text needs the leading zero.
     std::string content;
@@ -421,12 +421,12 @@ TEST_F(TransferTest, CheckFileCrc32ComparesTheWholeTextIgnoringCase) {
     ASSERT_EQ(text[0], '0');
     const std::wstring low = folder_ / L"低い.bin";
     ASSERT_TRUE(WriteFileBytes(low, content));
-    EXPECT_TRUE(CheckFileCrc32(low.c_str(), std::wstring(text.begin(), text.end()).c_str()));
-    EXPECT_FALSE(CheckFileCrc32(low.c_str(), std::wstring(text.begin() + 1, text.end()).c_str()));
+    EXPECT_TRUE(CheckFileCrc32(low.c_str(), std::wstring(text.begin(), text.end()).c_str(), owner_));
+    EXPECT_FALSE(CheckFileCrc32(low.c_str(), std::wstring(text.begin() + 1, text.end()).c_str(), owner_));
     EXPECT_TRUE(script.Messages().empty());
 
     const std::wstring missing = folder_ / L"missing.bin";
-    EXPECT_FALSE(CheckFileCrc32(missing.c_str(), L"00000000"));
+    EXPECT_FALSE(CheckFileCrc32(missing.c_str(), L"00000000", owner_));
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 1u);
     ExpectErrorBox(shown[0], missing + L"\nCRC32のチェックができません。");
@@ -436,13 +436,13 @@ TEST_F(TransferTest, CheckFileCrc32ComparesTheWholeTextIgnoringCase) {
 
 TEST_F(TransferTest, ParentFoldersAreCreatedOrTheFailureExplained) {
     ScriptedInteraction script;
-    EXPECT_TRUE(CreateParentFolders((folder_ / L"a.dat").c_str()));
-    EXPECT_TRUE(CreateParentFolders((folder_ / L"x\\y\\z\\a.dat").c_str()));
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"a.dat").c_str(), owner_));
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"x\\y\\z\\a.dat").c_str(), owner_));
     EXPECT_TRUE(FolderExists(folder_ / L"x\\y\\z"));
-    EXPECT_TRUE(CreateParentFolders((folder_ / L"x\\y\\z\\a.dat").c_str()));
-    EXPECT_TRUE(CreateParentFolders(L"T:\\root-file.dat"));
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"x\\y\\z\\a.dat").c_str(), owner_));
+    EXPECT_TRUE(CreateParentFolders(L"T:\\root-file.dat", owner_));
     ASSERT_TRUE(WriteFileBytes(folder_ / L"blocker", "file"));
-    EXPECT_TRUE(CreateParentFolders((folder_ / L"blocker\\a.dat").c_str())) << "reported by the file creation";
+    EXPECT_TRUE(CreateParentFolders((folder_ / L"blocker\\a.dat").c_str(), owner_)) << "reported by the file creation";
     EXPECT_TRUE(script.Messages().empty());
 
     wchar_t freeDrive = 0;
@@ -456,8 +456,8 @@ TEST_F(TransferTest, ParentFoldersAreCreatedOrTheFailureExplained) {
     ASSERT_NE(freeDrive, 0);
     const std::wstring onMissingDrive = std::wstring(1, freeDrive) + L":\\ゲーム\\data\\a.dat";
     const std::wstring relative = L"game\\sub\\a.dat";
-    EXPECT_FALSE(CreateParentFolders(onMissingDrive.c_str()));
-    EXPECT_FALSE(CreateParentFolders(relative.c_str()));
+    EXPECT_FALSE(CreateParentFolders(onMissingDrive.c_str(), owner_));
+    EXPECT_FALSE(CreateParentFolders(relative.c_str(), owner_));
     auto shown = script.Messages();
     ASSERT_EQ(shown.size(), 2u);
     const std::wstring tail = L"\n※インストール先のパスを確認して下さい。";

@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "records/uninstall_record.h"
 #include "resources/resource_ids.h"
-#include "startup/settings.h"
 #include "support/expected_outcomes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -43,17 +41,18 @@ INT_PTR CALLBACK Driver(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-INT_PTR OpenDialog(std::vector<std::pair<UINT, WPARAM>> input) {
+INT_PTR OpenDialog(UninstallDialogState* state, std::vector<std::pair<UINT, WPARAM>> input) {
     scriptedInput = std::move(input);
     commandsSeen.clear();
     dialogSeen = nullptr;
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UNINSTALL), nullptr, Driver, 0);
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UNINSTALL), nullptr, Driver,
+                           reinterpret_cast<LPARAM>(state));
 }
 
-std::wstring DesktopShortcut() {
+std::wstring DesktopShortcut(const InstallSettings& settings) {
     wchar_t desktop[MAX_PATH] = L"";
     SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, TRUE);
-    return std::wstring(desktop) + L"\\" + installSettings.AppName + L".lnk";
+    return std::wstring(desktop) + L"\\" + settings.AppName + L".lnk";
 }
 
 class UninstallTest : public ::testing::Test {
@@ -61,11 +60,11 @@ protected:
     void SetUp() override {
         _wsetlocale(LC_ALL, L"Japanese_Japan.932");
         game_ = root_ / L"ゲーム";
-        installSettings = InstallSettings{};
-        CopyText(installSettings.Company, L"削除試験社");
-        CopyText(installSettings.AppName, L"削除試験ゲーム");
-        CopyText(installSettings.InstallPath, (game_ + L"\\").c_str());
-        installSettings.Installed = 1;
+        state_.settings = &settings_;
+        CopyText(settings_.Company, L"削除試験社");
+        CopyText(settings_.AppName, L"削除試験ゲーム");
+        CopyText(settings_.InstallPath, (game_ + L"\\").c_str());
+        settings_.Installed = 1;
 
         for (const wchar_t* file : {L"a.dat", L"sub\\deep\\b.dat", L"save\\1.sav", L"save\\2.sav", L"save\\old\\3.sav",
                                     L"keep\\k.ini", L"runtime\\made.txt"}) {
@@ -74,7 +73,7 @@ protected:
         ASSERT_TRUE(CreateDirectoryW((game_ + L"\\empty").c_str(), nullptr));
         ASSERT_TRUE(WriteFileBytes(root_ / L"outside\\victim.txt", "keep me"));
         ASSERT_TRUE(WriteFileBytes(root_ / L"victim2.txt", "keep me"));
-        ASSERT_TRUE(WriteFileBytes(DesktopShortcut(), "link"));
+        ASSERT_TRUE(WriteFileBytes(DesktopShortcut(settings_), "link"));
         WriteRecord(
             {L"0," + game_ + L"\\a.dat", L"0," + game_ + L"\\sub\\deep\\b.dat", L"0," + game_ + L"\\save\\*.sav",
              L"1," + game_ + L"\\keep\\k.ini", L"0," + game_ + L"\\absent.dat",
@@ -88,7 +87,7 @@ protected:
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         SetCurrentDirectoryW(temp);
-        DeleteFileW(DesktopShortcut().c_str());
+        DeleteFileW(DesktopShortcut(settings_).c_str());
     }
 
     void WriteRecord(std::initializer_list<std::wstring> lines) {
@@ -111,6 +110,8 @@ protected:
 
     TempFolder root_{L"uninstall"};
     std::wstring game_;
+    InstallSettings settings_{};
+    UninstallDialogState state_;
 };
 
 TEST_F(UninstallTest, CancelEnterAndCloseBoxDeleteNothing) {
@@ -122,12 +123,12 @@ TEST_F(UninstallTest, CancelEnterAndCloseBoxDeleteNothing) {
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.first);
-        EXPECT_EQ(OpenDialog({way.second}), 0);
-        EXPECT_EQ(uninstallWindow, dialogSeen);
+        EXPECT_EQ(OpenDialog(&state_, {way.second}), 0);
+        EXPECT_EQ(state_.window, dialogSeen);
         EXPECT_EQ(radioAtStart, BST_CHECKED);
-        EXPECT_TRUE(removeInstalledFiles);
+        EXPECT_TRUE(state_.removeInstalledFiles);
         ExpectGameUntouched();
-        EXPECT_TRUE(FileExists(DesktopShortcut()));
+        EXPECT_TRUE(FileExists(DesktopShortcut(settings_)));
     }
     // Enter reached the dialog as a press of its default button.
     EXPECT_TRUE(script.Messages().empty());
@@ -135,7 +136,8 @@ TEST_F(UninstallTest, CancelEnterAndCloseBoxDeleteNothing) {
 
 TEST_F(UninstallTest, EscapeKeepsItOpenAndStartRemovesOnlyRecordedFilesInsideTheGame) {
     ScriptedInteraction script;
-    EXPECT_EQ(OpenDialog({{WM_KEYDOWN, VK_ESCAPE}, {WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
+    EXPECT_EQ(OpenDialog(&state_, {{WM_KEYDOWN, VK_ESCAPE}, {WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}),
+              1);
     ASSERT_GE(commandsSeen.size(), 2u);
     EXPECT_EQ(commandsSeen.front(), IDCANCEL) << "Escape arrived and was passed over";
 
@@ -155,7 +157,7 @@ TEST_F(UninstallTest, EscapeKeepsItOpenAndStartRemovesOnlyRecordedFilesInsideThe
     EXPECT_TRUE(FileExists(game_ + L"\\keep\\k.ini")) << "kind 1 stays";
     EXPECT_TRUE(FileExists(game_ + L"\\runtime\\made.txt")) << "not in the record";
     ExpectOutsideUntouched();
-    EXPECT_FALSE(FileExists(DesktopShortcut()));
+    EXPECT_FALSE(FileExists(DesktopShortcut(settings_)));
 }
 
 TEST_F(UninstallTest, GameHoldingOnlyRecordedFilesDisappearsCompletely) {
@@ -163,7 +165,7 @@ TEST_F(UninstallTest, GameHoldingOnlyRecordedFilesDisappearsCompletely) {
     WriteRecord({L"0," + game_ + L"\\*.dat", L"0," + game_ + L"\\sub\\deep\\*", L"0," + game_ + L"\\save\\*.sav",
                  L"0," + game_ + L"\\save\\old\\3.sav", L"0," + game_ + L"\\keep\\k.ini",
                  L"0," + game_ + L"\\runtime\\made.txt"});
-    EXPECT_EQ(OpenDialog({{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
+    EXPECT_EQ(OpenDialog(&state_, {{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
     EXPECT_FALSE(FolderExists(game_));
     ExpectOutsideUntouched();
 }
@@ -188,7 +190,7 @@ TEST_F(UninstallTest, ShortFormsInTheRecordAreJudgedByTheFilesTheyName) {
     ASSERT_NE(shortFile, folder + L"\\세이브 데이터.bin") << "Wine gave no short form";
     WriteRecord({L"0," + shortFile, L"0," + shortFolder + L"\\*.sav"});
 
-    EXPECT_EQ(OpenDialog({{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
+    EXPECT_EQ(OpenDialog(&state_, {{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
     EXPECT_FALSE(FileExists(folder + L"\\세이브 데이터.bin"));
     EXPECT_FALSE(FileExists(folder + L"\\other one.sav"));
     EXPECT_FALSE(FolderExists(folder));
@@ -198,7 +200,7 @@ TEST_F(UninstallTest, ShortFormsInTheRecordAreJudgedByTheFilesTheyName) {
 TEST_F(UninstallTest, MissingRecordRemovesShortcutsOnlyAndStillEndsWithOne) {
     ScriptedInteraction script;
     ASSERT_TRUE(DeleteFileW((game_ + L"\\uninst.dat").c_str()));
-    EXPECT_EQ(OpenDialog({{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
+    EXPECT_EQ(OpenDialog(&state_, {{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
 
     std::vector<ShownMessage> shown = script.Messages();
     ASSERT_EQ(shown.size(), 2u);
@@ -209,7 +211,7 @@ TEST_F(UninstallTest, MissingRecordRemovesShortcutsOnlyAndStillEndsWithOne) {
     EXPECT_EQ(shown[1].text, kAbandoned);
     EXPECT_EQ(shown[1].title, L"エラー");
     EXPECT_EQ(shown[1].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
-    EXPECT_FALSE(FileExists(DesktopShortcut()));
+    EXPECT_FALSE(FileExists(DesktopShortcut(settings_)));
     EXPECT_TRUE(FolderExists(game_ + L"\\empty"));
     EXPECT_TRUE(FileExists(game_ + L"\\a.dat"));
 }
@@ -242,17 +244,17 @@ TEST_F(UninstallTest, RootRelativeOrEmptyInstallFolderTouchesNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.installPath.begin(), c.installPath.end()));
-        CopyText(installSettings.InstallPath, c.installPath.c_str());
-        ASSERT_TRUE(WriteFileBytes(DesktopShortcut(), "link"));
+        CopyText(settings_.InstallPath, c.installPath.c_str());
+        ASSERT_TRUE(WriteFileBytes(DesktopShortcut(settings_), "link"));
         size_t before = script.Messages().size();
 
-        EXPECT_EQ(OpenDialog({{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
+        EXPECT_EQ(OpenDialog(&state_, {{WM_COMMAND, MAKEWPARAM(IDC_START_REMOVAL, BN_CLICKED)}}), 1);
 
         std::vector<std::wstring> texts = script.MessageTexts();
         ASSERT_EQ(texts.size(), before + 2);
         EXPECT_EQ(texts[before], c.shownRecord + kMissingRecord);
         EXPECT_EQ(texts[before + 1], kAbandoned);
-        EXPECT_FALSE(FileExists(DesktopShortcut())) << "shortcuts still go";
+        EXPECT_FALSE(FileExists(DesktopShortcut(settings_))) << "shortcuts still go";
         EXPECT_TRUE(FileExists(L"T:\\uninst.dat"));
         EXPECT_TRUE(FileExists(bait + L"\\uninst.dat"));
         EXPECT_TRUE(FileExists(bait + L"\\victim.txt"));
@@ -277,12 +279,11 @@ TEST(UninstallThroughLinks, RecordedItemsBehindAFolderLinkStay) {
     ASSERT_TRUE(WriteFileBytes(base + L"\\game\\uninst.dat",
                                ToCp932(L"0," + base + L"\\game\\link\\victim.dat\r\n0," + base +
                                        L"\\game\\link\\*\r\n0," + base + L"\\game\\inside\\own.dat\r\n")));
-    installSettings = InstallSettings{};
-    CopyText(installSettings.AppName, L"リンク試験");
-    CopyText(installSettings.InstallPath, (base + L"\\game\\").c_str());
-    removeInstalledFiles = true;
+    InstallSettings settings{};
+    CopyText(settings.AppName, L"リンク試験");
+    CopyText(settings.InstallPath, (base + L"\\game\\").c_str());
 
-    EXPECT_TRUE(RunUninstall());
+    EXPECT_TRUE(RunUninstall(settings, true, nullptr));
 
     EXPECT_TRUE(FileExists(base + L"\\elsewhere\\victim.dat"));
     EXPECT_FALSE(FileExists(base + L"\\game\\inside\\own.dat"));

@@ -8,9 +8,7 @@
 
 #include "base/module.h"
 #include "base/text.h"
-#include "install/progress_state.h"
 #include "records/uninstall_record.h"
-#include "startup/settings.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "uninstall/removal.h"
@@ -26,19 +24,6 @@ const wchar_t kMessageA[] =
     L"アンインストールファイルリストが開けません。\n\nインストールしたゲームデータは手動で削除してください。";
 const wchar_t kMessageB[] =
     L"アンインストールファイルリストを作成できません。\n\nインストールしたゲームデータは手動で削除してください。";
-
-Items ListItems() {
-    Items items;
-    for (const UninstallItem& item : uninstallList) items.emplace_back(item.kind, item.path);
-    return items;
-}
-
-void AddItem(int32_t kind, const std::wstring& path) {
-    UninstallItem item = {};
-    item.kind = kind;
-    ASSERT_TRUE(CopyText(item.path, path.c_str()));
-    uninstallList.push_back(item);
-}
 
 std::wstring FromCp932(const std::string& bytes) {
     if (bytes.empty()) return L"";
@@ -77,33 +62,40 @@ protected:
         _wsetlocale(LC_ALL, L"Japanese_Japan.932");
         templatePath_ = GetModuleFolder() + L"\\uninst.dat";
         DeleteFileW(templatePath_.c_str());
-        CopyText(savedInstallPath_, installSettings.InstallPath);
         owner_ = CreateWindowW(L"STATIC", L"progress", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        progressState.progressWindow = owner_;
         RemoveTree(kBase);
         SetInstallPath(kGame);
-        uninstallList.clear();
     }
     void TearDown() override {
         DeleteFileW(templatePath_.c_str());
         RemoveTree(kBase);
-        uninstallList.clear();
-        progressState.progressWindow = nullptr;
         DestroyWindow(owner_);
-        CopyText(installSettings.InstallPath, savedInstallPath_);
     }
-    static void SetInstallPath(const std::wstring& folder) {
-        CopyText(installSettings.InstallPath, folder.c_str());
+    void SetInstallPath(const std::wstring& folder) {
+        CopyText(installPath_, folder.c_str());
         CreateDirectoryW(kBase.c_str(), nullptr);
         CreateDirectoryW(folder.c_str(), nullptr);
     }
     void WriteTemplate(const std::wstring& text) { ASSERT_TRUE(WriteFileBytes(templatePath_, ToCp932(text))); }
 
+    Items ListItems() const {
+        Items items;
+        for (const UninstallItem& item : uninstallList_) items.emplace_back(item.kind, item.path);
+        return items;
+    }
+    void AddItem(int32_t kind, const std::wstring& path) {
+        UninstallItem item = {};
+        item.kind = kind;
+        ASSERT_TRUE(CopyText(item.path, path.c_str()));
+        uninstallList_.push_back(item);
+    }
+    bool Write() { return WriteUninstallRecord(installPath_, &uninstallList_, owner_); }
+    bool Read(const std::wstring& recordPath) { return ReadUninstallRecord(recordPath.c_str(), &uninstallList_); }
+
     std::wstring templatePath_;
     HWND owner_ = nullptr;
-
-private:
-    wchar_t savedInstallPath_[kPathCapacity] = L"";
+    wchar_t installPath_[kPathCapacity] = L"";
+    std::vector<UninstallItem> uninstallList_;
 };
 
 TEST_F(UninstallRecord, TemplateLinesJoinTheListUnderTheInstallFolder) {
@@ -130,7 +122,7 @@ TEST_F(UninstallRecord, TemplateLinesJoinTheListUnderTheInstallFolder) {
         L"3,last.txt");  // no line end
     AddItem(0, kGame + L"data\\voice.pak");
 
-    EXPECT_TRUE(WriteUninstallRecord());
+    EXPECT_TRUE(Write());
     EXPECT_TRUE(script.Messages().empty());
     const Items expected = {
         {0, kGame + L"data\\voice.pak"}, {0, kGame + L"readme.txt"}, {2, kGame + L"x.ini"},
@@ -145,7 +137,7 @@ TEST_F(UninstallRecord, TemplateLinesJoinTheListUnderTheInstallFolder) {
     EXPECT_EQ(lines, expectedLines);
 
     AddItem(9, L"junk");
-    ASSERT_TRUE(ReadUninstallRecord((kGame + L"uninst.dat").c_str()));
+    ASSERT_TRUE(Read(kGame + L"uninst.dat"));
     EXPECT_EQ(ListItems(), expected);
 }
 
@@ -154,20 +146,20 @@ TEST_F(UninstallRecord, AppendsToAnOldRecordAndReadsEitherLineEnd) {
     WriteTemplate(L"");
     ASSERT_TRUE(WriteFileBytes(kGame + L"uninst.dat", "1,T:\\old\\kept.txt\r\n"));
     AddItem(0, kGame + L"new.dat");
-    EXPECT_TRUE(WriteUninstallRecord());
+    EXPECT_TRUE(Write());
     EXPECT_EQ(RecordLines(kGame + L"uninst.dat"),
               (std::vector<std::wstring>{L"1,T:\\old\\kept.txt", L"0," + kGame + L"new.dat"}));
 
     const Items expected = {{0, L"C:\\g\\a.txt"}, {-3, L"C:\\g\\b c.txt"}, {2, L"C:\\g\\*.sav"}};
     ASSERT_TRUE(WriteFileBytes(kBase + L"\\crlf.dat", "0,C:\\g\\a.txt\r\n-3,C:\\g\\b c.txt\r\n2,C:\\g\\*.sav\r\n"));
     ASSERT_TRUE(WriteFileBytes(kBase + L"\\lf.dat", "0,C:\\g\\a.txt\n-3,C:\\g\\b c.txt\n2,C:\\g\\*.sav"));
-    ASSERT_TRUE(ReadUninstallRecord((kBase + L"\\crlf.dat").c_str()));
+    ASSERT_TRUE(Read(kBase + L"\\crlf.dat"));
     EXPECT_EQ(ListItems(), expected);
-    ASSERT_TRUE(ReadUninstallRecord((kBase + L"\\lf.dat").c_str()));
+    ASSERT_TRUE(Read(kBase + L"\\lf.dat"));
     EXPECT_EQ(ListItems(), expected);
 
-    EXPECT_FALSE(ReadUninstallRecord((kBase + L"\\missing.dat").c_str()));
-    EXPECT_TRUE(uninstallList.empty());
+    EXPECT_FALSE(Read(kBase + L"\\missing.dat"));
+    EXPECT_TRUE(uninstallList_.empty());
     EXPECT_TRUE(script.Messages().empty()) << "the reader's caller reports a missing record";
 }
 
@@ -178,7 +170,7 @@ TEST_F(UninstallRecord, JapanesePathsSurviveWriteAndRead) {
     WriteTemplate(L"0,説明書\\*.txt\r\n1,セーブ\\データ～.sav\r\n");
     AddItem(0, game + L"音声\\ソフト表.pak");
 
-    EXPECT_TRUE(WriteUninstallRecord());
+    EXPECT_TRUE(Write());
     const Items expected = {
         {0, game + L"音声\\ソフト表.pak"}, {0, game + L"説明書\\*.txt"}, {1, game + L"セーブ\\データ～.sav"}};
     std::string bytes;
@@ -187,7 +179,7 @@ TEST_F(UninstallRecord, JapanesePathsSurviveWriteAndRead) {
     for (const auto& item : expected) text += std::to_wstring(item.first) + L"," + item.second + L"\r\n";
     EXPECT_EQ(bytes, ToCp932(text)) << "code page 932 on disk";
 
-    ASSERT_TRUE(ReadUninstallRecord((game + L"uninst.dat").c_str()));
+    ASSERT_TRUE(Read(game + L"uninst.dat"));
     EXPECT_EQ(ListItems(), expected);
     EXPECT_TRUE(script.Messages().empty());
 }
@@ -195,7 +187,7 @@ TEST_F(UninstallRecord, JapanesePathsSurviveWriteAndRead) {
 TEST_F(UninstallRecord, MissingTemplateAndUnwritableRecordAreReported) {
     ScriptedInteraction script;
     AddItem(0, kGame + L"a.dat");
-    EXPECT_FALSE(WriteUninstallRecord());
+    EXPECT_FALSE(Write());
     ASSERT_EQ(script.Messages().size(), 1u);
     ShownMessage shown = script.Messages()[0];
     EXPECT_EQ(shown.text, kMessageA);
@@ -205,8 +197,8 @@ TEST_F(UninstallRecord, MissingTemplateAndUnwritableRecordAreReported) {
     EXPECT_FALSE(FileExists(kGame + L"uninst.dat")) << "nothing is written without the template";
 
     WriteTemplate(L"0,b.dat\r\n");
-    CopyText(installSettings.InstallPath, (kBase + L"\\no-such-folder\\").c_str());
-    EXPECT_FALSE(WriteUninstallRecord());
+    CopyText(installPath_, (kBase + L"\\no-such-folder\\").c_str());
+    EXPECT_FALSE(Write());
     ASSERT_EQ(script.Messages().size(), 2u);
     shown = script.Messages()[1];
     EXPECT_EQ(shown.text, kMessageB);
@@ -252,7 +244,7 @@ TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
     AddItem(0, hangul);
     AddItem(0, missingAccent);
     AddItem(0, missingLong);
-    EXPECT_FALSE(WriteUninstallRecord());
+    EXPECT_FALSE(Write());
     ASSERT_EQ(script.Messages().size(), 1u);
     EXPECT_EQ(
         script.Messages()[0].text,
@@ -262,7 +254,7 @@ TEST_F(UninstallRecord, PathsThatCannotBeCarriedNeverBecomeWrongLines) {
 
     std::vector<std::wstring> lines = RecordLines(kGame + L"uninst.dat");
     for (const std::wstring& line : lines) EXPECT_LE(line.size(), 258u) << testing::PrintToString(line);
-    ASSERT_TRUE(ReadUninstallRecord((kGame + L"uninst.dat").c_str()));
+    ASSERT_TRUE(Read(kGame + L"uninst.dat"));
     Items items = ListItems();
     ASSERT_EQ(items.size(), 7u) << "the two items without a file and a usable form are left out";
     EXPECT_EQ(items[0], std::make_pair(0, fits)) << "a line of exactly 258 characters stays as it is";
@@ -292,7 +284,7 @@ TEST_F(UninstallRecord, ReaderNeverTakesPartOfAnOverlongLine) {
     const std::string huge = "0,C:\\" + std::string(600, 'h');   // several buffers long
     ASSERT_TRUE(
         WriteFileBytes(kBase + L"\\long.dat", good1 + over + "\r\n" + limit + "\r\n" + huge + "\r\n" + good2 + huge));
-    ASSERT_TRUE(ReadUninstallRecord((kBase + L"\\long.dat").c_str()));
+    ASSERT_TRUE(Read(kBase + L"\\long.dat"));
     const Items expected = {
         {0, L"C:\\g\\first.txt"}, {0, L"C:\\" + std::wstring(253, L'k')}, {1, L"C:\\g\\second.txt"}};
     EXPECT_EQ(ListItems(), expected);

@@ -12,13 +12,11 @@
 #include "base/module.h"
 #include "base/text.h"
 #include "install/file_list.h"
-#include "install/progress_state.h"
 #include "install/worker.h"
-#include "records/shortcuts.h"
-#include "startup/settings.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
+#include "uninstall/removal.h"
 
 namespace {
 
@@ -71,26 +69,22 @@ protected:
         RemoveTree(kDiscN);
         destination_ = destinationRoot_ / L"インストール先";
 
-        installSettings = InstallSettings{};
-        CopyText(installSettings.Company, L"ワーカー試験社");
-        CopyText(installSettings.AppName, L"ワーカー試験");
-        CopyText(installSettings.InstFolder, L"インストール先");
-        CopyText(installSettings.AppExe, L"game.exe");
-        CopyText(installSettings.InstallPath, (destination_ + L"\\").c_str());
-        CopyText(installSettings.SourceFolder, kLaunch.c_str());
+        CopyText(settings_.Company, L"ワーカー試験社");
+        CopyText(settings_.AppName, L"ワーカー試験");
+        CopyText(settings_.InstFolder, L"インストール先");
+        CopyText(settings_.AppExe, L"game.exe");
+        CopyText(settings_.InstallPath, (destination_ + L"\\").c_str());
+        CopyText(settings_.SourceFolder, kLaunch.c_str());
 
         owner_ = CreateWindowW(L"STATIC", L"progress", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        progressState.progressWindow = owner_;
-        progressState.cancelRequested = 0;
+        progress_.progressWindow = owner_;
         ASSERT_TRUE(WriteFileBytes(BesideProgram(L"uninst.dat"), ""));
         ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\drvno.dat", "drvno:0\r\n"));
     }
 
     void TearDown() override {
-        RemoveShortcuts();
+        RemoveShortcuts(settings_);
         DestroyWindow(owner_);
-        progressState.progressWindow = nullptr;
-        progressState.cancelRequested = 0;
         DeleteFileW(BesideProgram(L"setup.lst").c_str());
         DeleteFileW(BesideProgram(L"uninst.dat").c_str());
         RemoveTree(kWork);
@@ -101,8 +95,8 @@ protected:
     // Loads the list as the progress dialog does and runs the worker on its own thread.
     DWORD Install(const std::wstring& setupLst) {
         EXPECT_TRUE(WriteFileBytes(BesideProgram(L"setup.lst"), ToCp932(setupLst)));
-        EXPECT_TRUE(LoadFileList());
-        ObjectHandle thread(CreateThread(nullptr, 0, InstallWorker, nullptr, 0, nullptr));
+        EXPECT_TRUE(LoadFileList(&installation_));
+        ObjectHandle thread(CreateThread(nullptr, 0, InstallWorker, &installation_, 0, nullptr));
         EXPECT_TRUE(thread.valid());
         // Only a safety net against an endless disc prompt; no test depends on the duration.
         if (WaitForSingleObject(thread.get(), 5 * 60 * 1000) != WAIT_OBJECT_0) {
@@ -120,6 +114,9 @@ protected:
     TempFolder destinationRoot_{L"worker"};
     std::wstring destination_;
     HWND owner_ = nullptr;
+    InstallSettings settings_{};
+    Installation installation_{settings_};
+    ProgressState& progress_ = installation_.progress;
 };
 
 TEST_F(InstallWorkerTest, EmptyListStillWritesShortcutsAndUninstallRecord) {
@@ -129,8 +126,8 @@ TEST_F(InstallWorkerTest, EmptyListStillWritesShortcutsAndUninstallRecord) {
     EXPECT_EQ(Install(L""), 1u);
 
     EXPECT_TRUE(script_.Messages().empty());
-    EXPECT_EQ(progressState.totalBytes.load(), 0u);
-    EXPECT_EQ(progressState.StatusText(), L"完了");
+    EXPECT_EQ(progress_.totalBytes.load(), 0u);
+    EXPECT_EQ(progress_.StatusText(), L"完了");
     EXPECT_EQ(FileText(Installed(L"uninst.dat")), ToCp932(L"1," + destination_ + L"\\save\\*.sav\r\n"));
     wchar_t programs[MAX_PATH] = L"";
     ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAMS, FALSE));
@@ -174,21 +171,21 @@ TEST_F(InstallWorkerTest, DiscIsSoughtForTheFirstEntryAndWhereTheDiscNumberChang
     EXPECT_EQ(FileText(Installed(L"sub\\b.dat")), "B from disc 0");
     EXPECT_EQ(FileText(Installed(L"c.dat")), "C from disc 1");
     EXPECT_EQ(FileText(Installed(L"d.dat")), "D from disc 0 put back");
-    EXPECT_STREQ(installSettings.SourceFolder, L"N:");
+    EXPECT_STREQ(settings_.SourceFolder, L"N:");
 }
 
 TEST_F(InstallWorkerTest, CompressedSourceIsExpandedUnderItsOwnStatusAndVerified) {
     const std::string original = PatternBytes(3 * 4096 + 100, 7);
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\pack\\big.dat.bz2", Compress(original)));
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\plain.txt", "plain"));
-    installSettings.VerifyFiles = 1;
+    settings_.VerifyFiles = 1;
 
     // A pending cancel makes the expansion ask once; the status at that moment is the one the
     // worker set for the expansion. Cancel means go on.
-    progressState.cancelRequested = 1;
+    progress_.cancelRequested = 1;
     std::wstring statusWhileExpanding;
     script_.OnMessage([&](const ShownMessage& shown) {
-        if (shown.text == L"インストールを中断しますか？") statusWhileExpanding = progressState.StatusText();
+        if (shown.text == L"インストールを中断しますか？") statusWhileExpanding = progress_.StatusText();
     });
     script_.AnswerMessages({IDCANCEL});
 
@@ -201,16 +198,16 @@ TEST_F(InstallWorkerTest, CompressedSourceIsExpandedUnderItsOwnStatusAndVerified
     EXPECT_EQ(FileText(Installed(L"pack\\big.dat")), original);
     EXPECT_FALSE(FileExists(Installed(L"pack\\big.dat.bz2")));
     EXPECT_EQ(FileText(Installed(L"plain.txt")), "plain");
-    EXPECT_EQ(progressState.totalBytes.load(), original.size() + 5);
-    EXPECT_EQ(progressState.doneBytes.load(), original.size() + 5);
-    EXPECT_EQ(progressState.sourceBytes.load(), 5u) << "only plain copies count their source size";
+    EXPECT_EQ(progress_.totalBytes.load(), original.size() + 5);
+    EXPECT_EQ(progress_.doneBytes.load(), original.size() + 5);
+    EXPECT_EQ(progress_.sourceBytes.load(), 5u) << "only plain copies count their source size";
 }
 
 TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerifying) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\v.dat", "hello"));
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\w.dat", "world"));
     const std::wstring list = L"0,v.dat,5,00000000\r\n0,w.dat,5," + CrcText("world") + L"\r\n";
-    installSettings.VerifyFiles = 1;
+    settings_.VerifyFiles = 1;
 
     EXPECT_EQ(Install(list), 0u);
 
@@ -223,11 +220,11 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(FileText(Installed(L"v.dat")), "hello");
     EXPECT_FALSE(FileExists(Installed(L"w.dat")));
     EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
-    EXPECT_EQ(progressState.StatusText(), L"v.dat ファイルのCRC32を確認中");
+    EXPECT_EQ(progress_.StatusText(), L"v.dat ファイルのCRC32を確認中");
 
     // Without verification (0, or anything but 1) the checksum text plays no part.
     for (int verify : {0, 2}) {
-        installSettings.VerifyFiles = verify;
+        settings_.VerifyFiles = verify;
         RemoveTree(destination_);
         EXPECT_EQ(Install(L"0,v.dat,5,not a checksum\r\n0,w.dat,5,\x3000\r\n"), 1u) << verify;
         EXPECT_EQ(FileText(Installed(L"w.dat")), "world");
@@ -259,7 +256,7 @@ TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVeri
         {L"0,plain.txt,6,0\r\n", L"「" + kLaunch + L"\\data\\plain.txt」\n\nコピー元ファイルが破損しています。",
          L"plain.txt ファイルのコピーに失敗"},
     };
-    installSettings.VerifyFiles = 0;
+    settings_.VerifyFiles = 0;
     for (const auto& c : cases) {
         RemoveTree(destination_);
         const size_t before = script_.Messages().size();
@@ -269,7 +266,7 @@ TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVeri
         EXPECT_EQ(shown.back().text, c.message);
         EXPECT_EQ(shown.back().title, L"エラー");
         EXPECT_EQ(shown.back().owner, owner_);
-        EXPECT_EQ(progressState.StatusText(), c.status);
+        EXPECT_EQ(progress_.StatusText(), c.status);
         EXPECT_FALSE(FileExists(Installed(L"later.txt")));
         EXPECT_FALSE(FileExists(Installed(L"uninst.dat"))) << "nothing is recorded";
     }
@@ -278,7 +275,7 @@ TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVeri
 TEST_F(InstallWorkerTest, MissingSourceStopsWithTheCopyFailureStatus) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\first.dat", "first"));
     EXPECT_EQ(Install(L"0,first.dat,5,0\r\n0,absent.dat,5,0\r\n0,never.dat,5,0\r\n"), 0u);
-    EXPECT_EQ(progressState.StatusText(), L"absent.dat ファイルのコピーに失敗");
+    EXPECT_EQ(progress_.StatusText(), L"absent.dat ファイルのコピーに失敗");
     EXPECT_EQ(FileText(Installed(L"first.dat")), "first");
     EXPECT_FALSE(FileExists(Installed(L"never.dat")));
     EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
@@ -291,7 +288,7 @@ TEST_F(InstallWorkerTest, FolderAndExpansionFailuresStopWithTheirOwnStatus) {
 
     // A compressed source that is not on the disc: the expansion explains, the status names it.
     EXPECT_EQ(Install(L"0,first.dat,5,0\r\n0,pack\\gone.dat.bz2,5,0\r\n0,never.dat,5,0\r\n"), 0u);
-    EXPECT_EQ(progressState.StatusText(), L"gone.dat.bz2 ファイルの解凍に失敗");
+    EXPECT_EQ(progress_.StatusText(), L"gone.dat.bz2 ファイルの解凍に失敗");
     EXPECT_EQ(FileText(Installed(L"first.dat")), "first");
     EXPECT_FALSE(FileExists(Installed(L"never.dat")));
     ASSERT_EQ(script_.Messages().size(), 1u);
@@ -304,9 +301,9 @@ TEST_F(InstallWorkerTest, FolderAndExpansionFailuresStopWithTheirOwnStatus) {
     while (unused > L'D' && (drives & (1u << (unused - L'A')))) --unused;
     ASSERT_FALSE(drives & (1u << (unused - L'A')));
     const std::wstring missingDrive = std::wstring(1, unused) + L":\\worker-suite\\game\\";
-    CopyText(installSettings.InstallPath, missingDrive.c_str());
+    CopyText(settings_.InstallPath, missingDrive.c_str());
     EXPECT_EQ(Install(L"0,sub\\first.dat,5,0\r\n"), 0u);
-    EXPECT_EQ(progressState.StatusText(), missingDrive + L"sub\\first.dat ディレクトリの作成に失敗");
+    EXPECT_EQ(progress_.StatusText(), missingDrive + L"sub\\first.dat ディレクトリの作成に失敗");
     ASSERT_EQ(script_.Messages().size(), 2u) << "the folder step's own message only";
     EXPECT_EQ(script_.Messages()[1].title, L"エラー");
     EXPECT_EQ(script_.Messages()[1].owner, owner_);
@@ -324,8 +321,8 @@ TEST_F(InstallWorkerTest, NotEnoughSpaceStopsBeforeAnyFileWithTheNeededMegabytes
     EXPECT_EQ(shown[0].title, L"エラー");
     EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
     EXPECT_EQ(shown[0].owner, owner_);
-    EXPECT_EQ(progressState.totalBytes.load(), 900000123456789012u);
-    EXPECT_EQ(progressState.StatusText(), L"インストール先HDDの空き容量を検査中");
+    EXPECT_EQ(progress_.totalBytes.load(), 900000123456789012u);
+    EXPECT_EQ(progress_.StatusText(), L"インストール先HDDの空き容量を検査中");
     EXPECT_FALSE(FolderExists(destination_));
 }
 
@@ -334,43 +331,43 @@ TEST_F(InstallWorkerTest, NotEnoughSpaceStopsBeforeAnyFileWithTheNeededMegabytes
 TEST(FreeSpace, NeedsAtLeastOneWholeMegabyteMoreThanTheListAndPassesWhenUnaskable) {
     ASSERT_EQ(FreeUnits(L"U:\\"), 6u) << "drive U: should be the 6 MB test volume";
     const wchar_t kOnU[] = L"U:\\Games\\Title\\";
+    uint64_t totalBytes = 0;
 
-    progressState.totalBytes = 5999999;  // needed 5, free 6
-    EXPECT_TRUE(HasEnoughFreeSpace(kOnU));
-    progressState.totalBytes = 6000000;  // needed 6, free 6
-    EXPECT_FALSE(HasEnoughFreeSpace(kOnU));
+    totalBytes = 5999999;  // needed 5, free 6
+    EXPECT_TRUE(HasEnoughFreeSpace(kOnU, totalBytes));
+    totalBytes = 6000000;  // needed 6, free 6
+    EXPECT_FALSE(HasEnoughFreeSpace(kOnU, totalBytes));
 
     ASSERT_TRUE(WriteFileBytes(L"U:\\filler1", std::string(1100000, 'x')));
     ASSERT_EQ(FreeUnits(L"U:\\"), 5u);
-    progressState.totalBytes = 5000000;  // needed 5, free 5
-    EXPECT_FALSE(HasEnoughFreeSpace(kOnU));
-    progressState.totalBytes = 4999999;  // needed 4, free 5
-    EXPECT_TRUE(HasEnoughFreeSpace(kOnU));
+    totalBytes = 5000000;  // needed 5, free 5
+    EXPECT_FALSE(HasEnoughFreeSpace(kOnU, totalBytes));
+    totalBytes = 4999999;  // needed 4, free 5
+    EXPECT_TRUE(HasEnoughFreeSpace(kOnU, totalBytes));
 
     // A share is asked at its root; "\\?\U:\" stands for one that answers.
-    progressState.totalBytes = 5000000;
-    EXPECT_FALSE(HasEnoughFreeSpace(L"\\\\?\\U:\\Games\\Title\\"));
-    progressState.totalBytes = 4000000;
-    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\?\\U:\\Games\\Title\\"));
+    totalBytes = 5000000;
+    EXPECT_FALSE(HasEnoughFreeSpace(L"\\\\?\\U:\\Games\\Title\\", totalBytes));
+    totalBytes = 4000000;
+    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\?\\U:\\Games\\Title\\", totalBytes));
 
     ASSERT_TRUE(WriteFileBytes(L"U:\\filler2", std::string(4500000, 'x')));
     ASSERT_EQ(FreeUnits(L"U:\\"), 0u);
-    progressState.totalBytes = 0;  // needed 0, free 0
-    EXPECT_FALSE(HasEnoughFreeSpace(kOnU));
+    totalBytes = 0;  // needed 0, free 0
+    EXPECT_FALSE(HasEnoughFreeSpace(kOnU, totalBytes));
     DeleteFileW(L"U:\\filler1");
     DeleteFileW(L"U:\\filler2");
 
     // Volumes that cannot be asked do not stop the installation.
-    progressState.totalBytes = UINT64_MAX;
+    totalBytes = UINT64_MAX;
     DWORD drives = GetLogicalDrives();
     wchar_t unused = L'Q';
     while (unused > L'D' && (drives & (1u << (unused - L'A')))) --unused;
     ASSERT_FALSE(drives & (1u << (unused - L'A')));
-    EXPECT_TRUE(HasEnoughFreeSpace((std::wstring(1, unused) + L":\\Games\\Title\\").c_str()));
-    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\nosuchserver\\share\\Games\\Title\\"));
-    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\nosuchserver"));
-    EXPECT_TRUE(HasEnoughFreeSpace(L""));
-    progressState.totalBytes = 0;
+    EXPECT_TRUE(HasEnoughFreeSpace((std::wstring(1, unused) + L":\\Games\\Title\\").c_str(), totalBytes));
+    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\nosuchserver\\share\\Games\\Title\\", totalBytes));
+    EXPECT_TRUE(HasEnoughFreeSpace(L"\\\\nosuchserver", totalBytes));
+    EXPECT_TRUE(HasEnoughFreeSpace(L"", totalBytes));
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ public:
     SHORT AsyncKeyState(int virtualKey) override { return GetAsyncKeyState(virtualKey); }
 };
 
+// The seam is bound once for the whole process: a test's script answers whatever thread or layer
+// asks, which a value passed down through every signature could not do without naming the seam
+// everywhere.
 SystemInteraction systemInteraction;
 std::atomic<Interaction*> boundInteraction{&systemInteraction};
 

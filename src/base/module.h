@@ -5,7 +5,8 @@
 
 #include <string>
 
-// Set by the entry before anything else runs.
+// The module whose resources hold the dialogs and pictures. Windows hands it to the entry alone,
+// which sets it here before anything else runs; it never changes afterwards.
 extern HINSTANCE instanceHandle;
 
 // Folder of the running program file, without a final backslash.

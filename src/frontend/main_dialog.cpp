@@ -16,16 +16,12 @@
 #include "base/module.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "frontend/install_record.h"
 #include "install/progress_dialog.h"
+#include "records/install_record.h"
 #include "records/uninstall_record.h"
 #include "resources/resource_ids.h"
-#include "startup/entry.h"
-#include "startup/settings.h"
+#include "uninstall/removal.h"
 #include "uninstall/uninstall_dialog.h"
-
-HWND mainWindow = nullptr;
-int removeSelfOnExit = 0;  // nothing sets it: the installer does not delete itself after an uninstallation
 
 namespace {
 
@@ -47,15 +43,17 @@ const wchar_t kDestinationUnrecordable[] =
     L"インストール先のフォルダ名に使用できない文字が含まれています。\n\nカンマ（,）や日本語の文字コード（Shift_JIS）で"
     L"表せない文字を含まないフォルダを指定して下さい。";
 
+// Windows keeps only the handle that WM_SETICON is given, so the icon outlives every opening of
+// the dialog: loaded once, freed when the process ends.
 IconHandle appIcon;
 
-bool IsInstalledLook() { return installSettings.Installed == 1; }
+bool IsInstalledLook(const MainDialogState& state) { return state.settings.Installed == 1; }
 
-HWND Control(int id) { return GetDlgItem(mainWindow, id); }
+HWND Control(const MainDialogState& state, int id) { return GetDlgItem(state.window, id); }
 
 // The whole text of the destination edit, however long the user made it.
-std::wstring DestinationText() {
-    HWND edit = Control(IDC_DESTINATION);
+std::wstring DestinationText(const MainDialogState& state) {
+    HWND edit = Control(state, IDC_DESTINATION);
     int length = GetWindowTextLengthW(edit);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     int copied = GetWindowTextW(edit, &text[0], length + 1);
@@ -64,17 +62,17 @@ std::wstring DestinationText() {
 }
 
 // The typed folder with a final backslash, or false when it does not fit InstallPath.
-bool TypedFolder(wchar_t (&folder)[kPathCapacity]) {
-    return CopyText(folder, DestinationText().c_str()) && AddBackslash(folder);
+bool TypedFolder(const MainDialogState& state, wchar_t (&folder)[kPathCapacity]) {
+    return CopyText(folder, DestinationText(state).c_str()) && AddBackslash(folder);
 }
 
-void ConfirmExit() {
-    if (ShowMessageBox(mainWindow, L"終了しますか？", kConfirmTitle, MB_OKCANCEL) == IDOK) PostQuitMessage(0);
+void ConfirmExit(const MainDialogState& state) {
+    if (ShowMessageBox(state.window, L"終了しますか？", kConfirmTitle, MB_OKCANCEL) == IDOK) PostQuitMessage(0);
 }
 
 // The program-files folder below major version 6, the system drive's root from 6 on, with the
 // company folder inside.
-void FormDefaultDestination() {
+void FormDefaultDestination(InstallSettings* settings) {
     wchar_t drive[kPathCapacity] = L"";
     if (GetSystemDirectoryW(drive, kPathCapacity) != 0) {
         PathStripToRootW(drive);
@@ -82,7 +80,7 @@ void FormDefaultDestination() {
         if (length > 0 && drive[length - 1] == L'\\') drive[length - 1] = L'\0';
     }
     wchar_t folder[kPathCapacity] = L"";
-    if (installSettings.IsVistaOrLater == 1) {
+    if (settings->IsVistaOrLater == 1) {
         CopyText(folder, drive);
     } else if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE)) {
         CopyText(folder, FormatText(L"%ls\\Program Files", drive).c_str());
@@ -90,105 +88,114 @@ void FormDefaultDestination() {
     wchar_t destination[kPathCapacity];
     CopyText(destination, folder);
     // A company name too long for a path leaves the parent folder as the suggestion.
-    if (!AddBackslash(destination) || !AppendText(destination, installSettings.Company) || !AddBackslash(destination)) {
+    if (!AddBackslash(destination) || !AppendText(destination, settings->Company) || !AddBackslash(destination)) {
         CopyText(destination, folder);
         AddBackslash(destination);
     }
-    CopyText(installSettings.InstallPath, destination);
+    CopyText(settings->InstallPath, destination);
 }
 
-void ShowWindowIcon() {
+void ShowWindowIcon(HWND window) {
     if (!appIcon)
         appIcon.reset(static_cast<HICON>(
             LoadImageW(instanceHandle, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR)));
-    SendMessageW(mainWindow, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon.get()));
-    SendMessageW(mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon.get()));
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon.get()));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon.get()));
 }
 
-void RunInstallSequence() {
+void RunInstallSequence(MainDialogState& state) {
+    InstallSettings& settings = state.settings;
     wchar_t destination[kPathCapacity];
-    if (!TypedFolder(destination) || !AppendText(destination, installSettings.InstFolder) ||
+    if (!TypedFolder(state, destination) || !AppendText(destination, settings.InstFolder) ||
         !AddBackslash(destination)) {
-        ShowErrorBox(mainWindow, kDestinationTooLong);
+        ShowErrorBox(state.window, kDestinationTooLong);
         return;
     }
     // A folder that the uninstaller cannot walk would leave the game behind at uninstallation.
     if (ResolveFolderBelowRoot(destination).empty()) {
-        ShowErrorBox(mainWindow, kDestinationNotFull);
+        ShowErrorBox(state.window, kDestinationNotFull);
         return;
     }
     // Nor may uninst.dat be unable to name it.
     switch (CheckRecordFolder(destination)) {
         case RecordFolderFit::kUnrecordableCharacters:
-            ShowErrorBox(mainWindow, kDestinationUnrecordable);
+            ShowErrorBox(state.window, kDestinationUnrecordable);
             return;
         case RecordFolderFit::kTooLong:
-            ShowErrorBox(mainWindow, kDestinationTooLongForRecord);
+            ShowErrorBox(state.window, kDestinationTooLongForRecord);
             return;
         case RecordFolderFit::kFits:
             break;
     }
-    CopyText(installSettings.InstallPath, destination);
-    std::wstring question = FormatText(kConfirmInstall, installSettings.InstallPath);
-    if (ShowMessageBox(mainWindow, question.c_str(), kConfirmTitle, MB_OKCANCEL | MB_ICONWARNING) != IDOK) return;
+    // The confirmed destination: from here the installation reads it from the settings it is given.
+    CopyText(settings.InstallPath, destination);
+    std::wstring question = FormatText(kConfirmInstall, settings.InstallPath);
+    if (ShowMessageBox(state.window, question.c_str(), kConfirmTitle, MB_OKCANCEL | MB_ICONWARNING) != IDOK) return;
 
-    if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), mainWindow, ProgressDialogProc, 0) == 1)
-        WriteInstallRecord();
-    InitMainDialog();
+    if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), state.window, ProgressDialogProc,
+                        reinterpret_cast<LPARAM>(&state.installation)) == 1)
+        WriteInstallRecord(state.window, settings, state.installation.progress.sourceBytes.load());
+    InitMainDialog(&state);
 }
 
-void RunUninstallSequence() {
-    if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_UNINSTALL), mainWindow, UninstallDialogProc, 0) == 1)
-        DeleteInstallRecord();
-    if (removeSelfOnExit == 1) RemoveSelf();
-    InitMainDialog();
+void RunUninstallSequence(MainDialogState& state) {
+    UninstallDialogState uninstall;
+    uninstall.settings = &state.settings;
+    if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_UNINSTALL), state.window, UninstallDialogProc,
+                        reinterpret_cast<LPARAM>(&uninstall)) == 1)
+        DeleteInstallRecord(state.window, state.settings);
+    if (state.removeSelfOnExit == 1) RemoveSelf();
+    InitMainDialog(&state);
 }
 
-void OnBrowse() {
-    if (IsInstalledLook()) {
-        ShellExecuteW(nullptr, L"open", installSettings.InstallPath, nullptr, nullptr, SW_SHOWNORMAL);
+void OnBrowse(MainDialogState& state) {
+    InstallSettings& settings = state.settings;
+    if (IsInstalledLook(state)) {
+        ShellExecuteW(nullptr, L"open", settings.InstallPath, nullptr, nullptr, SW_SHOWNORMAL);
         return;
     }
     wchar_t typed[kPathCapacity];
-    const bool fits = TypedFolder(typed);
+    const bool fits = TypedFolder(state, typed);
     // A typed text too long for a path is left in the edit as it is, for the install button to refuse.
-    CopyText(installSettings.InstallPath, fits ? typed : L"");
-    BrowseInstallFolder();
-    if (installSettings.InstallPath[0] != L'\0')
-        SendDlgItemMessageW(mainWindow, IDC_DESTINATION, WM_SETTEXT, 0,
-                            reinterpret_cast<LPARAM>(installSettings.InstallPath));
+    CopyText(settings.InstallPath, fits ? typed : L"");
+    BrowseInstallFolder(&state);
+    if (settings.InstallPath[0] != L'\0')
+        SendDlgItemMessageW(state.window, IDC_DESTINATION, WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(settings.InstallPath));
 }
 
-void OnLaunch() {
-    std::wstring program = std::wstring(installSettings.InstallPath) + installSettings.AppExe;
-    ShellExecuteW(nullptr, L"open", program.c_str(), nullptr, installSettings.InstallPath, SW_SHOWNORMAL);
+void OnLaunch(const InstallSettings& settings) {
+    std::wstring program = std::wstring(settings.InstallPath) + settings.AppExe;
+    ShellExecuteW(nullptr, L"open", program.c_str(), nullptr, settings.InstallPath, SW_SHOWNORMAL);
     PostQuitMessage(0);
 }
 
-int CheckedOption(int id) { return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0; }
+int CheckedOption(const MainDialogState& state, int id) {
+    return SendMessageW(Control(state, id), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
 
-void OnCommand(int id) {
+void OnCommand(MainDialogState& state, int id) {
     switch (id) {
         case IDC_BROWSE:
-            OnBrowse();
+            OnBrowse(state);
             break;
         case IDC_DESKTOP_SHORTCUT:
-            installSettings.DesktopShortcut = CheckedOption(id);
+            state.settings.DesktopShortcut = CheckedOption(state, id);
             break;
         case IDC_VERIFY_FILES:
-            installSettings.VerifyFiles = CheckedOption(id);
+            state.settings.VerifyFiles = CheckedOption(state, id);
             break;
         case IDC_EXIT:
-            ConfirmExit();
+            ConfirmExit(state);
             break;
         case IDC_LAUNCH:
-            OnLaunch();
+            OnLaunch(state.settings);
             break;
         case IDC_INSTALL:
-            if (IsInstalledLook())
-                RunUninstallSequence();
+            if (IsInstalledLook(state))
+                RunUninstallSequence(state);
             else
-                RunInstallSequence();
+                RunInstallSequence(state);
             break;
         default:  // IDOK and IDCANCEL among them: Escape does not end the installer
             break;
@@ -197,83 +204,87 @@ void OnCommand(int id) {
 
 }  // namespace
 
-INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    mainWindow = dialog;
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    auto* state = reinterpret_cast<MainDialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (!state) return FALSE;
+    state->window = dialog;
     switch (message) {
         case WM_INITDIALOG: {
             // The progress dialog's bars need the version 6 control classes registered.
             INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
             InitCommonControlsEx(&controls);
-            InitMainDialog();
+            InitMainDialog(state);
             return TRUE;
         }
         case WM_CLOSE:
-            ConfirmExit();
+            ConfirmExit(*state);
             return FALSE;
         case WM_COMMAND:
-            OnCommand(LOWORD(wParam));
+            OnCommand(*state, LOWORD(wParam));
             return FALSE;
         default:
             return FALSE;
     }
 }
 
-void InitMainDialog() {
-    ClearInstallSettings();
+void InitMainDialog(MainDialogState* state) {
+    InstallSettings& settings = state->settings;
+    ClearInstallSettings(&settings);
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof(version);
     GetVersionExW(&version);
-    installSettings.IsVistaOrLater = version.dwMajorVersion >= 6 ? 1 : 0;
-    ShowWindowIcon();
+    settings.IsVistaOrLater = version.dwMajorVersion >= 6 ? 1 : 0;
+    ShowWindowIcon(state->window);
 
     // Without its setup.ini the installer would record and install under made-up names.
-    if (!LoadInstallerConfig(mainWindow)) {
+    if (!LoadInstallerConfig(state->window, &settings)) {
         PostQuitMessage(0);
         return;
     }
 
-    installSettings.Installed = ReadInstallRecord();
-    if (installSettings.Installed == 0) FormDefaultDestination();
-    SendDlgItemMessageW(mainWindow, IDC_DESTINATION, WM_SETTEXT, 0,
-                        reinterpret_cast<LPARAM>(installSettings.InstallPath));
+    settings.Installed = ReadInstallRecord(state->window, &settings);
+    if (settings.Installed == 0) FormDefaultDestination(&settings);
+    SendDlgItemMessageW(state->window, IDC_DESTINATION, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(settings.InstallPath));
 
-    SendMessageW(Control(IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
-    SendMessageW(Control(IDC_VERIFY_FILES), BM_SETCHECK, BST_CHECKED, 0);
-    installSettings.VerifyFiles = 1;
-    if (installSettings.Installed == 0) installSettings.DesktopShortcut = 1;
+    SendMessageW(Control(*state, IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(Control(*state, IDC_VERIFY_FILES), BM_SETCHECK, BST_CHECKED, 0);
+    settings.VerifyFiles = 1;
+    if (settings.Installed == 0) settings.DesktopShortcut = 1;
 
-    SetWindowTextW(mainWindow, FormatText(L"%ls インストーラ", installSettings.AppName).c_str());
-    ApplyDialogLook();
+    SetWindowTextW(state->window, FormatText(L"%ls インストーラ", settings.AppName).c_str());
+    ApplyDialogLook(state);
 }
 
-void ApplyDialogLook() {
-    const bool installed = IsInstalledLook();
-    if (installSettings.IsVistaOrLater == 1)
-        ShowWindow(Control(IDC_LAUNCH), SW_HIDE);
+void ApplyDialogLook(MainDialogState* state) {
+    InstallSettings& settings = state->settings;
+    const bool installed = IsInstalledLook(*state);
+    if (settings.IsVistaOrLater == 1)
+        ShowWindow(Control(*state, IDC_LAUNCH), SW_HIDE);
     else
-        EnableWindow(Control(IDC_LAUNCH), installed);
-    SetWindowTextW(Control(IDC_INSTALL), installed ? L"アンインストール" : L"インストール");
-    SetWindowTextW(Control(IDC_BROWSE), installed ? L"開く" : L"参照");
-    EnableWindow(Control(IDC_DESTINATION), !installed);
-    EnableWindow(Control(IDC_DESKTOP_SHORTCUT), !installed);
-    EnableWindow(Control(IDC_VERIFY_FILES), !installed);
+        EnableWindow(Control(*state, IDC_LAUNCH), installed);
+    SetWindowTextW(Control(*state, IDC_INSTALL), installed ? L"アンインストール" : L"インストール");
+    SetWindowTextW(Control(*state, IDC_BROWSE), installed ? L"開く" : L"参照");
+    EnableWindow(Control(*state, IDC_DESTINATION), !installed);
+    EnableWindow(Control(*state, IDC_DESKTOP_SHORTCUT), !installed);
+    EnableWindow(Control(*state, IDC_VERIFY_FILES), !installed);
     if (!installed) {
-        SendMessageW(Control(IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
-        installSettings.DesktopShortcut = 1;
+        SendMessageW(Control(*state, IDC_DESKTOP_SHORTCUT), BM_SETCHECK, BST_CHECKED, 0);
+        settings.DesktopShortcut = 1;
     } else {
-        SendDlgItemMessageW(mainWindow, IDC_DESTINATION, WM_SETTEXT, 0,
-                            reinterpret_cast<LPARAM>(installSettings.InstallPath));
-        SendMessageW(Control(IDC_DESKTOP_SHORTCUT), BM_SETCHECK,
-                     installSettings.DesktopShortcut == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendDlgItemMessageW(state->window, IDC_DESTINATION, WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(settings.InstallPath));
+        SendMessageW(Control(*state, IDC_DESKTOP_SHORTCUT), BM_SETCHECK,
+                     settings.DesktopShortcut == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 }
 
-void BrowseInstallFolder() {
+void BrowseInstallFolder(MainDialogState* state) {
     wchar_t folder[kPathCapacity] = L"";
-    GetDlgItemTextW(mainWindow, IDC_DESTINATION, folder, kPathCapacity);
+    GetDlgItemTextW(state->window, IDC_DESTINATION, folder, kPathCapacity);
 
     BROWSEINFOW info{};
-    info.hwndOwner = mainWindow;
+    info.hwndOwner = state->window;
     info.pidlRoot = nullptr;
     info.pszDisplayName = folder;
     info.lpszTitle = kBrowseTitle;
@@ -286,7 +297,7 @@ void BrowseInstallFolder() {
     CoTaskMemory chosen(ShowFolderBrowser(&info));
     // Cancelled, or a choice without a file-system path: the folder set before browsing stays.
     if (!chosen || !SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), folder)) return;
-    if (folder[0] != L'\0' && AddBackslash(folder)) CopyText(installSettings.InstallPath, folder);
+    if (folder[0] != L'\0' && AddBackslash(folder)) CopyText(state->settings.InstallPath, folder);
 }
 
 int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {

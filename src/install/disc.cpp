@@ -9,8 +9,6 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
-#include "startup/settings.h"
 
 namespace {
 
@@ -89,12 +87,12 @@ bool IsCandidateDrive(wchar_t driveLetter) {
     }
 }
 
-bool BrowseForDiscFolder(std::wstring* folder) {
+bool BrowseForDiscFolder(HWND owner, std::wstring* folder) {
     // This runs on the install worker, which has not initialised COM; the browser needs it.
     ComScope com;
     wchar_t displayName[kPathCapacity] = L"";
     BROWSEINFOW info = {};
-    info.hwndOwner = progressState.progressWindow.load();
+    info.hwndOwner = owner;
     info.pidlRoot = nullptr;
     info.pszDisplayName = displayName;
     info.lpszTitle = kBrowserTitle;
@@ -113,31 +111,30 @@ bool BrowseForDiscFolder(std::wstring* folder) {
     return true;
 }
 
-bool LocateDisc(uint16_t disc) {
+bool LocateDisc(uint16_t disc, HWND owner, wchar_t (&sourceFolder)[kPathCapacity]) {
     const std::wstring prompt = FormatText(kDiscPromptFormat, static_cast<int>(disc) + 1);
     for (;;) {
         {
             CriticalErrorsSilenced silenced;
-            if (FolderHoldsDisc(installSettings.SourceFolder, disc)) return true;
+            if (FolderHoldsDisc(sourceFolder, disc)) return true;
             for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
                 if (IsCandidateDrive(letter) && DriveHoldsDisc(letter, disc)) {
                     const wchar_t drive[] = {letter, L':', L'\0'};
-                    CopyText(installSettings.SourceFolder, drive);
+                    CopyText(sourceFolder, drive);
                     return true;
                 }
             }
         }
 
-        int answer = ShowMessageBox(progressState.progressWindow.load(), prompt.c_str(), kDiscPromptTitle,
-                                    MB_RETRYCANCEL | MB_ICONINFORMATION);
+        int answer = ShowMessageBox(owner, prompt.c_str(), kDiscPromptTitle, MB_RETRYCANCEL | MB_ICONINFORMATION);
         // A box that could not be shown (0) ends the search like Cancel instead of scanning forever.
         if (answer != IDCANCEL && answer != 0) continue;
         if (answer == 0 || !BothKeysHeld()) return false;
 
         std::wstring chosen;
-        if (!BrowseForDiscFolder(&chosen)) continue;
+        if (!BrowseForDiscFolder(owner, &chosen)) continue;
         CriticalErrorsSilenced silenced;
-        if (FolderHoldsDisc(chosen.c_str(), disc) && CopyText(installSettings.SourceFolder, chosen.c_str())) {
+        if (FolderHoldsDisc(chosen.c_str(), disc) && CopyText(sourceFolder, chosen.c_str())) {
             return true;
         }
     }

@@ -8,7 +8,6 @@
 #include "base/interaction.h"
 #include "base/text.h"
 #include "install/file_list.h"
-#include "install/progress_state.h"
 #include "install/worker.h"
 #include "resources/resource_ids.h"
 
@@ -42,48 +41,48 @@ void ShowPercentage(HWND dialog, int barId, int textId, int percent) {
     SetDlgItemTextW(dialog, textId, text);
 }
 
-void RefreshDisplay(HWND dialog) {
+void RefreshDisplay(HWND dialog, const ProgressState& progress) {
     ShowPercentage(dialog, IDC_OVERALL_BAR, IDC_OVERALL_PERCENT,
-                   ProgressPercentage(progressState.doneBytes.load(), progressState.totalBytes.load()));
+                   ProgressPercentage(progress.doneBytes.load(), progress.totalBytes.load()));
     ShowPercentage(dialog, IDC_FILE_BAR, IDC_FILE_PERCENT,
-                   ProgressPercentage(progressState.fileDoneBytes.load(), progressState.fileBytes.load()));
+                   ProgressPercentage(progress.fileDoneBytes.load(), progress.fileBytes.load()));
 
     static const wchar_t kPrefix[] = L"現在の状態：";
     wchar_t line[(sizeof kPrefix / sizeof kPrefix[0]) + kStatusCapacity];
     CopyText(line, kPrefix);
     size_t prefixLength = wcslen(line);
-    progressState.GetStatusText(line + prefixLength, kStatusCapacity);
+    progress.GetStatusText(line + prefixLength, kStatusCapacity);
     SetDlgItemTextW(dialog, IDC_STATUS, line);
 }
 
-void OnInitDialog(HWND dialog) {
-    if (!LoadFileList()) {
+void OnInitDialog(HWND dialog, Installation& installation) {
+    if (!LoadFileList(&installation)) {
         EndDialog(dialog, 0);
         return;
     }
     SendDlgItemMessageW(dialog, IDC_OVERALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kBarMaximum));
     SendDlgItemMessageW(dialog, IDC_OVERALL_BAR, PBM_SETPOS, 0, 0);
 
-    HANDLE worker = CreateThread(nullptr, 0, InstallWorker, nullptr, 0, nullptr);
+    HANDLE worker = CreateThread(nullptr, 0, InstallWorker, &installation, 0, nullptr);
     // A handle left by an earlier dialog belongs to a worker that has ended (see OnTimer).
-    HANDLE earlier = progressState.workerThread.exchange(worker);
+    HANDLE earlier = installation.progress.workerThread.exchange(worker);
     if (earlier) CloseHandle(earlier);
     SetTimer(dialog, IDT_PROGRESS, kRefreshMilliseconds, nullptr);
 }
 
-void OnTimer(HWND dialog) {
+void OnTimer(HWND dialog, ProgressState& progress) {
     // The exit code is read before the refresh, so the tick that finds the worker ended shows
     // its final counters and status text.
     DWORD exitCode = 0;
-    HANDLE worker = progressState.workerThread.load();
+    HANDLE worker = progress.workerThread.load();
     if (worker && !GetExitCodeThread(worker, &exitCode)) exitCode = 0;
 
-    RefreshDisplay(dialog);
+    RefreshDisplay(dialog, progress);
     if (worker && exitCode == STILL_ACTIVE) return;
 
     KillTimer(dialog, IDT_PROGRESS);
     // The worker has ended: nothing needs its handle any more.
-    HANDLE ended = progressState.workerThread.exchange(nullptr);
+    HANDLE ended = progress.workerThread.exchange(nullptr);
     if (ended) CloseHandle(ended);
 
     SetForegroundWindow(dialog);
@@ -112,21 +111,25 @@ int ProgressPercentage(uint64_t done, uint64_t total) {
     return percent > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    progressState.progressWindow = dialog;
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    auto* installation = reinterpret_cast<Installation*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (!installation) return FALSE;
+    ProgressState& progress = installation->progress;
+    progress.progressWindow = dialog;
     switch (message) {
         case WM_INITDIALOG:
-            OnInitDialog(dialog);
+            OnInitDialog(dialog, *installation);
             break;
         case WM_TIMER:
-            OnTimer(dialog);
+            OnTimer(dialog, progress);
             break;
         case WM_COMMAND:
             // Only a request: the copy and expansion loops ask the user before stopping.
-            if (LOWORD(wParam) == IDCANCEL) progressState.cancelRequested = 1;
+            if (LOWORD(wParam) == IDCANCEL) progress.cancelRequested = 1;
             break;
         case WM_CLOSE:
-            progressState.cancelRequested = 1;
+            progress.cancelRequested = 1;
             break;
         case WM_DESTROY:
             KillTimer(dialog, IDT_PROGRESS);

@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-// Dialog procedure: ends with 1 when the installation completed, 0 otherwise.
+// Dialog procedure: runs the Installation given as the dialog's parameter, which outlives the
+// dialog, and ends with 1 when the installation completed, 0 otherwise.
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // done / total in whole percent, rounded down and computed exactly in integers (no floating

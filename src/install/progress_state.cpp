@@ -1,8 +1,6 @@
 #include "install/progress_state.h"
 
-#include "base/text.h"
-
-ProgressState progressState;
+#include "base/interaction.h"
 
 void ProgressState::SetStatusText(const wchar_t* text) {
     std::lock_guard<std::mutex> guard(statusLock_);
@@ -24,11 +22,20 @@ std::wstring ProgressState::StatusText() const {
     return statusText_;
 }
 
-void ResetProgressState() {
-    progressState.sourceBytes = 0;
-    progressState.totalBytes = 0;
-    progressState.doneBytes = 0;
-    progressState.fileBytes = 0;
-    progressState.fileDoneBytes = 0;
-    progressState.SetStatusText(L"開始");
+void ProgressState::Reset() {
+    sourceBytes = 0;
+    totalBytes = 0;
+    doneBytes = 0;
+    fileBytes = 0;
+    fileDoneBytes = 0;
+    SetStatusText(L"開始");
+}
+
+bool ProgressState::ShouldStop() {
+    NotifyCancelPoll();
+    if (cancelRequested.load() != 1) return false;
+    int answer = ShowMessageBox(progressWindow.load(), L"インストールを中断しますか？", L"確認",
+                                MB_OKCANCEL | MB_ICONWARNING);
+    cancelRequested = 0;
+    return answer == IDOK;
 }

@@ -10,11 +10,9 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "install/disc.h"
-#include "install/file_list.h"
-#include "install/progress_state.h"
+#include "install/installation.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_record.h"
-#include "startup/settings.h"
 #include "transfer/copy.h"
 #include "transfer/crc32.h"
 #include "transfer/expand.h"
@@ -36,7 +34,7 @@ const wchar_t kDamagedFileText[] =
 // file reads as trailing bytes, as with the bzip2 tool).
 const wchar_t kSourceDamagedText[] = L"「%ls」\n\n%ls元ファイルが破損しています。";
 
-void SetStatus(const std::wstring& text) { progressState.SetStatusText(text.c_str()); }
+void SetStatus(ProgressState& progress, const std::wstring& text) { progress.SetStatusText(text.c_str()); }
 
 // The folder whose volume holds the destination: the drive root for "C:\...", the share root
 // for "\\server\share\..." and "\\?\X:\" for a device path. Empty when the text names none.
@@ -60,48 +58,49 @@ bool HasListedSize(const FileEntry& entry) {
 
 // Expands or copies the entry's source and checks the result's size, whether or not the files are
 // verified afterwards. False after the failure was shown.
-bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath) {
+bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, ProgressState& progress) {
     const bool compressed = IsCompressedSource(sourcePath.c_str());
     const wchar_t* failedStatus = compressed ? L"%ls ファイルの解凍に失敗" : L"%ls ファイルのコピーに失敗";
     bool transferred = false;
     if (compressed) {
-        SetStatus(FormatText(L"%ls ファイルの解凍中です。", entry.name));
-        transferred = ExpandBz2File(entry.destinationPath, sourcePath.c_str());
+        SetStatus(progress, FormatText(L"%ls ファイルの解凍中です。", entry.name));
+        transferred = ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progress);
     } else {
-        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath);
+        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress);
     }
     if (transferred && !HasListedSize(entry)) {
-        ShowErrorBox(progressState.progressWindow.load(),
+        ShowErrorBox(progress.Owner(),
                      FormatText(kSourceDamagedText, sourcePath.c_str(), compressed ? L"解凍" : L"コピー").c_str());
         transferred = false;
     }
-    if (!transferred) SetStatus(FormatText(failedStatus, entry.name));
+    if (!transferred) SetStatus(progress, FormatText(failedStatus, entry.name));
     return transferred;
 }
 
 // One listed file: disc, folders, transfer and the optional check. False ends the installation.
-bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
-    if (entry.disc != *previousDisc && !LocateDisc(entry.disc)) return false;
+bool InstallEntry(Installation& installation, const FileEntry& entry, uint16_t* previousDisc) {
+    ProgressState& progress = installation.progress;
+    wchar_t(&sourceFolder)[kPathCapacity] = installation.settings.SourceFolder;
+    if (entry.disc != *previousDisc && !LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
 
     // The source folder may have just been replaced by the disc search.
-    std::wstring sourcePath = FormatText(L"%ls\\%ls", installSettings.SourceFolder, entry.sourcePath);
+    std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
 
-    if (!CreateParentFolders(entry.destinationPath)) {
-        SetStatus(FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
+    if (!CreateParentFolders(entry.destinationPath, progress.Owner())) {
+        SetStatus(progress, FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
         return false;
     }
 
-    SetStatus(FormatText(L"%ls ファイルをコピー中", entry.name));
-    progressState.fileBytes = static_cast<uint64_t>(entry.size);
-    progressState.fileDoneBytes = 0;
+    SetStatus(progress, FormatText(L"%ls ファイルをコピー中", entry.name));
+    progress.fileBytes = static_cast<uint64_t>(entry.size);
+    progress.fileDoneBytes = 0;
 
-    if (!TransferEntry(entry, sourcePath)) return false;
+    if (!TransferEntry(entry, sourcePath, progress)) return false;
 
-    if (installSettings.VerifyFiles == 1) {
-        SetStatus(FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
-        if (!CheckFileCrc32(entry.destinationPath, entry.crcText)) {
-            ShowErrorBox(progressState.progressWindow.load(),
-                         FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
+    if (installation.settings.VerifyFiles == 1) {
+        SetStatus(progress, FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
+        if (!CheckFileCrc32(entry.destinationPath, entry.crcText, progress.Owner())) {
+            ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
             return false;
         }
     }
@@ -112,46 +111,50 @@ bool InstallEntry(const FileEntry& entry, uint16_t* previousDisc) {
 
 }  // namespace
 
-bool HasEnoughFreeSpace(const wchar_t* destinationFolder) {
+bool HasEnoughFreeSpace(const wchar_t* destinationFolder, uint64_t totalBytes) {
     std::wstring volume = VolumeQueryPath(destinationFolder);
     ULARGE_INTEGER available{}, total{}, free{};
     // A volume that cannot be asked is no reason to refuse the installation.
     if (volume.empty() || !GetDiskFreeSpaceExW(volume.c_str(), &available, &total, &free)) return true;
-    uint64_t needed = progressState.totalBytes.load() / kBytesPerUnit;
+    uint64_t needed = totalBytes / kBytesPerUnit;
     uint64_t freeUnits = free.QuadPart / kBytesPerUnit;
     return freeUnits > needed;
 }
 
-DWORD WINAPI InstallWorker(LPVOID) {
-    SetStatus(L"インストールするファイルのサイズを検査中");
-    uint64_t totalBytes = 0;
-    for (const FileEntry& entry : fileList) totalBytes += static_cast<uint64_t>(entry.size);
-    progressState.totalBytes = totalBytes;
+DWORD WINAPI InstallWorker(LPVOID parameter) {
+    Installation& installation = *static_cast<Installation*>(parameter);
+    ProgressState& progress = installation.progress;
+    const wchar_t* installPath = installation.settings.InstallPath;
 
-    SetStatus(L"インストール先HDDの空き容量を検査中");
-    if (!HasEnoughFreeSpace(installSettings.InstallPath)) {
+    SetStatus(progress, L"インストールするファイルのサイズを検査中");
+    uint64_t totalBytes = 0;
+    for (const FileEntry& entry : installation.files) totalBytes += static_cast<uint64_t>(entry.size);
+    progress.totalBytes = totalBytes;
+
+    SetStatus(progress, L"インストール先HDDの空き容量を検査中");
+    if (!HasEnoughFreeSpace(installPath, totalBytes)) {
         std::wstring text = FormatText(
             L"インストール先の空き容量が足りません。\n\n正常にインストールするには %lld "
             L"MB以上の空き領域が必要です。",
             static_cast<long long>(totalBytes / kBytesPerUnit));
-        ShowErrorBox(progressState.progressWindow.load(), text.c_str());
+        ShowErrorBox(progress.Owner(), text.c_str());
         return 0;
     }
 
     uint16_t previousDisc = kNoDisc;
-    for (const FileEntry& entry : fileList) {
-        if (!InstallEntry(entry, &previousDisc)) return 0;
+    for (const FileEntry& entry : installation.files) {
+        if (!InstallEntry(installation, entry, &previousDisc)) return 0;
     }
 
-    SetStatus(L"ショートカットの作成中");
-    CreateShortcuts();
+    SetStatus(progress, L"ショートカットの作成中");
+    CreateShortcuts(installation.settings, progress.Owner());
 
-    SetStatus(L"アンインストールデータの作成中");
+    SetStatus(progress, L"アンインストールデータの作成中");
     // With an empty list no file has made the game folder yet, and the record needs it; when it
     // cannot be made, the record writer reports that itself.
-    SHCreateDirectoryExW(nullptr, installSettings.InstallPath, nullptr);
-    WriteUninstallRecord();
+    SHCreateDirectoryExW(nullptr, installPath, nullptr);
+    WriteUninstallRecord(installPath, &installation.uninstallItems, progress.Owner());
 
-    SetStatus(L"完了");
+    SetStatus(progress, L"完了");
     return 1;
 }

@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
-// Thread procedure: 1 when every file, the shortcuts and the uninstall record are done, else 0.
-DWORD WINAPI InstallWorker(LPVOID unused);
+#include <cstdint>
 
-// Free-space test of the destination's volume against progressState.totalBytes.
-bool HasEnoughFreeSpace(const wchar_t* destinationFolder);
+// Thread procedure over the Installation it is given, its files loaded: 1 when every file, the
+// shortcuts and the uninstall record are done, else 0.
+DWORD WINAPI InstallWorker(LPVOID installation);
+
+// Free-space test of the destination's volume against the total size of the files.
+bool HasEnoughFreeSpace(const wchar_t* destinationFolder, uint64_t totalBytes);

@@ -10,25 +10,13 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/settings.h"
 #include "transfer/folders.h"
-#include "uninstall/removal.h"
 
 namespace {
 
 const wchar_t kNoDesktopFolder[] = L"デスクトップディレクトリ取得に失敗しました。";
 const wchar_t kNoProgramsFolder[] = L"スタートメニュープログラムディレクトリ取得に失敗しました。";
-
-// The four shortcut files of the game, derived the same way at installation and at removal.
-struct ShortcutPaths {
-    std::wstring desktopLink;
-    std::wstring menuFolder;  // Programs\<Company>\<AppName>
-    std::wstring menuRoot;    // the folder whose emptied tree goes at removal: Programs\<Company>
-    std::wstring gameLink;
-    std::wstring uninstallLink;
-    std::wstring manualLink;
-};
 
 bool ShellFolder(int csidl, std::wstring* folder) {
     wchar_t path[kPathCapacity] = L"";
@@ -37,31 +25,37 @@ bool ShellFolder(int csidl, std::wstring* folder) {
     return true;
 }
 
-std::wstring DesktopLinkPath(const std::wstring& desktop) {
-    return FormatText(L"%ls\\%ls.lnk", desktop.c_str(), installSettings.AppName);
-}
-
-void FillMenuPaths(const std::wstring& programs, ShortcutPaths* paths) {
-    const wchar_t* company = installSettings.Company;
-    const wchar_t* appName = installSettings.AppName;
-    // Without a company name the game's folder sits directly under Programs; removal must then
-    // start at that folder, never at Programs itself, which holds everyone else's shortcuts.
-    if (company[0] != L'\0') {
-        paths->menuRoot = FormatText(L"%ls\\%ls", programs.c_str(), company);
-        paths->menuFolder = FormatText(L"%ls\\%ls", paths->menuRoot.c_str(), appName);
-    } else {
-        paths->menuFolder = FormatText(L"%ls\\%ls", programs.c_str(), appName);
-        paths->menuRoot = appName[0] != L'\0' ? paths->menuFolder : std::wstring();
-    }
-    const wchar_t* folder = paths->menuFolder.c_str();
-    paths->gameLink = FormatText(L"%ls\\「%ls」.lnk", folder, appName);
-    paths->uninstallLink = FormatText(L"%ls\\「%ls」のアンインストール.lnk", folder, appName);
-    paths->manualLink = FormatText(L"%ls\\「%ls」のマニュアル.lnk", folder, appName);
-}
-
 void DebugMessage(const wchar_t* text) { OutputDebugStringW(text); }
 
 }  // namespace
+
+bool FindDesktopShortcut(const InstallSettings& settings, std::wstring* link) {
+    std::wstring desktop;
+    if (!ShellFolder(CSIDL_DESKTOPDIRECTORY, &desktop)) return false;
+    *link = FormatText(L"%ls\\%ls.lnk", desktop.c_str(), settings.AppName);
+    return true;
+}
+
+bool FindMenuShortcuts(const InstallSettings& settings, MenuShortcuts* links) {
+    std::wstring programs;
+    if (!ShellFolder(CSIDL_PROGRAMS, &programs)) return false;
+    const wchar_t* company = settings.Company;
+    const wchar_t* appName = settings.AppName;
+    // Without a company name the game's folder sits directly under Programs; removal must then
+    // start at that folder, never at Programs itself, which holds everyone else's shortcuts.
+    std::wstring menuFolder;
+    if (company[0] != L'\0') {
+        links->menuRoot = FormatText(L"%ls\\%ls", programs.c_str(), company);
+        menuFolder = FormatText(L"%ls\\%ls", links->menuRoot.c_str(), appName);
+    } else {
+        menuFolder = FormatText(L"%ls\\%ls", programs.c_str(), appName);
+        links->menuRoot = appName[0] != L'\0' ? menuFolder : std::wstring();
+    }
+    links->gameLink = FormatText(L"%ls\\「%ls」.lnk", menuFolder.c_str(), appName);
+    links->uninstallLink = FormatText(L"%ls\\「%ls」のアンインストール.lnk", menuFolder.c_str(), appName);
+    links->manualLink = FormatText(L"%ls\\「%ls」のマニュアル.lnk", menuFolder.c_str(), appName);
+    return true;
+}
 
 HRESULT CreateShellLink(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                         const wchar_t* workingFolder, const wchar_t* description) {
@@ -100,59 +94,38 @@ HRESULT CreateShellLink(const wchar_t* linkPath, const wchar_t* target, const wc
     return result;
 }
 
-void CreateShortcuts() {
-    const std::wstring installPath = installSettings.InstallPath;
-    const std::wstring gameProgram = installPath + installSettings.AppExe;
+void CreateShortcuts(const InstallSettings& settings, HWND owner) {
+    const std::wstring installPath = settings.InstallPath;
+    const std::wstring gameProgram = installPath + settings.AppExe;
     const std::wstring uninstaller = installPath + L"uninst.exe";
     const std::wstring manual = installPath + L"manual\\index.html";
     size_t lastBackslash = gameProgram.find_last_of(L'\\');
     const std::wstring workingFolder = lastBackslash == std::wstring::npos ? std::wstring()
                                                                            : gameProgram.substr(0, lastBackslash);
-    const wchar_t* appName = installSettings.AppName;
+    const wchar_t* appName = settings.AppName;
     const std::wstring gameDescription = FormatText(L"%ls へのショートカット", appName);
     const std::wstring uninstallDescription = FormatText(L"%lsのアンインストール へのショートカット", appName);
     const std::wstring manualDescription = FormatText(L"%lsのマニュアルへのショートカット", appName);
 
     ComScope com;
-    if (installSettings.DesktopShortcut == 1) {
-        std::wstring desktop;
-        if (!ShellFolder(CSIDL_DESKTOPDIRECTORY, &desktop)) {
-            ShowErrorBox(progressState.progressWindow.load(), kNoDesktopFolder);
+    if (settings.DesktopShortcut == 1) {
+        std::wstring desktopLink;
+        if (!FindDesktopShortcut(settings, &desktopLink)) {
+            ShowErrorBox(owner, kNoDesktopFolder);
             return;
         }
-        CreateShellLink(DesktopLinkPath(desktop).c_str(), gameProgram.c_str(), L"", workingFolder.c_str(),
-                        gameDescription.c_str());
+        CreateShellLink(desktopLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
     }
 
-    std::wstring programs;
-    if (!ShellFolder(CSIDL_PROGRAMS, &programs)) {
-        ShowErrorBox(progressState.progressWindow.load(), kNoProgramsFolder);
+    MenuShortcuts links;
+    if (!FindMenuShortcuts(settings, &links)) {
+        ShowErrorBox(owner, kNoProgramsFolder);
         return;
     }
-    ShortcutPaths paths;
-    FillMenuPaths(programs, &paths);
-    CreateParentFolders(paths.gameLink.c_str());  // reports its own failures; the links then fail quietly
-    CreateShellLink(paths.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
-    CreateShellLink(paths.uninstallLink.c_str(), uninstaller.c_str(), L"/luninst1", workingFolder.c_str(),
+    // Reports its own failures; the links then fail quietly.
+    CreateParentFolders(links.gameLink.c_str(), owner);
+    CreateShellLink(links.gameLink.c_str(), gameProgram.c_str(), L"", workingFolder.c_str(), gameDescription.c_str());
+    CreateShellLink(links.uninstallLink.c_str(), uninstaller.c_str(), L"/luninst1", workingFolder.c_str(),
                     uninstallDescription.c_str());
-    CreateShellLink(paths.manualLink.c_str(), manual.c_str(), L"", workingFolder.c_str(), manualDescription.c_str());
-}
-
-void RemoveShortcuts() {
-    // The names are used as search patterns; a wildcard in AppName would reach other people's
-    // files, and no shortcut can have been saved under such a name anyway.
-    if (wcspbrk(installSettings.AppName, L"*?") != nullptr) return;
-    ComScope com;
-    std::wstring desktop;
-    if (!ShellFolder(CSIDL_DESKTOPDIRECTORY, &desktop)) return;
-    DeleteMatchingFiles(DesktopLinkPath(desktop).c_str());
-
-    std::wstring programs;
-    if (!ShellFolder(CSIDL_PROGRAMS, &programs)) return;
-    ShortcutPaths paths;
-    FillMenuPaths(programs, &paths);
-    DeleteMatchingFiles(paths.gameLink.c_str());
-    DeleteMatchingFiles(paths.uninstallLink.c_str());
-    DeleteMatchingFiles(paths.manualLink.c_str());
-    if (!paths.menuRoot.empty()) RemoveEmptyFolders(paths.menuRoot.c_str());
+    CreateShellLink(links.manualLink.c_str(), manual.c_str(), L"", workingFolder.c_str(), manualDescription.c_str());
 }

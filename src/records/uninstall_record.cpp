@@ -14,11 +14,7 @@
 #include "base/module.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "install/file_list.h"
-#include "install/progress_state.h"
-#include "startup/settings.h"
-
-std::vector<UninstallItem> uninstallList;
+#include "records/list_format.h"
 
 namespace {
 
@@ -163,41 +159,43 @@ bool ReadRecordFile(const wchar_t* filePath, const wchar_t* tooLongReason, Take 
 }
 
 // Appends the template's items, each under the install folder.
-bool AppendTemplateItems(const std::wstring& templatePath) {
-    return ReadRecordFile(
-        templatePath.c_str(), L"template line too long", [](int32_t kind, const std::wstring& relative) {
-            if (!StaysInsideInstallFolder(relative)) {
-                ReportLeftOut(L"template path outside the install folder", relative);
-                return;
-            }
-            UninstallItem item = {};
-            item.kind = kind;
-            if (!CopyText(item.path, installSettings.InstallPath) || !AppendText(item.path, relative.c_str())) {
-                ReportLeftOut(L"template path too long", relative);
-                return;
-            }
-            uninstallList.push_back(item);
-        });
+bool AppendTemplateItems(const std::wstring& templatePath, const wchar_t* installPath,
+                         std::vector<UninstallItem>* items) {
+    return ReadRecordFile(templatePath.c_str(), L"template line too long",
+                          [&](int32_t kind, const std::wstring& relative) {
+                              if (!StaysInsideInstallFolder(relative)) {
+                                  ReportLeftOut(L"template path outside the install folder", relative);
+                                  return;
+                              }
+                              UninstallItem item = {};
+                              item.kind = kind;
+                              if (!CopyText(item.path, installPath) || !AppendText(item.path, relative.c_str())) {
+                                  ReportLeftOut(L"template path too long", relative);
+                                  return;
+                              }
+                              items->push_back(item);
+                          });
 }
 
-bool Fail(const wchar_t* message) {
-    ShowErrorBox(progressState.progressWindow.load(), message);
+bool Fail(HWND owner, const wchar_t* message) {
+    ShowErrorBox(owner, message);
     return false;
 }
 
 }  // namespace
 
-bool WriteUninstallRecord() {
-    if (!AppendTemplateItems(GetModuleFolder() + L"\\" + kRecordName)) return Fail(kTemplateUnreadable);
+bool WriteUninstallRecord(const wchar_t* installPath, std::vector<UninstallItem>* items, HWND owner) {
+    if (!AppendTemplateItems(GetModuleFolder() + L"\\" + kRecordName, installPath, items))
+        return Fail(owner, kTemplateUnreadable);
 
-    std::wstring recordPath = std::wstring(installSettings.InstallPath) + kRecordName;
-    if (installSettings.InstallPath[0] == L'\0') return Fail(kRecordUnwritable);
+    std::wstring recordPath = std::wstring(installPath) + kRecordName;
+    if (installPath[0] == L'\0') return Fail(owner, kRecordUnwritable);
     StdioFile record(_wfopen(recordPath.c_str(), L"at"));
-    if (!record) return Fail(kRecordUnwritable);
+    if (!record) return Fail(owner, kRecordUnwritable);
 
     bool written = true;
     bool leftOut = false;
-    for (const UninstallItem& item : uninstallList) {
+    for (const UninstallItem& item : *items) {
         std::wstring path(item.path, wcsnlen(item.path, kPathCapacity));
         std::wstring line;
         // A path the line cannot carry (too long for the reader, a comma, a character code page
@@ -218,8 +216,8 @@ bool WriteUninstallRecord() {
     }
     if (fflush(record.get()) != 0 || ferror(record.get())) written = false;
     record.reset();
-    if (!written) return Fail(kRecordUnwritable);
-    if (leftOut) return Fail(kItemsLeftOut);
+    if (!written) return Fail(owner, kRecordUnwritable);
+    if (leftOut) return Fail(owner, kItemsLeftOut);
     return true;
 }
 
@@ -241,12 +239,12 @@ RecordFolderFit CheckRecordFolder(const wchar_t* installPath) {
     return longestLine > kMaxLineLength ? RecordFolderFit::kTooLong : RecordFolderFit::kFits;
 }
 
-bool ReadUninstallRecord(const wchar_t* recordPath) {
-    uninstallList.clear();
-    return ReadRecordFile(recordPath, L"line too long, not taken", [](int32_t kind, const std::wstring& path) {
+bool ReadUninstallRecord(const wchar_t* recordPath, std::vector<UninstallItem>* items) {
+    items->clear();
+    return ReadRecordFile(recordPath, L"line too long, not taken", [items](int32_t kind, const std::wstring& path) {
         UninstallItem item = {};
         item.kind = kind;
         if (!CopyText(item.path, path.c_str())) return;
-        uninstallList.push_back(item);
+        items->push_back(item);
     });
 }

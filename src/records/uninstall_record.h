@@ -1,6 +1,8 @@
 // uninst.dat: the list of what an uninstallation may delete, its writer and its reader.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -11,14 +13,12 @@ struct UninstallItem {
     wchar_t path[kPathCapacity];
 };
 
-extern std::vector<UninstallItem> uninstallList;
+// Appends the template beside the program (paths put under installPath) to items and appends the
+// whole list to uninst.dat in the install folder. False after its message box over owner.
+bool WriteUninstallRecord(const wchar_t* installPath, std::vector<UninstallItem>* items, HWND owner);
 
-// Appends the template beside the program (paths put under InstallPath) to uninstallList and
-// appends the whole list to uninst.dat in the install folder. False after its message box.
-bool WriteUninstallRecord();
-
-// Empties uninstallList and fills it from the file; false when the file cannot be opened.
-bool ReadUninstallRecord(const wchar_t* recordPath);
+// Empties items and fills them from the file; false when the file cannot be opened.
+bool ReadUninstallRecord(const wchar_t* recordPath, std::vector<UninstallItem>* items);
 
 enum class RecordFolderFit { kFits, kUnrecordableCharacters, kTooLong };
 

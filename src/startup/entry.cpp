@@ -11,9 +11,9 @@
 #include "base/module.h"
 #include "base/text.h"
 #include "frontend/main_dialog.h"
+#include "records/settings.h"
 #include "resources/resource_ids.h"
 #include "startup/private_folder.h"
-#include "startup/settings.h"
 #include "startup/working_instance.h"
 
 namespace {
@@ -36,17 +36,18 @@ bool DeferToWorkingInstance() {
     return true;
 }
 
-int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
+int RunAsTheWorkingInstance(HINSTANCE instance, const wchar_t* sourceFolder, InstallSettings* settings) {
     ObjectHandle claim;
     if (!ClaimWorkingInstance(&claim)) {  // two stagings raced: the other one's copy won
         DeferToWorkingInstance();
         return 1;
     }
-    if (!CopyText(installSettings.SourceFolder, sourceFolder)) {
+    if (!CopyText(settings->SourceFolder, sourceFolder)) {
         ShowErrorBox(nullptr, L"インストール元フォルダのパスが長すぎます。");
         return 1;
     }
-    DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    MainDialogState dialog(*settings);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, reinterpret_cast<LPARAM>(&dialog));
     return 0;
 }
 
@@ -54,11 +55,11 @@ int RunAsTheWorkingInstance(const wchar_t* sourceFolder) {
 // takes it for abandoned; a running program cannot delete its own file, so the folder goes at the
 // next restart (or at a later start). A working instance started from anywhere else leaves its
 // folder alone.
-int RunWorkingMode(const wchar_t* sourceFolder) {
+int RunWorkingMode(HINSTANCE instance, const wchar_t* sourceFolder, InstallSettings* settings) {
     const std::wstring folder = GetModuleFolder();
     const bool staged = IsPrivateFolder(folder, StagingFolder());
     FileHandle held = staged ? HoldPrivateFolder(folder) : FileHandle();
-    int result = RunAsTheWorkingInstance(sourceFolder);
+    int result = RunAsTheWorkingInstance(instance, sourceFolder, settings);
     if (staged) RemovePrivateFolderAtRestart(folder, kStagedFiles, kStagedFileCount);
     return result;
 }
@@ -141,28 +142,7 @@ bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
     return true;
 }
 
-void RemoveSelf() {
-    wchar_t program[MAX_PATH] = {};
-    wchar_t interpreter[MAX_PATH] = {};
-    DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
-    if (programLength > 0 && programLength < MAX_PATH && interpreterLength > 0 && interpreterLength < MAX_PATH) {
-        std::wstring commandLine = FormatText(L"\"%ls\" /c del \"%ls\"", interpreter, program);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &started)) {
-            ObjectHandle process(started.hProcess);
-            ObjectHandle thread(started.hThread);
-        }
-    }
-    ExitProcess(0);
-}
-
-int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
+int RunInstaller(HINSTANCE instance, const wchar_t* arguments, InstallSettings* settings) {
     _wsetlocale(LC_ALL, L"Japanese_Japan.932");
     instanceHandle = instance;
     if (!arguments) arguments = L"";
@@ -176,6 +156,6 @@ int RunInstaller(HINSTANCE instance, const wchar_t* arguments) {
         return 1;
     }
     if (wcsncmp(arguments, kWorkingSwitch, kWorkingSwitchLength) == 0)
-        return RunWorkingMode(arguments + kWorkingSwitchLength);
+        return RunWorkingMode(instance, arguments + kWorkingSwitchLength, settings);
     return StageAndRelaunch();
 }

@@ -5,9 +5,12 @@
 #include <windows.h>
 #include <string>
 
+#include "records/settings.h"
+
 // Process exit code for the given argument text (the part of the command line after the
-// program name). Opens the main dialog in working mode.
-int RunInstaller(HINSTANCE instance, const wchar_t* arguments);
+// program name). In working mode the source folder goes into settings, and the main dialog opens
+// over them.
+int RunInstaller(HINSTANCE instance, const wchar_t* arguments, InstallSettings* settings);
 
 // Copies the named file from the program's folder into the given folder (a private folder inside
 // the staging folder), never over an existing file. False after telling the user.
@@ -15,8 +18,3 @@ bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName);
 
 // Restricts DLL loading to the system folder; called first thing in the entry.
 void HardenDllSearch();
-
-// Starts the command interpreter to delete the program file and ends this process at once (exit
-// code 0), so the file is free when the interpreter gets to it. For the main dialog's
-// removeSelfOnExit.
-[[noreturn]] void RemoveSelf();

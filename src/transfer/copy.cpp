@@ -8,8 +8,6 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
-#include "transfer/folders.h"
 #include "transfer/read_ahead.h"
 
 namespace {
@@ -51,12 +49,10 @@ bool OnFixedDisk(const wchar_t* path) {
     return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
 }
 
-void ReportChunkFailure(const wchar_t* path, const wchar_t* reason, uint64_t fileSize) {
-    ShowErrorBox(progressState.progressWindow.load(),
-                 FormatText(L"%ls%ls = %llu/%llu byte", path, reason,
-                            static_cast<unsigned long long>(progressState.fileDoneBytes.load()),
-                            static_cast<unsigned long long>(fileSize))
-                     .c_str());
+void ReportChunkFailure(HWND owner, const wchar_t* path, const wchar_t* reason, uint64_t stored, uint64_t fileSize) {
+    ShowErrorBox(owner, FormatText(L"%ls%ls = %llu/%llu byte", path, reason, static_cast<unsigned long long>(stored),
+                                   static_cast<unsigned long long>(fileSize))
+                            .c_str());
 }
 
 // Both files are opened without sharing restrictions, as the runtime's "rb" and "wb" would,
@@ -82,20 +78,10 @@ bool CloseDestination(FileHandle& destination) { return CloseHandle(destination.
 
 }  // namespace
 
-bool ConfirmCancel() {
-    NotifyCancelPoll();
-    if (progressState.cancelRequested.load() != 1) return false;
-    int answer = ShowMessageBox(progressState.progressWindow.load(), L"インストールを中断しますか？", L"確認",
-                                MB_OKCANCEL | MB_ICONWARNING);
-    progressState.cancelRequested = 0;
-    return answer == IDOK;
-}
-
-bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) {
+bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress) {
     FileHandle source = OpenSource(sourcePath);
     if (!source) {
-        ShowErrorBox(progressState.progressWindow.load(),
-                     FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
+        ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
         return false;
     }
 
@@ -103,42 +89,37 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) 
     // same file whatever its directory entry says.
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(source.get(), &size) || size.QuadPart < 0) {
-        ShowErrorBox(progressState.progressWindow.load(),
+        ShowErrorBox(progress.Owner(),
                      FormatText(L"%ls\n\nファイルサイズの取得に失敗しました。\n%lld", sourcePath, 0LL).c_str());
         return false;
     }
     const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
-    progressState.sourceBytes += fileSize;
+    progress.CountSourceBytes(fileSize);
 
     FileHandle destination = CreateDestination(destinationPath);
     if (!destination) {
-        ShowErrorBox(progressState.progressWindow.load(),
-                     FormatText(L"%ls%ls", destinationPath, kDestinationUncreatableText).c_str());
+        ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", destinationPath, kDestinationUncreatableText).c_str());
         return false;
     }
 
     const bool readAhead = fileSize > kReadAheadFromBytes && !OnFixedDisk(sourcePath);
     ReadAhead reader(source.get(), fileSize, readAhead, readAhead ? kAheadPieceBytes : kPieceBytes,
                      ReadAhead::kMostPieces);
-    auto countWritten = [](size_t bytes) {
-        progressState.doneBytes += bytes;
-        progressState.fileDoneBytes += bytes;
-    };
     // The piece read last and how much of it is still to be written: a piece may straddle a
     // chunk boundary, and then its rest goes into the next chunk.
     const uint8_t* piece = nullptr;
     size_t pieceLeft = 0;
     uint64_t written = 0;
     while (written < fileSize) {
-        if (ConfirmCancel()) return false;
+        if (progress.ShouldStop()) return false;
         const size_t chunkBytes = static_cast<size_t>(std::min<uint64_t>(fileSize - written, kCopyChunkBytes));
         size_t chunkDone = 0;
         while (chunkDone < chunkBytes) {
             if (pieceLeft == 0) {
                 pieceLeft = reader.Next(&piece);
                 if (pieceLeft == 0) {
-                    countWritten(chunkDone);
-                    ReportChunkFailure(sourcePath, kReadFailureText, fileSize);
+                    progress.CountWrittenBytes(chunkDone);
+                    ReportChunkFailure(progress.Owner(), sourcePath, kReadFailureText, written + chunkDone, fileSize);
                     return false;
                 }
             }
@@ -148,16 +129,16 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath) 
             piece += stored;
             pieceLeft -= stored;
             if (stored != wanted) {
-                countWritten(chunkDone);
-                ReportChunkFailure(destinationPath, kWriteFailureText, fileSize);
+                progress.CountWrittenBytes(chunkDone);
+                ReportChunkFailure(progress.Owner(), destinationPath, kWriteFailureText, written + chunkDone, fileSize);
                 return false;
             }
         }
-        countWritten(chunkDone);
+        progress.CountWrittenBytes(chunkDone);
         written += chunkDone;
     }
     if (!CloseDestination(destination)) {
-        ReportChunkFailure(destinationPath, kWriteFailureText, fileSize);
+        ReportChunkFailure(progress.Owner(), destinationPath, kWriteFailureText, written, fileSize);
         return false;
     }
     return true;

@@ -14,8 +14,6 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
-#include "transfer/folders.h"
 
 namespace {
 
@@ -252,11 +250,10 @@ uint32_t Crc32Of(const void* data, size_t length) {
     return ~UpdateRegister(0xFFFFFFFFu, static_cast<const uint8_t*>(data), length);
 }
 
-bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected) {
+bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected, HWND owner) {
     StdioFile file(_wfsopen(path, L"rb", _SH_DENYNO));
     if (!file) {
-        ShowErrorBox(progressState.progressWindow.load(),
-                     FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
+        ShowErrorBox(owner, FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
         return false;
     }
     // Whole chunks go from the runtime's read straight into our buffer.

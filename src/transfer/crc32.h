@@ -1,6 +1,8 @@
 // The hash class family and the CRC-32 check of an installed file.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -50,5 +52,6 @@ private:
 // CRC-32 of a whole buffer (the common zlib/PNG definition).
 uint32_t Crc32Of(const void* data, size_t length);
 
-// True when the file reads and its CRC-32 text equals expected (case ignored).
-bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected);
+// True when the file reads and its CRC-32 text equals expected (case ignored). A file that does
+// not open is reported in a message box over owner.
+bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected, HWND owner);

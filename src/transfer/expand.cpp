@@ -16,11 +16,8 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
 #include "transfer/bz2_blocks.h"
-#include "transfer/copy.h"
 #include "transfer/decoder_pool.h"
-#include "transfer/folders.h"
 #include "transfer/read_ahead.h"
 
 namespace {
@@ -29,6 +26,8 @@ const wchar_t kDestinationFailure[] = L"解凍先ファイルが作成できま�
 const wchar_t kSourceUnopenable[] = L"解凍元ファイルが開けません。";
 const wchar_t kSourceDamaged[] = L"解凍元ファイルが破損しています。";
 
+// A setting of the process (tests and benchmarks hold expansion to one thread), read by every
+// expansion on whatever thread runs it.
 std::atomic<unsigned> expansionThreads{0};
 
 constexpr unsigned kMostThreads = 16;
@@ -57,8 +56,8 @@ unsigned DecodingThreads() {
     return std::max(1u, std::min<unsigned>(info.dwNumberOfProcessors, kMostThreads));
 }
 
-void ReportExpandFailure(const wchar_t* sourcePath, const wchar_t* reason) {
-    ShowErrorBox(progressState.progressWindow.load(), FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
+void ReportExpandFailure(HWND owner, const wchar_t* sourcePath, const wchar_t* reason) {
+    ShowErrorBox(owner, FormatText(L"「%ls」\n\n%ls", sourcePath, reason).c_str());
 }
 
 // The compressed bytes from the oldest block still needed to as far as has been read, and the
@@ -144,7 +143,7 @@ private:
 // abort question and counted before it is written, across block and stream boundaries.
 class ChunkWriter {
 public:
-    explicit ChunkWriter(FILE* file) : file_(file) {}
+    ChunkWriter(FILE* file, ProgressSink& progress) : file_(file), progress_(progress) {}
 
     // False when the user confirmed the abort (the chunks before are written) or a write failed.
     bool Add(const uint8_t* bytes, size_t count) {
@@ -185,10 +184,9 @@ public:
     bool WriteFailed() const { return writeFailed_; }
 
 private:
-    static bool AcceptChunk(size_t count) {
-        if (ConfirmCancel()) return false;
-        progressState.doneBytes += count;
-        progressState.fileDoneBytes += count;
+    bool AcceptChunk(size_t count) {
+        if (progress_.ShouldStop()) return false;
+        progress_.CountWrittenBytes(count);
         return true;
     }
 
@@ -199,6 +197,7 @@ private:
     }
 
     FILE* file_;
+    ProgressSink& progress_;
     uint8_t carry_[kExpandChunkBytes];
     size_t carried_ = 0;
     bool writeFailed_ = false;
@@ -213,9 +212,9 @@ enum class Outcome { Complete, Damaged, Cancelled, WriteFailed };
 // dropped and the block is joined to the candidates that follow until it decodes.
 class Expansion {
 public:
-    Expansion(HANDLE source, FILE* output, unsigned threads)
+    Expansion(HANDLE source, FILE* output, ProgressSink& progress, unsigned threads)
         : source_(source, threads > 1),
-          writer_(output),
+          writer_(output, progress),
           mostJobs_(threads > 1 ? 2 * threads : 1),
           keepBytes_(kHeldOutputBytes / mostJobs_) {
         if (threads > 1) pool_.reset(new DecoderPool(threads, keepBytes_));
@@ -484,14 +483,14 @@ bool CloseOutput(StdioFile& output) {
 
 void SetExpansionThreads(unsigned count) { expansionThreads = count; }
 
-bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
+bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress) {
     if (wcscmp(PathFindExtensionW(sourcePath), L".bz2") != 0) return false;
 
     wchar_t destination[kPathCapacity];
     StdioFile output;
     if (CopyText(destination, destinationPath)) output.reset(_wfsopen(destination, L"wb", _SH_DENYNO));
     if (!output) {
-        ReportExpandFailure(sourcePath, kDestinationFailure);
+        ReportExpandFailure(progress.Owner(), sourcePath, kDestinationFailure);
         return false;
     }
     // Whole runs of chunks go to the system directly.
@@ -502,7 +501,7 @@ bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER size{};
     if (!source || !GetFileSizeEx(source.get(), &size)) {
-        ReportExpandFailure(sourcePath, kSourceUnopenable);
+        ReportExpandFailure(progress.Owner(), sourcePath, kSourceUnopenable);
         return false;
     }
 
@@ -510,23 +509,23 @@ bool ExpandBz2File(const wchar_t* destinationPath, const wchar_t* sourcePath) {
     {
         const unsigned threads = static_cast<uint64_t>(size.QuadPart) >= kParallelFromBytes ? DecodingThreads() : 1;
         // Ends every thread it started before any message is shown.
-        Expansion expansion(source.get(), output.get(), threads);
+        Expansion expansion(source.get(), output.get(), progress, threads);
         outcome = expansion.Run();
     }
     switch (outcome) {
         case Outcome::Cancelled:
             return false;
         case Outcome::Damaged:
-            ReportExpandFailure(sourcePath, kSourceDamaged);
+            ReportExpandFailure(progress.Owner(), sourcePath, kSourceDamaged);
             return false;
         case Outcome::WriteFailed:
-            ReportExpandFailure(sourcePath, kDestinationFailure);
+            ReportExpandFailure(progress.Owner(), sourcePath, kDestinationFailure);
             return false;
         case Outcome::Complete:
             break;
     }
     if (!CloseOutput(output)) {
-        ReportExpandFailure(sourcePath, kDestinationFailure);
+        ReportExpandFailure(progress.Owner(), sourcePath, kDestinationFailure);
         return false;
     }
     return true;

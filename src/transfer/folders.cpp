@@ -8,7 +8,6 @@
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "install/progress_state.h"
 
 namespace {
 
@@ -17,7 +16,7 @@ bool IsFolderFailure(int result) {
            result == ERROR_CANCELLED;
 }
 
-void ReportFolderFailure(const wchar_t* filePath, DWORD error) {
+void ReportFolderFailure(HWND owner, const wchar_t* filePath, DWORD error) {
     LocalMemory systemText;
     DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
@@ -25,16 +24,16 @@ void ReportFolderFailure(const wchar_t* filePath, DWORD error) {
     std::wstring reason = length != 0 && systemText
                               ? static_cast<const wchar_t*>(systemText.get())
                               : FormatText(L"エラーコード %lu", static_cast<unsigned long>(error));
-    ShowErrorBox(progressState.progressWindow.load(),
+    ShowErrorBox(owner,
                  FormatText(L"%ls\n\n%ls\n※インストール先のパスを確認して下さい。", filePath, reason.c_str()).c_str());
 }
 
 }  // namespace
 
-bool CreateParentFolders(const wchar_t* filePath) {
+bool CreateParentFolders(const wchar_t* filePath, HWND owner) {
     wchar_t folder[kPathCapacity];
     if (!CopyText(folder, filePath)) {
-        ReportFolderFailure(filePath, ERROR_FILENAME_EXCED_RANGE);
+        ReportFolderFailure(owner, filePath, ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     PathRemoveFileSpecW(folder);
@@ -45,6 +44,6 @@ bool CreateParentFolders(const wchar_t* filePath) {
     // The shell's result code is coarser than the thread's error (a missing drive answers 3 but
     // leaves 161), and the thread's error is what explains the failure best.
     DWORD error = GetLastError();
-    ReportFolderFailure(filePath, error != ERROR_SUCCESS ? error : static_cast<DWORD>(result));
+    ReportFolderFailure(owner, filePath, error != ERROR_SUCCESS ? error : static_cast<DWORD>(result));
     return false;
 }

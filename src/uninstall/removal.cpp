@@ -10,6 +10,7 @@
 #include "base/handles.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "records/shortcuts.h"
 
 namespace {
 
@@ -80,4 +81,42 @@ void RemoveEmptyFolders(const wchar_t* folder) {
         } while (FindNextFileW(search.get(), &entry));
     }
     RemoveDirectoryW(folder);
+}
+
+void RemoveShortcuts(const InstallSettings& settings) {
+    // The names are used as search patterns; a wildcard in AppName would reach other people's
+    // files, and no shortcut can have been saved under such a name anyway.
+    if (wcspbrk(settings.AppName, L"*?") != nullptr) return;
+    ComScope com;
+    std::wstring desktopLink;
+    if (!FindDesktopShortcut(settings, &desktopLink)) return;
+    DeleteMatchingFiles(desktopLink.c_str());
+
+    MenuShortcuts links;
+    if (!FindMenuShortcuts(settings, &links)) return;
+    DeleteMatchingFiles(links.gameLink.c_str());
+    DeleteMatchingFiles(links.uninstallLink.c_str());
+    DeleteMatchingFiles(links.manualLink.c_str());
+    if (!links.menuRoot.empty()) RemoveEmptyFolders(links.menuRoot.c_str());
+}
+
+void RemoveSelf() {
+    wchar_t program[MAX_PATH] = {};
+    wchar_t interpreter[MAX_PATH] = {};
+    DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
+    if (programLength > 0 && programLength < MAX_PATH && interpreterLength > 0 && interpreterLength < MAX_PATH) {
+        std::wstring commandLine = FormatText(L"\"%ls\" /c del \"%ls\"", interpreter, program);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &started)) {
+            ObjectHandle process(started.hProcess);
+            ObjectHandle thread(started.hThread);
+        }
+    }
+    ExitProcess(0);
 }

@@ -65,7 +65,7 @@ std::wstring InstallerProgramFilesFolder() {
     return ShellFolder(InstallerBuild() == L"i686" ? CSIDL_PROGRAM_FILESX86 : CSIDL_PROGRAM_FILES);
 }
 
-std::wstring RunnableProgram() { return FullPath(GetModuleFolder() + L"\\..\\tools\\driver\\driver.exe"); }
+std::wstring RunnableProgram() { return FullPath(GetModuleFolder() + L"\\driver\\driver.exe"); }
 
 std::string Bzip2(const std::string& bytes) {
     std::string packed;

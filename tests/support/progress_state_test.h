@@ -1,6 +1,6 @@
-// A fixture for the suites of the transfer functions, which report to progressState and give
-// their message boxes the progress window as owner: each test starts from a reset state with the
-// suite's own owner set and no cancel pending, and leaves neither behind.
+// A fixture for the suites of the transfer functions, which report to an installation's progress
+// record and give their message boxes its window as owner: each test starts from a reset record
+// of its own with the suite's owner set and no cancel pending.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,14 +19,14 @@
 class SecondCancelPress {
 public:
     template <typename Condition>
-    SecondCancelPress(ScriptedInteraction& script, Condition when) {
-        progressState.cancelRequested = 1;
+    SecondCancelPress(ScriptedInteraction& script, ProgressState& progress, Condition when) {
+        progress.cancelRequested = 1;
         script.AnswerMessages({IDCANCEL, IDOK});
-        script.OnMessage([this, when](const ShownMessage&) {
+        script.OnMessage([this, &progress, when](const ShownMessage&) {
             if (presser_.joinable()) return;
-            presser_ = std::thread([when] {
+            presser_ = std::thread([&progress, when] {
                 while (!when()) std::this_thread::yield();
-                progressState.cancelRequested = 1;
+                progress.cancelRequested = 1;
             });
         });
     }
@@ -43,10 +43,10 @@ private:
 
 // A person who presses cancel just before the chunk-th chunk (counted from 1) is accepted, and
 // answers the question with OK.
-inline void PressCancelBeforeChunk(ScriptedInteraction& script, unsigned chunk) {
+inline void PressCancelBeforeChunk(ScriptedInteraction& script, ProgressState& progress, unsigned chunk) {
     script.AnswerMessages({IDOK});
-    script.OnCancelPoll([chunk](unsigned poll) {
-        if (poll == chunk) progressState.cancelRequested = 1;
+    script.OnCancelPoll([chunk, &progress](unsigned poll) {
+        if (poll == chunk) progress.cancelRequested = 1;
     });
 }
 
@@ -56,13 +56,8 @@ protected:
 
     void SetUp() override {
         ASSERT_NE(_wsetlocale(LC_ALL, L"Japanese_Japan.932"), nullptr);
-        ResetProgressState();
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = owner_;
-    }
-    void TearDown() override {
-        progressState.cancelRequested = 0;
-        progressState.progressWindow = nullptr;
+        progress_.Reset();
+        progress_.progressWindow = owner_;
     }
 
     // An error box of a transfer: the text, the title "エラー", the error icon alone, the owner.
@@ -74,4 +69,5 @@ protected:
     }
 
     const HWND owner_;
+    ProgressState progress_;
 };

@@ -12,8 +12,8 @@
 #include "base/text.h"
 #include "disc_image.h"
 #include "file_digest.h"
-#include "install/file_list.h"
 #include "iso_image.h"
+#include "records/list_format.h"
 #include "tool_text.h"
 
 namespace {

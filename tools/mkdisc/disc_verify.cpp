@@ -14,8 +14,9 @@
 #include "base/paths.h"
 #include "disc_author.h"
 #include "file_digest.h"
-#include "install/file_list.h"
+#include "install/progress_state.h"
 #include "iso_reader.h"
+#include "records/list_format.h"
 #include "tool_text.h"
 #include "transfer/expand.h"
 
@@ -82,7 +83,8 @@ bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, Fi
         *error = L"no temporary file to expand into (" + SystemErrorText(GetLastError()) + L")";
         return false;
     }
-    if (!ExpandBz2File(expanded.path().c_str(), path.c_str())) {
+    ProgressState progress;  // an installation's record, on which nobody presses cancel
+    if (!ExpandBz2File(path.c_str(), expanded.path().c_str(), progress)) {
         const std::wstring shown = messages->Take();
         *error = L"the installer stops at \"" + path + L"\": " + (shown.empty() ? L"expansion failed" : shown);
         return false;

@@ -1,5 +1,5 @@
-// The game's identity from setup.ini and the process-wide installer state that the dialogs,
-// the install worker and the registry records share.
+// The game's identity from setup.ini and the choices of its installation: one value, owned by the
+// working installer's entry, which the main dialog reads, shows and passes down.
 #pragma once
 
 #include <windows.h>
@@ -22,10 +22,8 @@ struct InstallSettings {
     int Installed;
 };
 
-extern InstallSettings installSettings;
-
 // Clears fields 1 to 10 (texts emptied, numbers zeroed); SourceFolder and Installed stay.
-void ClearInstallSettings();
+void ClearInstallSettings(InstallSettings* settings);
 
 // The narrow form of a file path that the ANSI profile functions, which decode paths with
 // codePage (the process's ANSI code page, GetACP()), turn back into the same file: the path
@@ -40,10 +38,10 @@ void ReadInstallerValue(const wchar_t* key, const wchar_t* defaultValue, wchar_t
 // The path of setup.ini beside the running program.
 std::wstring GetSetupIniPath();
 
-// Reads the six keys of setup.ini into installSettings, in the order of the file's key table.
-// Returns false after telling the user (owner: the given window) when setup.ini exists but no
-// form of its path survives the process's ANSI code page; the fields then hold the defaults.
-bool LoadInstallerConfig(HWND owner);
+// Reads the six keys of setup.ini into settings, in the order of the file's key table. Returns
+// false after telling the user (owner: the given window) when setup.ini exists but no form of its
+// path survives the process's ANSI code page; the fields then hold the defaults.
+bool LoadInstallerConfig(HWND owner, InstallSettings* settings);
 
 // LoadInstallerConfig for a given setup.ini, deciding reachability for the given ANSI code page.
-bool LoadInstallerConfigFrom(HWND owner, const std::wstring& iniPath, UINT codePage);
+bool LoadInstallerConfigFrom(HWND owner, const std::wstring& iniPath, UINT codePage, InstallSettings* settings);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "install/file_list.h"
+#include "records/list_format.h"
 #include "tool_text.h"
 
 int wmain(int argc, wchar_t** argv) {

@@ -1,4 +1,4 @@
-#include "startup/settings.h"
+#include "records/settings.h"
 
 #include <vector>
 
@@ -7,8 +7,6 @@
 #include "base/module.h"
 #include "base/paths.h"
 #include "base/text.h"
-
-InstallSettings installSettings{};
 
 namespace {
 
@@ -21,14 +19,14 @@ struct InstallerKey {
 };
 
 // The key table of setup.ini, in the order the keys are read.
-std::vector<InstallerKey> InstallerKeys() {
+std::vector<InstallerKey> InstallerKeys(InstallSettings* settings) {
     return {
-        {L"Company", L"Company", installSettings.Company},
-        {L"Publisher", L"Publisher", installSettings.Publisher},
-        {L"URLInfoAbout", L"URLInfoAbout", installSettings.URLInfoAbout},
-        {L"AppName", L"ゲーム", installSettings.AppName},
-        {L"InstFolder", L"ゲーム", installSettings.InstFolder},
-        {L"AppExe", L"non.exe", installSettings.AppExe},
+        {L"Company", L"Company", settings->Company},
+        {L"Publisher", L"Publisher", settings->Publisher},
+        {L"URLInfoAbout", L"URLInfoAbout", settings->URLInfoAbout},
+        {L"AppName", L"ゲーム", settings->AppName},
+        {L"InstFolder", L"ゲーム", settings->InstFolder},
+        {L"AppExe", L"non.exe", settings->AppExe},
     };
 }
 
@@ -36,17 +34,17 @@ bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 
 }  // namespace
 
-void ClearInstallSettings() {
-    installSettings.Company[0] = L'\0';
-    installSettings.Publisher[0] = L'\0';
-    installSettings.URLInfoAbout[0] = L'\0';
-    installSettings.AppName[0] = L'\0';
-    installSettings.InstFolder[0] = L'\0';
-    installSettings.InstallPath[0] = L'\0';
-    installSettings.AppExe[0] = L'\0';
-    installSettings.DesktopShortcut = 0;
-    installSettings.VerifyFiles = 0;
-    installSettings.IsVistaOrLater = 0;
+void ClearInstallSettings(InstallSettings* settings) {
+    settings->Company[0] = L'\0';
+    settings->Publisher[0] = L'\0';
+    settings->URLInfoAbout[0] = L'\0';
+    settings->AppName[0] = L'\0';
+    settings->InstFolder[0] = L'\0';
+    settings->InstallPath[0] = L'\0';
+    settings->AppExe[0] = L'\0';
+    settings->DesktopShortcut = 0;
+    settings->VerifyFiles = 0;
+    settings->IsVistaOrLater = 0;
 }
 
 std::string AnsiProfilePath(const std::wstring& path, UINT codePage) {
@@ -89,9 +87,10 @@ std::wstring GetSetupIniPath() {
     return path + L"setup.ini";
 }
 
-bool LoadInstallerConfigFrom(HWND owner, const std::wstring& iniPath, UINT codePage) {
+bool LoadInstallerConfigFrom(HWND owner, const std::wstring& iniPath, UINT codePage, InstallSettings* settings) {
     if (AnsiProfilePath(iniPath, codePage).empty() && PathExists(iniPath)) {
-        for (const InstallerKey& entry : InstallerKeys()) CopyText(entry.field, kValueCapacity, entry.defaultValue);
+        for (const InstallerKey& entry : InstallerKeys(settings))
+            CopyText(entry.field, kValueCapacity, entry.defaultValue);
         std::wstring text = FormatText(
             L"インストーラの設定ファイルを読み込めませんでした。\n"
             L"ファイルのパスに、このシステムの文字コードで扱えない文字が含まれています。\n%ls",
@@ -99,9 +98,11 @@ bool LoadInstallerConfigFrom(HWND owner, const std::wstring& iniPath, UINT codeP
         ShowErrorBox(owner, text.c_str());
         return false;
     }
-    for (const InstallerKey& entry : InstallerKeys())
+    for (const InstallerKey& entry : InstallerKeys(settings))
         ReadInstallerValue(entry.key, entry.defaultValue, entry.field, iniPath.c_str());
     return true;
 }
 
-bool LoadInstallerConfig(HWND owner) { return LoadInstallerConfigFrom(owner, GetSetupIniPath(), GetACP()); }
+bool LoadInstallerConfig(HWND owner, InstallSettings* settings) {
+    return LoadInstallerConfigFrom(owner, GetSetupIniPath(), GetACP(), settings);
+}

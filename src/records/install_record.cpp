@@ -1,18 +1,14 @@
 // The registry records of an installation. The own key under HKEY_CURRENT_USER is the only sign
 // that the game is installed; the entry under HKEY_LOCAL_MACHINE is written for the system's
 // list of installed programs and never read back.
-#include "frontend/install_record.h"
-
-#include <windows.h>
+#include "records/install_record.h"
 
 #include <string>
 
 #include "base/handles.h"
 #include "base/interaction.h"
 #include "base/text.h"
-#include "frontend/main_dialog.h"
-#include "install/progress_state.h"
-#include "startup/settings.h"
+#include "records/settings.h"
 
 namespace {
 
@@ -23,11 +19,13 @@ const wchar_t kWriteFailed[] = L"インストール情報の記述に失敗し�
 const wchar_t kDeleteFailed[] = L"インストール情報の削除に失敗しました。";
 const wchar_t kEntryFailed[] = L"アンインストール情報の記述に失敗しました。";
 
-std::wstring OwnKeyPath() {
-    return FormatText(L"Software\\%ls\\%ls", installSettings.Company, installSettings.AppName);
+std::wstring OwnKeyPath(const InstallSettings& settings) {
+    return FormatText(L"Software\\%ls\\%ls", settings.Company, settings.AppName);
 }
 
-std::wstring UninstallEntryPath() { return std::wstring(kUninstallList) + installSettings.AppName; }
+std::wstring UninstallEntryPath(const InstallSettings& settings) {
+    return std::wstring(kUninstallList) + settings.AppName;
+}
 
 bool CreateKey(HKEY root, const std::wstring& path, RegKey* key) {
     return RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(L""), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
@@ -70,42 +68,43 @@ bool QueryDesktopShortcut(HKEY key, int* value) {
 
 }  // namespace
 
-int ReadInstallRecord() {
+int ReadInstallRecord(HWND owner, InstallSettings* settings) {
     RegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OwnKeyPath().c_str(), 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, OwnKeyPath(*settings).c_str(), 0, KEY_ALL_ACCESS, key.receive()) !=
+        ERROR_SUCCESS)
         return 0;
     wchar_t path[kPathCapacity];
     int desktopShortcut = 0;
     if (!QueryInstallPath(key.get(), path) || !QueryDesktopShortcut(key.get(), &desktopShortcut)) {
-        ShowErrorBox(mainWindow, kReadFailed);
+        ShowErrorBox(owner, kReadFailed);
         return 0;
     }
-    CopyText(installSettings.InstallPath, path);
-    installSettings.DesktopShortcut = desktopShortcut;
+    CopyText(settings->InstallPath, path);
+    settings->DesktopShortcut = desktopShortcut;
     return 1;
 }
 
-int WriteInstallRecord() {
+int WriteInstallRecord(HWND owner, const InstallSettings& settings, uint64_t sourceBytes) {
     {
         RegKey own;
-        if (!CreateKey(HKEY_CURRENT_USER, OwnKeyPath(), &own) ||
-            !SetString(own.get(), L"InstallPath", installSettings.InstallPath) ||
-            !SetDword(own.get(), L"DskSht", static_cast<DWORD>(installSettings.DesktopShortcut))) {
-            ShowErrorBox(mainWindow, kWriteFailed);
+        if (!CreateKey(HKEY_CURRENT_USER, OwnKeyPath(settings), &own) ||
+            !SetString(own.get(), L"InstallPath", settings.InstallPath) ||
+            !SetDword(own.get(), L"DskSht", static_cast<DWORD>(settings.DesktopShortcut))) {
+            ShowErrorBox(owner, kWriteFailed);
             return 0;
         }
     }
 
     RegKey entry;
-    if (!CreateKey(HKEY_LOCAL_MACHINE, UninstallEntryPath(), &entry)) {
-        ShowErrorBox(mainWindow, kEntryFailed);
+    if (!CreateKey(HKEY_LOCAL_MACHINE, UninstallEntryPath(settings), &entry)) {
+        ShowErrorBox(owner, kEntryFailed);
         return 0;
     }
-    const std::wstring installPath = installSettings.InstallPath;
+    const std::wstring installPath = settings.InstallPath;
     const std::wstring uninstaller = installPath + kUninstallerName;
     // Quoted, so that a destination with blanks still names one program.
     const std::wstring uninstallCommand = L"\"" + uninstaller + L"\" /luninst1";
-    const DWORD estimatedKib = static_cast<DWORD>(progressState.sourceBytes.load() >> 10);
+    const DWORD estimatedKib = static_cast<DWORD>(sourceBytes >> 10);
 
     struct EntryValue {
         const wchar_t* name;
@@ -115,14 +114,14 @@ int WriteInstallRecord() {
         const wchar_t* message;
     };
     const EntryValue values[] = {
-        {L"DisplayName", REG_SZ, installSettings.AppName, 0, kEntryFailed},
+        {L"DisplayName", REG_SZ, settings.AppName, 0, kEntryFailed},
         {L"UninstallString", REG_SZ, uninstallCommand, 0, kEntryFailed},
         {L"DisplayIcon", REG_SZ, uninstaller, 0, L"アンインストールアイコン情報の記述に失敗しました。"},
         {L"NoModify", REG_DWORD, L"", 1, L"削除タイプの記述に失敗しました。"},
         {L"NoRepair", REG_DWORD, L"", 1, L"修復タイプの記述に失敗しました。"},
-        {L"Publisher", REG_SZ, installSettings.Publisher, 0, L"アンインストール発行元情報の記述に失敗しました。"},
-        {L"HelpLink", REG_SZ, installSettings.URLInfoAbout, 0, L"アンインストールヘルプ情報の記述に失敗しました。"},
-        {L"URLInfoAbout", REG_SZ, installSettings.URLInfoAbout, 0, L"アンインストールヘルプ情報の記述に失敗しました。"},
+        {L"Publisher", REG_SZ, settings.Publisher, 0, L"アンインストール発行元情報の記述に失敗しました。"},
+        {L"HelpLink", REG_SZ, settings.URLInfoAbout, 0, L"アンインストールヘルプ情報の記述に失敗しました。"},
+        {L"URLInfoAbout", REG_SZ, settings.URLInfoAbout, 0, L"アンインストールヘルプ情報の記述に失敗しました。"},
         {L"EstimatedSize", REG_DWORD, L"", estimatedKib, L"インストールサイズの記述に失敗しました。"},
     };
     // In table order; the first failure stops the record, and what was written stays.
@@ -130,28 +129,28 @@ int WriteInstallRecord() {
         const bool written = value.type == REG_SZ ? SetString(entry.get(), value.name, value.text)
                                                   : SetDword(entry.get(), value.name, value.number);
         if (!written) {
-            ShowErrorBox(mainWindow, value.message);
+            ShowErrorBox(owner, value.message);
             return 0;
         }
     }
     return 1;
 }
 
-int DeleteInstallRecord() {
+int DeleteInstallRecord(HWND owner, const InstallSettings& settings) {
     {
         RegKey software;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, software.receive()) != ERROR_SUCCESS)
             return 0;
-        const std::wstring gameKey = FormatText(L"%ls\\%ls", installSettings.Company, installSettings.AppName);
+        const std::wstring gameKey = FormatText(L"%ls\\%ls", settings.Company, settings.AppName);
         if (RegDeleteKeyW(software.get(), gameKey.c_str()) != ERROR_SUCCESS) {
-            ShowErrorBox(mainWindow, kDeleteFailed);
+            ShowErrorBox(owner, kDeleteFailed);
             return 0;
         }
         // Goes only when no other game of the same company is recorded below it.
-        RegDeleteKeyW(software.get(), installSettings.Company);
+        RegDeleteKeyW(software.get(), settings.Company);
     }
     RegKey list;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_ALL_ACCESS, list.receive()) != ERROR_SUCCESS) return 0;
-    RegDeleteKeyW(list.get(), installSettings.AppName);
+    RegDeleteKeyW(list.get(), settings.AppName);
     return 1;
 }
