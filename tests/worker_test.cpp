@@ -206,7 +206,9 @@ TEST_F(InstallWorkerTest, CompressedSourceIsExpandedUnderItsOwnStatusAndVerified
 TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerifying) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\v.dat", "hello"));
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\w.dat", "world"));
-    const std::wstring list = L"0,v.dat,5,00000000\r\n0,w.dat,5," + CrcText("world") + L"\r\n";
+    // v.dat's check runs while w.dat is copied; its failure stops the installation before x.dat.
+    const std::wstring list = L"0,v.dat,5,00000000\r\n0,w.dat,5," + CrcText("world") + L"\r\n0,x.dat,5," +
+                              CrcText("world") + L"\r\n";
     settings_.VerifyFiles = 1;
 
     EXPECT_EQ(Install(list), 0u);
@@ -218,7 +220,7 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
     EXPECT_EQ(shown[0].owner, owner_);
     EXPECT_EQ(FileText(Installed(L"v.dat")), "hello");
-    EXPECT_FALSE(FileExists(Installed(L"w.dat")));
+    EXPECT_FALSE(FileExists(Installed(L"x.dat")));
     EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
     EXPECT_EQ(progress_.StatusText(), L"v.dat ファイルのCRC32を確認中");
 
@@ -230,6 +232,34 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
         EXPECT_EQ(FileText(Installed(L"w.dat")), "world");
     }
     EXPECT_EQ(script_.Messages().size(), 1u);
+}
+
+// The check of a file runs while the next one is copied: a failed check of the last file, or of a
+// file after which another disc is asked for, still ends the installation with its message, before
+// any disc prompt and with nothing recorded.
+TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLastFile) {
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\good.dat", "good!"));
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\bad.dat", "hello"));
+    const std::wstring good = L"0,good.dat,5," + CrcText("good!") + L"\r\n";
+    const std::wstring bad = L"0,bad.dat,5,00000000\r\n";
+    const struct {
+        const char* what;
+        std::wstring list;
+    } cases[] = {
+        {"the last file", good + bad},
+        {"a file before another disc", good + bad + L"1,other.dat,5,00000000\r\n"},
+    };
+    settings_.VerifyFiles = 1;
+    for (const auto& c : cases) {
+        RemoveTree(destination_);
+        const size_t before = script_.Messages().size();
+        EXPECT_EQ(Install(c.list), 0u) << c.what;
+        std::vector<ShownMessage> shown = script_.Messages();
+        ASSERT_EQ(shown.size(), before + 1) << c.what << ": the damaged file's box alone, no disc prompt";
+        EXPECT_EQ(shown.back().text, std::wstring(L"bad.dat") + kDamagedFileText) << c.what;
+        EXPECT_EQ(progress_.StatusText(), L"bad.dat ファイルのCRC32を確認中") << c.what;
+        EXPECT_FALSE(FileExists(Installed(L"uninst.dat"))) << c.what << ": nothing is recorded";
+    }
 }
 
 // One byte of the second stream's header damaged: the expansion takes the rest for trailing bytes

@@ -4,17 +4,18 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "base/interaction.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "install/crc_verifier.h"
 #include "install/disc.h"
 #include "install/installation.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_record.h"
 #include "transfer/copy.h"
-#include "transfer/crc32.h"
 #include "transfer/expand.h"
 #include "transfer/folders.h"
 
@@ -22,12 +23,6 @@ namespace {
 
 constexpr uint16_t kNoDisc = 65535;
 constexpr uint64_t kBytesPerUnit = 1000000;
-
-const wchar_t kDamagedFileText[] =
-    L"\n\nファイルが破損している可能性があります。以下の原因が考えられます。\n\n"
-    L"①コピー先ファイルが読み取り専用属性に設定されている。\n②コピー先ファイルが他アプリケーションで使用中である。\n"
-    L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
-    L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
 
 // Shown when a file on the disk does not hold the size its list line gives: the source was cut
 // short or damaged in a way its own reading could not tell (a damaged later stream of a ".bz2"
@@ -49,11 +44,9 @@ std::wstring VolumeQueryPath(const wchar_t* destinationFolder) {
 
 bool IsCompressedSource(const wchar_t* sourcePath) { return wcscmp(PathFindExtensionW(sourcePath), L".bz2") == 0; }
 
-bool HasListedSize(const FileEntry& entry) {
-    WIN32_FILE_ATTRIBUTE_DATA written;
-    if (!GetFileAttributesExW(entry.destinationPath, GetFileExInfoStandard, &written)) return false;
-    const uint64_t size = (static_cast<uint64_t>(written.nFileSizeHigh) << 32) | written.nFileSizeLow;
-    return entry.size >= 0 && size == static_cast<uint64_t>(entry.size);
+// The transfers count every byte they write, so the count is the size of the file they made.
+bool HasListedSize(const FileEntry& entry, const ProgressState& progress) {
+    return entry.size >= 0 && progress.fileDoneBytes.load() == static_cast<uint64_t>(entry.size);
 }
 
 // Expands or copies the entry's source and checks the result's size, whether or not the files are
@@ -68,7 +61,7 @@ bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, Progr
     } else {
         transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress);
     }
-    if (transferred && !HasListedSize(entry)) {
+    if (transferred && !HasListedSize(entry, progress)) {
         ShowErrorBox(progress.Owner(),
                      FormatText(kSourceDamagedText, sourcePath.c_str(), compressed ? L"解凍" : L"コピー").c_str());
         transferred = false;
@@ -77,19 +70,46 @@ bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, Progr
     return transferred;
 }
 
-// One listed file: disc, folders, transfer and the optional check. False ends the installation.
-bool InstallEntry(Installation& installation, const FileEntry& entry, uint16_t* previousDisc) {
-    ProgressState& progress = installation.progress;
-    wchar_t(&sourceFolder)[kPathCapacity] = installation.settings.SourceFolder;
-    if (entry.disc != *previousDisc && !LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
+// What one pass over the list carries from file to file.
+struct ListPass {
+    uint16_t disc = kNoDisc;                // the disc the last file came from
+    std::wstring folder;                    // the destination folder made or found last
+    std::unique_ptr<CrcVerifier> verifier;  // with verification on
+};
 
-    // The source folder may have just been replaced by the disc search.
-    std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
+// The folder part of a destination path, without its final backslash.
+std::wstring ParentFolderOf(const wchar_t* path) {
+    const wchar_t* name = PathFindFileNameW(path);
+    return std::wstring(path, static_cast<size_t>(name - path));
+}
 
+// Creates the destination's folders unless the file before went into the same folder.
+bool MakeDestinationFolder(ListPass& pass, const FileEntry& entry, ProgressState& progress) {
+    std::wstring folder = ParentFolderOf(entry.destinationPath);
+    if (!pass.folder.empty() && folder == pass.folder) return true;
+    pass.folder.clear();
     if (!CreateParentFolders(entry.destinationPath, progress.Owner())) {
         SetStatus(progress, FormatText(L"%ls ディレクトリの作成に失敗", entry.destinationPath));
         return false;
     }
+    pass.folder = folder;
+    return true;
+}
+
+// One listed file: disc, folders, transfer and the start of its check, which runs while the next
+// file is transferred. False ends the installation.
+bool InstallEntry(Installation& installation, const FileEntry& entry, ListPass& pass) {
+    ProgressState& progress = installation.progress;
+    wchar_t(&sourceFolder)[kPathCapacity] = installation.settings.SourceFolder;
+    if (entry.disc != pass.disc) {
+        // A damaged file is reported before the player is asked for another disc.
+        if (pass.verifier && !pass.verifier->Collect(progress)) return false;
+        if (!LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
+    }
+
+    // The source folder may have just been replaced by the disc search.
+    std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
+    if (!MakeDestinationFolder(pass, entry, progress)) return false;
 
     SetStatus(progress, FormatText(L"%ls ファイルをコピー中", entry.name));
     progress.fileBytes = static_cast<uint64_t>(entry.size);
@@ -97,15 +117,11 @@ bool InstallEntry(Installation& installation, const FileEntry& entry, uint16_t* 
 
     if (!TransferEntry(entry, sourcePath, progress)) return false;
 
-    if (installation.settings.VerifyFiles == 1) {
-        SetStatus(progress, FormatText(L"%ls ファイルのCRC32を確認中", entry.name));
-        if (!CheckFileCrc32(entry.destinationPath, entry.crcText, progress.Owner())) {
-            ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
-            return false;
-        }
+    if (pass.verifier) {
+        if (!pass.verifier->Collect(progress)) return false;  // the file before this one
+        pass.verifier->Start(entry);
     }
-
-    *previousDisc = entry.disc;
+    pass.disc = entry.disc;
     return true;
 }
 
@@ -141,10 +157,12 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         return 0;
     }
 
-    uint16_t previousDisc = kNoDisc;
+    ListPass pass;
+    if (installation.settings.VerifyFiles == 1) pass.verifier = std::make_unique<CrcVerifier>();
     for (const FileEntry& entry : installation.files) {
-        if (!InstallEntry(installation, entry, &previousDisc)) return 0;
+        if (!InstallEntry(installation, entry, pass)) return 0;
     }
+    if (pass.verifier && !pass.verifier->Collect(progress)) return 0;
 
     SetStatus(progress, L"ショートカットの作成中");
     CreateShortcuts(installation.settings, progress.Owner());

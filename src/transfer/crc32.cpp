@@ -250,12 +250,9 @@ uint32_t Crc32Of(const void* data, size_t length) {
     return ~UpdateRegister(0xFFFFFFFFu, static_cast<const uint8_t*>(data), length);
 }
 
-bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected, HWND owner) {
+FileCrcCheck CompareFileCrc32(const wchar_t* path, const wchar_t* expected) {
     StdioFile file(_wfsopen(path, L"rb", _SH_DENYNO));
-    if (!file) {
-        ShowErrorBox(owner, FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
-        return false;
-    }
+    if (!file) return FileCrcCheck::kUnopenable;
     // Whole chunks go from the runtime's read straight into our buffer.
     setvbuf(file.get(), nullptr, _IONBF, 0);
 
@@ -267,17 +264,27 @@ bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected, HWND owner) {
         hash.Update(buffer.get(), got);
     }
     // A checksum of the bytes before a read error says nothing about the file.
-    if (ferror(file.get())) return false;
+    if (ferror(file.get())) return FileCrcCheck::kDifferent;
     file.reset();
 
     char digest[16];
     hash.HexDigest(digest);
     // Exactly the eight digits, letters in either case: no prefix, sign or white space.
-    if (wcslen(expected) != strlen(digest)) return false;
+    if (wcslen(expected) != strlen(digest)) return FileCrcCheck::kDifferent;
     for (size_t i = 0; digest[i] != '\0'; ++i) {
         wchar_t c = expected[i];
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != static_cast<wchar_t>(digest[i])) return false;
+        if (c != static_cast<wchar_t>(digest[i])) return FileCrcCheck::kDifferent;
     }
-    return true;
+    return FileCrcCheck::kMatches;
+}
+
+void ShowCrcUncheckable(const wchar_t* path, HWND owner) {
+    ShowErrorBox(owner, FormatText(L"%ls\nCRC32のチェックができません。", path).c_str());
+}
+
+bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected, HWND owner) {
+    const FileCrcCheck result = CompareFileCrc32(path, expected);
+    if (result == FileCrcCheck::kUnopenable) ShowCrcUncheckable(path, owner);
+    return result == FileCrcCheck::kMatches;
 }

@@ -52,6 +52,15 @@ private:
 // CRC-32 of a whole buffer (the common zlib/PNG definition).
 uint32_t Crc32Of(const void* data, size_t length);
 
+enum class FileCrcCheck { kMatches, kDifferent, kUnopenable };
+
+// Whether the file reads and its CRC-32 text equals expected (case ignored), shown to no one: a
+// file that reads only in part differs.
+FileCrcCheck CompareFileCrc32(const wchar_t* path, const wchar_t* expected);
+
+// The box for a file whose CRC-32 cannot be checked since it does not open.
+void ShowCrcUncheckable(const wchar_t* path, HWND owner);
+
 // True when the file reads and its CRC-32 text equals expected (case ignored). A file that does
 // not open is reported in a message box over owner.
 bool CheckFileCrc32(const wchar_t* path, const wchar_t* expected, HWND owner);
