@@ -170,4 +170,6 @@ TEST(ProgressState, ResetAndWholeStatusTextsAcrossThreads) {
     std::wstring tooLong(5000, L'x');
     progressState.SetStatusText(tooLong.c_str());
     EXPECT_EQ(progressState.StatusText().size(), kStatusCapacity - 1);
+    progressState.SetStatusFileText(L"%ls ファイルをコピー中", tooLong.c_str());
+    EXPECT_EQ(progressState.StatusText(), tooLong.substr(0, kStatusCapacity - 1));
 }

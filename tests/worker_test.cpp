@@ -237,17 +237,26 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
 // The check of a file runs while the next one is copied: a failed check of the last file, or of a
 // file after which another disc is asked for, still ends the installation with its message, before
 // any disc prompt and with nothing recorded.
+// Small files are checked at once and larger ones on the checking thread; both are collected alike.
 TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLastFile) {
+    const std::string large = PatternBytes(100000, 5);
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\good.dat", "good!"));
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\bad.dat", "hello"));
+    ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\large.dat", large));
     const std::wstring good = L"0,good.dat,5," + CrcText("good!") + L"\r\n";
     const std::wstring bad = L"0,bad.dat,5,00000000\r\n";
+    const std::wstring largeBad = L"0,large.dat," + std::to_wstring(large.size()) + L",00000000\r\n";
+    const std::wstring largeGood = L"0,large.dat," + std::to_wstring(large.size()) + L"," + CrcText(large) + L"\r\n";
+    const std::wstring otherDisc = L"1,other.dat,5,00000000\r\n";
     const struct {
         const char* what;
         std::wstring list;
+        const wchar_t* damaged;
     } cases[] = {
-        {"the last file", good + bad},
-        {"a file before another disc", good + bad + L"1,other.dat,5,00000000\r\n"},
+        {"the last file", good + bad, L"bad.dat"},
+        {"a file before another disc", largeGood + bad + otherDisc, L"bad.dat"},
+        {"a large last file", good + largeBad, L"large.dat"},
+        {"a large file before another disc", good + largeBad + otherDisc, L"large.dat"},
     };
     settings_.VerifyFiles = 1;
     for (const auto& c : cases) {
@@ -256,8 +265,8 @@ TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLast
         EXPECT_EQ(Install(c.list), 0u) << c.what;
         std::vector<ShownMessage> shown = script_.Messages();
         ASSERT_EQ(shown.size(), before + 1) << c.what << ": the damaged file's box alone, no disc prompt";
-        EXPECT_EQ(shown.back().text, std::wstring(L"bad.dat") + kDamagedFileText) << c.what;
-        EXPECT_EQ(progress_.StatusText(), L"bad.dat ファイルのCRC32を確認中") << c.what;
+        EXPECT_EQ(shown.back().text, std::wstring(c.damaged) + kDamagedFileText) << c.what;
+        EXPECT_EQ(progress_.StatusText(), c.damaged + std::wstring(L" ファイルのCRC32を確認中")) << c.what;
         EXPECT_FALSE(FileExists(Installed(L"uninst.dat"))) << c.what << ": nothing is recorded";
     }
 }

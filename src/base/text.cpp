@@ -48,3 +48,12 @@ std::wstring FormatText(const wchar_t* format, ...) {
     va_end(args);
     return result;
 }
+
+void FormatTextInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = __mingw_vsnwprintf(buffer, capacity, format, args);
+    va_end(args);
+    // A text cut short may come back as a failure, with the buffer's end left open.
+    if (written < 0 || static_cast<size_t>(written) >= capacity) buffer[capacity - 1] = L'\0';
+}

@@ -29,3 +29,6 @@ bool AddBackslash(wchar_t (&buffer)[N]) {
 // printf-style formatting into a std::wstring, the same on every Windows (C99 rules: write %ls
 // for wide text; %zu, %lld and %llu are understood).
 std::wstring FormatText(const wchar_t* format, ...);
+// The same formatting into a buffer of capacity characters (at least 1), cut to fit; allocates
+// nothing.
+void FormatTextInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);

@@ -1,5 +1,7 @@
 #include "install/crc_verifier.h"
 
+#include <utility>
+
 #include "base/interaction.h"
 #include "base/text.h"
 
@@ -10,6 +12,8 @@ const wchar_t kDamagedFileText[] =
     L"①コピー先ファイルが読み取り専用属性に設定されている。\n②コピー先ファイルが他アプリケーションで使用中である。\n"
     L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
     L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
+
+constexpr int64_t kCheckAtOnceBytes = 32 * 1024;
 
 }  // namespace
 
@@ -24,13 +28,31 @@ CrcVerifier::~CrcVerifier() {
     thread_.join();
 }
 
-void CrcVerifier::Start(const FileEntry& entry) {
+void CrcVerifier::Start(const FileEntry& entry, FileHandle readBack) {
+    if (entry.size <= kCheckAtOnceBytes) {
+        const FileCrcCheck outcome = Check(entry, std::move(readBack));
+        std::lock_guard<std::mutex> hold(lock_);
+        entry_ = &entry;
+        outcome_ = outcome;
+        checked_ = true;
+        return;
+    }
     {
         std::lock_guard<std::mutex> hold(lock_);
         entry_ = &entry;
+        readBack_ = std::move(readBack);
         checked_ = false;
     }
     changed_.notify_all();
+}
+
+FileCrcCheck CrcVerifier::Check(const FileEntry& entry, FileHandle readBack) {
+    if (!readBack) return CompareFileCrc32(entry.destinationPath, entry.crcText);
+    const FileCrcCheck outcome = CompareCrc32(readBack.get(), entry.crcText);
+    // The transfer left the closing to the check: a file that does not close may not hold the
+    // bytes that were read back.
+    if (!CloseHandle(readBack.release())) return FileCrcCheck::kDifferent;
+    return outcome;
 }
 
 bool CrcVerifier::Collect(ProgressState& progress) {
@@ -55,8 +77,9 @@ void CrcVerifier::CheckFiles() {
         changed_.wait(hold, [this] { return stopping_ || (entry_ && !checked_); });
         if (stopping_) return;
         const FileEntry& entry = *entry_;
+        FileHandle readBack = std::move(readBack_);
         hold.unlock();
-        const FileCrcCheck outcome = CompareFileCrc32(entry.destinationPath, entry.crcText);
+        const FileCrcCheck outcome = Check(entry, std::move(readBack));
         hold.lock();
         outcome_ = outcome;
         checked_ = true;

@@ -1,25 +1,36 @@
 #include "install/progress_state.h"
 
-#include "base/interaction.h"
+#include <algorithm>
 
-void ProgressState::SetStatusText(const wchar_t* text) {
+#include "base/interaction.h"
+#include "base/text.h"
+
+void ProgressState::SetStatusText(const wchar_t* text) { SetStatusFileText(nullptr, text); }
+
+void ProgressState::SetStatusFileText(const wchar_t* format, const wchar_t* name) {
     std::lock_guard<std::mutex> guard(statusLock_);
-    size_t length = wcsnlen(text, kStatusCapacity - 1);
-    wmemcpy(statusText_, text, length);
+    statusFormat_ = format;
+    const size_t length = wcsnlen(name, kStatusCapacity - 1);
+    wmemcpy(statusText_, name, length);
     statusText_[length] = L'\0';
 }
 
 void ProgressState::GetStatusText(wchar_t* buffer, size_t capacity) const {
     if (capacity == 0) return;
     std::lock_guard<std::mutex> guard(statusLock_);
+    if (statusFormat_) {
+        FormatTextInto(buffer, std::min(capacity, kStatusCapacity), statusFormat_, statusText_);
+        return;
+    }
     size_t length = wcsnlen(statusText_, capacity - 1);
     wmemcpy(buffer, statusText_, length);
     buffer[length] = L'\0';
 }
 
 std::wstring ProgressState::StatusText() const {
-    std::lock_guard<std::mutex> guard(statusLock_);
-    return statusText_;
+    wchar_t text[kStatusCapacity];
+    GetStatusText(text, kStatusCapacity);
+    return text;
 }
 
 void ProgressState::Reset() {

@@ -25,6 +25,9 @@ struct ProgressState final : ProgressSink {
 
     // Replaces the whole status text (cut at 1023 characters).
     void SetStatusText(const wchar_t* text);
+    // The status format (a literal with one %ls) filled in with name when the text is read: a
+    // status per file costs a copy of the name, however many files go by between two looks.
+    void SetStatusFileText(const wchar_t* format, const wchar_t* name);
     // Copies the current status text into buffer (always terminated).
     void GetStatusText(wchar_t* buffer, size_t capacity) const;
     std::wstring StatusText() const;
@@ -43,5 +46,6 @@ struct ProgressState final : ProgressSink {
 
 private:
     mutable std::mutex statusLock_;
-    wchar_t statusText_[kStatusCapacity] = L"";
+    wchar_t statusText_[kStatusCapacity] = L"";  // the text, or the name for statusFormat_
+    const wchar_t* statusFormat_ = nullptr;
 };

@@ -6,7 +6,9 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "base/handles.h"
 #include "base/interaction.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -51,15 +53,17 @@ bool HasListedSize(const FileEntry& entry, const ProgressState& progress) {
 
 // Expands or copies the entry's source and checks the result's size, whether or not the files are
 // verified afterwards. False after the failure was shown.
-bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, ProgressState& progress) {
+// readBack, when given, receives the destination left open for its check.
+bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, ProgressState& progress,
+                   FileHandle* readBack) {
     const bool compressed = IsCompressedSource(sourcePath.c_str());
     const wchar_t* failedStatus = compressed ? L"%ls ファイルの解凍に失敗" : L"%ls ファイルのコピーに失敗";
     bool transferred = false;
     if (compressed) {
-        SetStatus(progress, FormatText(L"%ls ファイルの解凍中です。", entry.name));
+        progress.SetStatusFileText(L"%ls ファイルの解凍中です。", entry.name);
         transferred = ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progress);
     } else {
-        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress);
+        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress, readBack);
     }
     if (transferred && !HasListedSize(entry, progress)) {
         ShowErrorBox(progress.Owner(),
@@ -111,15 +115,16 @@ bool InstallEntry(Installation& installation, const FileEntry& entry, ListPass& 
     std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
     if (!MakeDestinationFolder(pass, entry, progress)) return false;
 
-    SetStatus(progress, FormatText(L"%ls ファイルをコピー中", entry.name));
+    progress.SetStatusFileText(L"%ls ファイルをコピー中", entry.name);
     progress.fileBytes = static_cast<uint64_t>(entry.size);
     progress.fileDoneBytes = 0;
 
-    if (!TransferEntry(entry, sourcePath, progress)) return false;
+    FileHandle readBack;
+    if (!TransferEntry(entry, sourcePath, progress, pass.verifier ? &readBack : nullptr)) return false;
 
     if (pass.verifier) {
         if (!pass.verifier->Collect(progress)) return false;  // the file before this one
-        pass.verifier->Start(entry);
+        pass.verifier->Start(entry, std::move(readBack));
     }
     pass.disc = entry.disc;
     return true;

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "base/handles.h"
 #include "base/interaction.h"
@@ -62,9 +63,21 @@ FileHandle OpenSource(const wchar_t* path) {
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-FileHandle CreateDestination(const wchar_t* path) {
-    return FileHandle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+FileHandle CreateDestination(const wchar_t* path, DWORD access) {
+    return FileHandle(CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Opened for reading too when it is to be read back; a folder that lets the file be written but
+// not read still gets it, and its check then opens it by name (and reports what it finds).
+FileHandle CreateDestination(const wchar_t* path, bool forReadBack, bool* readable) {
+    *readable = false;
+    if (forReadBack) {
+        FileHandle both = CreateDestination(path, GENERIC_READ | GENERIC_WRITE);
+        *readable = static_cast<bool>(both);
+        if (both) return both;
+    }
+    return CreateDestination(path, GENERIC_WRITE);
 }
 
 size_t WritePiece(HANDLE file, const uint8_t* buffer, size_t bytes) {
@@ -78,7 +91,8 @@ bool CloseDestination(FileHandle& destination) { return CloseHandle(destination.
 
 }  // namespace
 
-bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress) {
+bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
+                     FileHandle* readBack) {
     FileHandle source = OpenSource(sourcePath);
     if (!source) {
         ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
@@ -96,7 +110,8 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, 
     const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
     progress.CountSourceBytes(fileSize);
 
-    FileHandle destination = CreateDestination(destinationPath);
+    bool readable = false;
+    FileHandle destination = CreateDestination(destinationPath, readBack != nullptr, &readable);
     if (!destination) {
         ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", destinationPath, kDestinationUncreatableText).c_str());
         return false;
@@ -136,6 +151,10 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, 
         }
         progress.CountWrittenBytes(chunkDone);
         written += chunkDone;
+    }
+    if (readable) {
+        *readBack = std::move(destination);
+        return true;
     }
     if (!CloseDestination(destination)) {
         ReportChunkFailure(progress.Owner(), destinationPath, kWriteFailureText, written, fileSize);

@@ -1,10 +1,14 @@
 // Plain copy of one listed file, in chunks of 1,000,000 bytes, with progress and cancel.
 #pragma once
 
+#include "base/handles.h"
 #include "base/progress_sink.h"
 
 constexpr unsigned kCopyChunkBytes = 1000000;
 
 // True when the destination holds all the source's bytes; false after a message or when the
-// sink said stop before a chunk.
-bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress);
+// sink said stop before a chunk. With readBack, the destination is also opened for reading and,
+// after a copy that succeeded, handed over open instead of closed, so that its check needs no
+// second open; it stays empty when the destination could only be created for writing.
+bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
+                     FileHandle* readBack = nullptr);

@@ -250,25 +250,24 @@ uint32_t Crc32Of(const void* data, size_t length) {
     return ~UpdateRegister(0xFFFFFFFFu, static_cast<const uint8_t*>(data), length);
 }
 
-FileCrcCheck CompareFileCrc32(const wchar_t* path, const wchar_t* expected) {
-    StdioFile file(_wfsopen(path, L"rb", _SH_DENYNO));
-    if (!file) return FileCrcCheck::kUnopenable;
-    // Whole chunks go from the runtime's read straight into our buffer.
-    setvbuf(file.get(), nullptr, _IONBF, 0);
+namespace {
 
-    CMakeCRC32 hash;
+// Feeds every chunk that read(buffer, capacity) returns until it returns 0; false when a read
+// failed, since a checksum of the bytes before it says nothing about the file.
+template <typename ReadChunk>
+bool HashWhole(CMakeCRC32* hash, ReadChunk read) {
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadChunkBytes]);
     for (;;) {
-        size_t got = fread(buffer.get(), 1, kReadChunkBytes, file.get());
-        if (got == 0) break;
-        hash.Update(buffer.get(), got);
+        size_t got = 0;
+        if (!read(buffer.get(), kReadChunkBytes, &got)) return false;
+        if (got == 0) return true;
+        hash->Update(buffer.get(), got);
     }
-    // A checksum of the bytes before a read error says nothing about the file.
-    if (ferror(file.get())) return FileCrcCheck::kDifferent;
-    file.reset();
+}
 
+FileCrcCheck CompareDigest(CMakeCRC32* hash, const wchar_t* expected) {
     char digest[16];
-    hash.HexDigest(digest);
+    hash->HexDigest(digest);
     // Exactly the eight digits, letters in either case: no prefix, sign or white space.
     if (wcslen(expected) != strlen(digest)) return FileCrcCheck::kDifferent;
     for (size_t i = 0; digest[i] != '\0'; ++i) {
@@ -277,6 +276,36 @@ FileCrcCheck CompareFileCrc32(const wchar_t* path, const wchar_t* expected) {
         if (c != static_cast<wchar_t>(digest[i])) return FileCrcCheck::kDifferent;
     }
     return FileCrcCheck::kMatches;
+}
+
+}  // namespace
+
+FileCrcCheck CompareFileCrc32(const wchar_t* path, const wchar_t* expected) {
+    StdioFile file(_wfsopen(path, L"rb", _SH_DENYNO));
+    if (!file) return FileCrcCheck::kUnopenable;
+    // Whole chunks go from the runtime's read straight into our buffer.
+    setvbuf(file.get(), nullptr, _IONBF, 0);
+    CMakeCRC32 hash;
+    const bool whole = HashWhole(&hash, [&](uint8_t* buffer, size_t capacity, size_t* got) {
+        *got = fread(buffer, 1, capacity, file.get());
+        return *got > 0 || !ferror(file.get());
+    });
+    if (!whole) return FileCrcCheck::kDifferent;
+    return CompareDigest(&hash, expected);
+}
+
+FileCrcCheck CompareCrc32(HANDLE file, const wchar_t* expected) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return FileCrcCheck::kDifferent;
+    CMakeCRC32 hash;
+    const bool whole = HashWhole(&hash, [&](uint8_t* buffer, size_t capacity, size_t* got) {
+        DWORD read = 0;
+        const bool ok = ReadFile(file, buffer, static_cast<DWORD>(capacity), &read, nullptr) != FALSE;
+        *got = read;
+        return ok;
+    });
+    if (!whole) return FileCrcCheck::kDifferent;
+    return CompareDigest(&hash, expected);
 }
 
 void ShowCrcUncheckable(const wchar_t* path, HWND owner) {

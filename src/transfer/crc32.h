@@ -58,6 +58,9 @@ enum class FileCrcCheck { kMatches, kDifferent, kUnopenable };
 // file that reads only in part differs.
 FileCrcCheck CompareFileCrc32(const wchar_t* path, const wchar_t* expected);
 
+// The same check of a file open for reading, read from its start; the handle stays open.
+FileCrcCheck CompareCrc32(HANDLE file, const wchar_t* expected);
+
 // The box for a file whose CRC-32 cannot be checked since it does not open.
 void ShowCrcUncheckable(const wchar_t* path, HWND owner);
 
