@@ -93,14 +93,25 @@ put_discs() {  # disc1 [disc2]: disc 1 in D:, disc 2 in E:
   wineserver -k 2>/dev/null || true
 }
 
-warm() { find "$@" -type f -exec cat {} + >/dev/null; }
+# ext4 without a journal (as on these machines) avoids reusing the inodes of files deleted in the
+# last minutes, and every file created meanwhile pays a search past them while their blocks stay
+# cached: whichever program ran right after a deletion of 20,000 files was measured at half its
+# speed. So each measurement starts after the deletions, with the disk written out and, when this
+# user may, the kernel's caches dropped; the discs are then read back into the cache.
+drop_caches=/proc/sys/vm/drop_caches
+[ -w "$drop_caches" ] || echo "bench-install: cannot drop the kernel's caches; figures measured right after a deletion may be low"
+warm() {
+  sync
+  [ -w "$drop_caches" ] && echo 3 >"$drop_caches"
+  find "$@" -type f -exec cat {} + >/dev/null
+}
 
-# One installation through the dialogs by the given build's installer.exe on disc 1; prints the
-# seconds from the confirmation to the outcome.
+# One installation through the dialogs by the given build's installer.exe on disc 1, into a
+# destination already cleared (see install_round); prints the seconds from the confirmation to
+# the outcome.
 install_once() {  # arch(i686|x86_64) verify(0|1)
   local arch=$1
   shift
-  forget_installation
   cp "$BUILD_ROOT/$arch/installer.exe" "$(readlink "$dosdevices/d:")/installer.exe"
   "$WINE64" 'D:\installer.exe'
   drv wait "$main_title" 60 >/dev/null || fail "no main dialog"
@@ -134,6 +145,7 @@ install_round() {  # discs-folder array-name round
   local arch verify seconds
   for arch in $archs; do
     for verify in 0 1; do
+      forget_installation
       warm "$1"
       seconds=$(install_once "$arch" "$verify")
       times[$arch:$verify]+=" $seconds"
@@ -189,8 +201,8 @@ PY
   baselines=()
   declare -A big=()
   for round in $(seq "$rounds"); do
-    warm "$work/big/discs"
     rm -rf "$work/baseline"
+    warm "$work/big/discs"
     t0=$(now)
     python3 - "$work/big/discs" "$work/baseline" <<'PY'
 import os, shutil, subprocess, sys, time
