@@ -359,7 +359,7 @@ private:
 
     bool Decoded(BlockJob* job) {
         if (pool_) {
-            pool_->WaitFor(job, &decoder_);
+            pool_->WaitFor(job);
         } else {
             job->Decode(&decoder_, keepBytes_);
         }
@@ -455,6 +455,7 @@ private:
     std::vector<std::unique_ptr<BlockJob>> jobs_;
     std::vector<BlockJob*> freeJobs_;
     unsigned jobsOut_ = 0;
+    // The calling thread's: one-thread expansion, blocks too long to hold, joins after damage.
     BlockDecoder decoder_;
     std::unique_ptr<DecoderPool> pool_;
 
