@@ -323,7 +323,7 @@ TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
 }
 
 TEST_F(ExpandTest, MarkAcrossTheReadPieceBoundary) {
-    // The source is read in pieces of 1 MiB: a magic may begin in one piece and end in the next.
+    // The source is read in pieces of 512 KiB: a magic may begin in one piece and end in the next.
     // A first stream of noise is made just long enough to put the chosen magic across.
     constexpr uint64_t kBoundaryBit = 8ull * 1024 * 1024;
     const std::string tailContent = CompressibleBytes(3 * kLevelOneBlockBytes, 8);

@@ -17,18 +17,43 @@ constexpr unsigned kLongestRunShift = 20;
 // of any block stream in 32.
 constexpr size_t kMostStreamBytes = 256 * 1024 * 1024;
 
-// bzip2's CRC: the polynomial 0x04C11DB7, highest bit first.
-struct CrcTable {
-    uint32_t entries[256];
-    CrcTable() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t value = i << 24;
+// bzip2's CRC: the polynomial 0x04C11DB7, highest bit first. entries[k][n] is the CRC of the
+// byte n followed by k zero bytes, so that eight bytes are taken in one step.
+struct CrcTables {
+    uint32_t entries[8][256];
+    CrcTables() {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t value = n << 24;
             for (int bit = 0; bit < 8; ++bit) value = (value << 1) ^ ((value & 0x80000000u) ? 0x04C11DB7u : 0);
-            entries[i] = value;
+            entries[0][n] = value;
+        }
+        for (unsigned k = 1; k < 8; ++k) {
+            for (unsigned n = 0; n < 256; ++n) {
+                const uint32_t previous = entries[k - 1][n];
+                entries[k][n] = (previous << 8) ^ entries[0][previous >> 24];
+            }
         }
     }
 };
-const CrcTable kCrc;
+const CrcTables kCrc;
+
+inline uint32_t LoadBigEndian32(const uint8_t* bytes) {
+    uint32_t word;
+    memcpy(&word, bytes, sizeof word);
+    return __builtin_bswap32(word);
+}
+
+uint32_t UpdateCrc(uint32_t crc, const uint8_t* bytes, size_t count) {
+    const uint32_t(&t)[8][256] = kCrc.entries;
+    for (; count >= 8; count -= 8, bytes += 8) {
+        const uint32_t high = crc ^ LoadBigEndian32(bytes);
+        const uint32_t low = LoadBigEndian32(bytes + 4);
+        crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^ t[4][high & 0xFF] ^
+              t[3][low >> 24] ^ t[2][(low >> 16) & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^ t[0][low & 0xFF];
+    }
+    for (; count > 0; --count) crc = (crc << 8) ^ t[0][(crc >> 24) ^ *bytes++];
+    return crc;
+}
 
 // 32 bits from bit position bit, the first one highest; at least 25 of them are the data's.
 inline uint32_t Peek32(const uint8_t* bytes, uint32_t bit) {
@@ -36,6 +61,38 @@ inline uint32_t Peek32(const uint8_t* bytes, uint32_t bit) {
     memcpy(&word, bytes + (bit >> 3), sizeof word);
     return __builtin_bswap32(word) << (bit & 7);
 }
+
+// Move-to-front over the byte values. Noisy data has indices of 128 on average: the bytes
+// before the index move up in pieces of 16, from the top down, each loaded whole before it is
+// stored; the lowest piece may reach into a margin below the list.
+class MoveToFront {
+public:
+    void Reset(const uint8_t* values, unsigned count) {
+        memset(storage_, 0, sizeof storage_);
+        memcpy(storage_ + kPiece, values, count);
+    }
+
+    uint8_t Front() const { return storage_[kPiece]; }
+
+    // The value at index, moved to the front.
+    uint8_t Take(unsigned index) {
+        uint8_t* const list = storage_ + kPiece;
+        const uint8_t value = list[index];
+        for (uint8_t* top = list + index; top > list; top -= kPiece) {
+            uint64_t low, high;
+            memcpy(&low, top - kPiece, 8);
+            memcpy(&high, top - 8, 8);
+            memcpy(top - kPiece + 1, &low, 8);
+            memcpy(top - 7, &high, 8);
+        }
+        list[0] = value;
+        return value;
+    }
+
+private:
+    static constexpr unsigned kPiece = 16;
+    uint8_t storage_[kPiece + 256];
+};
 
 }  // namespace
 
@@ -212,8 +269,8 @@ bool Bz2BlockDecoder::ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t
     }
     uint32_t* const tt = tt_.get();
     for (uint32_t& count : counts_) count = 0;
-    uint8_t mtf[256];
-    memcpy(mtf, byteOfSymbol_, inUse_);
+    MoveToFront mtf;
+    mtf.Reset(byteOfSymbol_, inUse_);
     const unsigned endOfBlock = inUse_ + 1;
     uint32_t count = 0;
     uint32_t run = 0;
@@ -243,7 +300,7 @@ bool Bz2BlockDecoder::ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t
             }
             if (run > 0) {
                 if (run > most - count) return false;
-                const uint8_t front = mtf[0];
+                const uint8_t front = mtf.Front();
                 counts_[front] += run;
                 std::fill(tt + count, tt + count + run, uint32_t{front});
                 count += run;
@@ -257,15 +314,7 @@ bool Bz2BlockDecoder::ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t
                 return true;
             }
             if (count == most) return false;
-            // Move to front: the indices are mostly small, so few bytes move.
-            const unsigned index = symbol - 1;
-            const uint8_t value = mtf[index];
-            if (index < 16) {
-                for (unsigned k = index; k > 0; --k) mtf[k] = mtf[k - 1];
-            } else {
-                memmove(mtf + 1, mtf, index);
-            }
-            mtf[0] = value;
+            const uint8_t value = mtf.Take(symbol - 1);
             ++counts_[value];
             tt[count++] = value;
         }
@@ -322,12 +371,10 @@ void Bz2BlockDecoder::Walk() {
 size_t Bz2BlockDecoder::Take(uint8_t* out, size_t room) {
     uint8_t* at = out;
     uint8_t* const end = out + room;
-    uint32_t crc = crc_;
     for (;;) {
         if (pending_ > 0) {
             const uint32_t copies = static_cast<uint32_t>(std::min<size_t>(pending_, end - at));
             memset(at, runByte_, copies);
-            for (uint32_t i = 0; i < copies; ++i) crc = (crc << 8) ^ kCrc.entries[(crc >> 24) ^ runByte_];
             at += copies;
             pending_ -= copies;
             if (pending_ > 0) break;
@@ -352,7 +399,6 @@ size_t Bz2BlockDecoder::Take(uint8_t* out, size_t room) {
             equal = value == last ? equal + 1 : 1;
             last = value;
             *at++ = value;
-            crc = (crc << 8) ^ kCrc.entries[(crc >> 24) ^ value];
         }
         left_ -= taken;
         position_ = position;
@@ -360,6 +406,6 @@ size_t Bz2BlockDecoder::Take(uint8_t* out, size_t room) {
         equal_ = equal;
     }
     if (left_ == 0 && pending_ == 0 && equal_ == 4) broken_ = true;
-    crc_ = crc;
+    crc_ = UpdateCrc(crc_, out, static_cast<size_t>(at - out));
     return static_cast<size_t>(at - out);
 }

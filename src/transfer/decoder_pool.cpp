@@ -3,6 +3,10 @@
 #include <algorithm>
 
 DecoderPool::DecoderPool(unsigned threads, size_t keepBytes) : keepBytes_(keepBytes) {
+    for (unsigned i = 0; i < threads; ++i) {
+        decoders_.emplace_back(new BlockDecoder);
+        idle_.push_back(decoders_.back().get());
+    }
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
 }
 
@@ -23,28 +27,34 @@ void DecoderPool::Submit(BlockJob* job) {
     WakeConditionVariable(&jobQueued_);
 }
 
-void DecoderPool::WaitFor(BlockJob* job, BlockDecoder* helper) {
+void DecoderPool::WaitFor(BlockJob* job) {
     AcquireSRWLockExclusive(&lock_);
     while (!job->finished) {
         auto waiting = std::find(queue_.begin(), queue_.end(), job);
-        if (waiting == queue_.end()) {
+        if (waiting == queue_.end() || idle_.empty()) {
             SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
             continue;
         }
-        BlockJob* next = *waiting;
         queue_.erase(waiting);
-        ++busy_;
-        ReleaseSRWLockExclusive(&lock_);
-        Decode(next, helper);
-        AcquireSRWLockExclusive(&lock_);
-        --busy_;
-        next->finished = true;
-        WakeAllConditionVariable(&jobFinished_);
+        DecodeLocked(job);
     }
     ReleaseSRWLockExclusive(&lock_);
 }
 
-void DecoderPool::Decode(BlockJob* job, BlockDecoder* decoder) const { job->Decode(decoder, keepBytes_); }
+void DecoderPool::DecodeLocked(BlockJob* job) {
+    BlockDecoder* decoder = idle_.back();
+    idle_.pop_back();
+    ++busy_;
+    ReleaseSRWLockExclusive(&lock_);
+    job->Decode(decoder, keepBytes_);
+    AcquireSRWLockExclusive(&lock_);
+    --busy_;
+    idle_.push_back(decoder);
+    job->finished = true;
+    WakeAllConditionVariable(&jobFinished_);
+    // A thread may have found jobs but no idle decoder.
+    if (!queue_.empty()) WakeConditionVariable(&jobQueued_);
+}
 
 void DecoderPool::WaitForAll() {
     AcquireSRWLockExclusive(&lock_);
@@ -53,20 +63,15 @@ void DecoderPool::WaitForAll() {
 }
 
 void DecoderPool::Work() {
-    BlockDecoder decoder;
     AcquireSRWLockExclusive(&lock_);
     for (;;) {
-        while (!stopping_ && queue_.empty()) SleepConditionVariableSRW(&jobQueued_, &lock_, INFINITE, 0);
+        while (!stopping_ && (queue_.empty() || idle_.empty())) {
+            SleepConditionVariableSRW(&jobQueued_, &lock_, INFINITE, 0);
+        }
         if (stopping_) break;
         BlockJob* job = queue_.front();
         queue_.pop_front();
-        ++busy_;
-        ReleaseSRWLockExclusive(&lock_);
-        Decode(job, &decoder);
-        AcquireSRWLockExclusive(&lock_);
-        --busy_;
-        job->finished = true;
-        WakeAllConditionVariable(&jobFinished_);
+        DecodeLocked(job);
     }
     ReleaseSRWLockExclusive(&lock_);
 }

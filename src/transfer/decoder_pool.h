@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -39,21 +40,25 @@ public:
     ~DecoderPool();
 
     void Submit(BlockJob* job);
-    // Waits until job is finished; decodes it with helper when no thread has started it yet
-    // (on a busy machine the caller may get a processor sooner than a woken thread).
-    void WaitFor(BlockJob* job, BlockDecoder* helper);
+    // Waits until job is finished; decodes it itself when no thread has started it yet and a
+    // thread's decoder is idle (on a busy machine the caller may get a processor sooner than a
+    // woken thread). The decoders, one per thread, are shared: a caller that helps adds none.
+    void WaitFor(BlockJob* job);
     // Waits until every job handed in is finished.
     void WaitForAll();
 
 private:
     void Work();
-    void Decode(BlockJob* job, BlockDecoder* decoder) const;
+    // Decodes job with an idle decoder, the lock released meanwhile; called with the lock held.
+    void DecodeLocked(BlockJob* job);
 
     size_t keepBytes_;
     SRWLOCK lock_ = SRWLOCK_INIT;
     CONDITION_VARIABLE jobQueued_ = CONDITION_VARIABLE_INIT;
     CONDITION_VARIABLE jobFinished_ = CONDITION_VARIABLE_INIT;
     std::deque<BlockJob*> queue_;
+    std::vector<std::unique_ptr<BlockDecoder>> decoders_;
+    std::vector<BlockDecoder*> idle_;
     unsigned busy_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;

@@ -37,11 +37,16 @@ constexpr uint64_t kParallelFromBytes = 64 * 1024;
 // The expanded bytes held by all the blocks in flight. A block whose output is larger (long
 // runs of one byte expand up to 46 MB from one block) is decoded again while it is written.
 constexpr size_t kHeldOutputBytes = 64 * 1024 * 1024;
-// The source is read ahead in pieces of this size, two at most: fewer hand-overs between the
-// reading thread and the calling thread, which on a busy machine each wait for a processor.
-// Two megabytes keep well ahead of the decoding threads.
-constexpr size_t kSourcePieceBytes = 1024 * 1024;
+// The source is read ahead in pieces of this size, two at most: a megabyte keeps well ahead of
+// the decoding threads, and every byte read ahead is memory held.
+constexpr size_t kSourcePieceBytes = 512 * 1024;
 constexpr int kSourcePieces = 2;
+// Moving the held source down costs about as much as reading it once: it is done once this much
+// of it is dead.
+constexpr size_t kDeadSourceBytes = 1024 * 1024;
+// The held source is given room for this much at the start, so that it never grows by copying
+// while the blocks in flight hold a few megabytes (pages count only once they are written).
+constexpr size_t kSourceRoomBytes = 8 * 1024 * 1024;
 // Whole chunks are written together in runs of up to this many bytes.
 constexpr size_t kWriteRunBytes = 256 * 1024;
 // Joining a failed block to the candidates that follow it stops here: by chance the magic
@@ -64,8 +69,10 @@ void ReportExpandFailure(HWND owner, const wchar_t* sourcePath, const wchar_t* r
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, bool readAhead)
-        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, kSourcePieces) {}
+    CompressedSource(HANDLE file, uint64_t fileBytes, bool readAhead)
+        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, kSourcePieces) {
+        bytes_.reserve(static_cast<size_t>(std::min<uint64_t>(fileBytes, kSourceRoomBytes)));
+    }
 
     // Reads until bytes up to endByte (exclusive) are held; false when the file ends first.
     bool Have(uint64_t endByte) {
@@ -105,9 +112,7 @@ public:
     // Lets go of the bytes before bit.
     void Discard(uint64_t bit) {
         const size_t dead = static_cast<size_t>(std::min<uint64_t>(bit / 8 - firstByte_, scanned_));
-        // Moving the rest down costs about as much as reading it once: done once a piece is dead,
-        // it keeps what is held to what is still needed and a piece or two.
-        if (dead < kSourcePieceBytes) return;
+        if (dead < kDeadSourceBytes) return;
         bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(dead));
         firstByte_ += dead;
         scanned_ -= dead;
@@ -212,10 +217,12 @@ enum class Outcome { Complete, Damaged, Cancelled, WriteFailed };
 // dropped and the block is joined to the candidates that follow until it decodes.
 class Expansion {
 public:
-    Expansion(HANDLE source, FILE* output, ProgressSink& progress, unsigned threads)
-        : source_(source, threads > 1),
+    // One block per thread is in flight and one more, so that a thread that finishes early
+    // finds the next block while the oldest is still being decoded.
+    Expansion(HANDLE source, uint64_t sourceBytes, FILE* output, ProgressSink& progress, unsigned threads)
+        : source_(source, sourceBytes, threads > 1),
           writer_(output, progress),
-          mostJobs_(threads > 1 ? 2 * threads : 1),
+          mostJobs_(threads > 1 ? threads + 1 : 1),
           keepBytes_(kHeldOutputBytes / mostJobs_) {
         if (threads > 1) pool_.reset(new DecoderPool(threads, keepBytes_));
     }
@@ -359,7 +366,7 @@ private:
 
     bool Decoded(BlockJob* job) {
         if (pool_) {
-            pool_->WaitFor(job, &decoder_);
+            pool_->WaitFor(job);
         } else {
             job->Decode(&decoder_, keepBytes_);
         }
@@ -455,6 +462,7 @@ private:
     std::vector<std::unique_ptr<BlockJob>> jobs_;
     std::vector<BlockJob*> freeJobs_;
     unsigned jobsOut_ = 0;
+    // The calling thread's: one-thread expansion, blocks too long to hold, joins after damage.
     BlockDecoder decoder_;
     std::unique_ptr<DecoderPool> pool_;
 
@@ -509,7 +517,7 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
     {
         const unsigned threads = static_cast<uint64_t>(size.QuadPart) >= kParallelFromBytes ? DecodingThreads() : 1;
         // Ends every thread it started before any message is shown.
-        Expansion expansion(source.get(), output.get(), progress, threads);
+        Expansion expansion(source.get(), static_cast<uint64_t>(size.QuadPart), output.get(), progress, threads);
         outcome = expansion.Run();
     }
     switch (outcome) {
