@@ -10,7 +10,8 @@
 #   2. 20,000 files of 4 KiB, installed, against a CopyFileW loop (copyloop.exe) over the same
 #      files under the same Wine.
 # Everything runs from the page cache (the discs are read once before each measurement) in a
-# private prefix and Xvfb under $BUILD_ROOT/bench; the data is removed at the end. Each figure
+# private prefix and Xvfb under $BUILD_ROOT/bench; the small files are written to a tmpfs volume
+# where one can be mounted. The data is removed at the end. Each figure
 # is the best of ROUNDS (default 2) runs taken in turn, since the machine may be shared.
 # Usage: [ROUNDS=n] bash scripts/bench-install.sh [--small-only]
 set -euo pipefail
@@ -46,10 +47,17 @@ if [ "$INSTALLER_WINE_ROUTE" = emulated ]; then
   echo "bench-install: $(i686_route_line); only the x86_64 installer.exe is measured"
   archs=x86_64
 fi
-dest_unix=$WINEPREFIX/drive_c/bench-dest
+# Where the installations and the copy loop write: drive C: of the prefix, or for the small files
+# a memory-backed volume (see below).
+target_win='C:' target_unix=$WINEPREFIX/drive_c
+dest_win="$target_win\\bench-dest" dest_unix=$target_unix/bench-dest
+small_volume=$BUILD_ROOT/bench/small-volume
 cleanup() {
   wine_env_stop
-  rm -rf "$work" "$dest_unix" "$WINEPREFIX/drive_c/bench-copyloop"
+  rm -rf "$work" "$dest_unix" "$target_unix/bench-copyloop" "$WINEPREFIX/drive_c/bench-dest"
+  rm -f "$WINEPREFIX/dosdevices/w:"
+  if mountpoint -q "$small_volume"; then umount -l "$small_volume"; fi
+  rmdir "$small_volume" 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -115,7 +123,7 @@ install_once() {  # arch(i686|x86_64) verify(0|1)
   cp "$BUILD_ROOT/$arch/installer.exe" "$(readlink "$dosdevices/d:")/installer.exe"
   "$WINE64" 'D:\installer.exe'
   drv wait "$main_title" 60 >/dev/null || fail "no main dialog"
-  drv type "$main_title" 1000 'C:\bench-dest' >/dev/null
+  drv type "$main_title" 1000 "$dest_win" >/dev/null
   local state
   state=$(drv state "$main_title" 1004)
   if { [ "$1" = 0 ] && [[ $state == *checked=1* ]]; } || { [ "$1" = 1 ] && [[ $state == *checked=0* ]]; }; then
@@ -258,13 +266,26 @@ make_control_files "$work/small"
 "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\small\game' --out 'T:\small\discs' --installer 'T:\small\installer.exe' \
   --ini 'T:\small\setup.ini' --template 'T:\small\uninst.dat' --capacity dvd5 --quiet
 put_discs "$work/small/discs/disc1"
+# The small files are written to a tmpfs volume (drive W:) where this user may mount one: on ext4
+# without a journal, each file created within minutes of a deletion of thousands searches past
+# the deleted inodes, and the rates on the build disk then tell what ran before more than what
+# is measured. The loop and the installers write to the same volume.
+mkdir -p "$small_volume"
+if mountpoint -q "$small_volume" || mount -t tmpfs -o size=1g tmpfs "$small_volume" 2>/dev/null; then
+  ln -sfn "$small_volume" "$dosdevices/w:"
+  wineserver -k 2>/dev/null || true
+  target_win='W:' target_unix=$small_volume
+  dest_win="$target_win\\bench-dest" dest_unix=$target_unix/bench-dest
+else
+  echo "bench-install: no tmpfs volume could be mounted; the small files are written to drive C:"
+fi
 loops=()
 declare -A small=()
 for round in $(seq "$rounds"); do
   warm "$work/small/discs"
-  loop=$("$WINE64" "$bin/bench/copyloop.exe" 'T:\small\discs\disc1' 'C:\bench-copyloop' | tr -d '\r')
+  loop=$("$WINE64" "$bin/bench/copyloop.exe" 'T:\small\discs\disc1' "$target_win\\bench-copyloop" | tr -d '\r')
   loops+=("$(awk '{print $4}' <<<"$loop")")
-  rm -rf "$WINEPREFIX/drive_c/bench-copyloop"
+  rm -rf "$target_unix/bench-copyloop"
   echo "round $round: CopyFileW loop ${loops[-1]} s"
   install_round "$work/small/discs" small "$round"
 done
