@@ -48,13 +48,19 @@ void FillWithLeftovers() {
         wcscpy(field, L"leftover");
 }
 
+void ExpectSettings(const wchar_t* company, const wchar_t* publisher, const wchar_t* url, const wchar_t* appName,
+                    const wchar_t* instFolder, const wchar_t* appExe) {
+    EXPECT_STREQ(settings.Company, company);
+    EXPECT_STREQ(settings.Publisher, publisher);
+    EXPECT_STREQ(settings.URLInfoAbout, url);
+    EXPECT_STREQ(settings.AppName, appName);
+    EXPECT_STREQ(settings.InstFolder, instFolder);
+    EXPECT_STREQ(settings.AppExe, appExe);
+}
+
 void ExpectAllDefaults() {
-    EXPECT_STREQ(settings.Company, kDefaultCompany);
-    EXPECT_STREQ(settings.Publisher, kDefaultPublisher);
-    EXPECT_STREQ(settings.URLInfoAbout, kDefaultUrl);
-    EXPECT_STREQ(settings.AppName, kDefaultAppName);
-    EXPECT_STREQ(settings.InstFolder, kDefaultInstFolder);
-    EXPECT_STREQ(settings.AppExe, kDefaultAppExe);
+    ExpectSettings(kDefaultCompany, kDefaultPublisher, kDefaultUrl, kDefaultAppName, kDefaultInstFolder,
+                   kDefaultAppExe);
 }
 
 std::wstring TempPath() {
@@ -149,12 +155,8 @@ TEST(InstallerConfig, JapaneseValuesInCodePage932ArriveIntact) {
 
     FillWithLeftovers();
     EXPECT_TRUE(LoadInstallerConfigFrom(nullptr, folder / L"setup.ini", GetACP(), &settings));
-    EXPECT_EQ(settings.Company, company);
-    EXPECT_EQ(settings.Publisher, publisher);
-    EXPECT_EQ(settings.URLInfoAbout, url);
-    EXPECT_EQ(settings.AppName, appName);
-    EXPECT_EQ(settings.InstFolder, instFolder);
-    EXPECT_EQ(settings.AppExe, appExe);
+    ExpectSettings(company.c_str(), publisher.c_str(), url.c_str(), appName.c_str(), instFolder.c_str(),
+                   appExe.c_str());
 
     wchar_t field[kValueCapacity] = L"leftover";
     ReadInstallerValue(L"Missing", L"既定値", field, (folder / L"setup.ini").c_str());
