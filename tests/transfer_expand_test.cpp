@@ -5,15 +5,18 @@
 #include <tlhelp32.h>
 
 #include <locale.h>
+#include <atomic>
 #include <string>
 #include <thread>
 
+#include "base/handles.h"
 #include "install/progress_state.h"
 #include "support/bzip2_bytes.h"
 #include "support/progress_state_test.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "transfer/bz2_blocks.h"
+#include "transfer/decoder_pool.h"
 #include "transfer/expand.h"
 
 namespace {
@@ -112,6 +115,7 @@ protected:
 
     void TearDown() override {
         SetExpansionThreads(0);
+        SetExpansionHooks(nullptr);
         ProgressStateTest::TearDown();
     }
 
@@ -299,26 +303,65 @@ TEST_F(ExpandTest, FalseBlockStartsInsideBlocks) {
     ForEachThreadSetting("false starts", [&] { ExpectExpandsSilently(compressed, L"false.bin.bz2", original); });
 }
 
-TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
-    // One block in six has a false start: its first candidate fails while the sound blocks
-    // planned after it are queued or being decoded; they are dropped and planned again from the
-    // block's true end. Which of them are still in flight then varies, so it runs several times.
-    const std::string falseStarts = FalseStartBytes(4, false);
-    std::string original;
-    for (size_t block = 0; block < 24; ++block) {
-        const size_t at = (block / 6) * kLevelOneBlockBytes;
-        // Runs of four bytes would change where blocks end; a byte repeated at a join is harmless.
-        original += block % 6 == 0 ? falseStarts.substr(at, kLevelOneBlockBytes)
-                                   : UnrepeatedBytes(kLevelOneBlockBytes, static_cast<uint32_t>(block));
+// Holds the decoding of the block at heldBit until the calling thread, after the failed block at
+// failedBit has been decoded, waits for the blocks in flight, or else until it begins to join the
+// failed block; records whether the held block had been decoded by then.
+class HoldLaterBlockUntilJoin : public ExpansionHooks {
+public:
+    HoldLaterBlockUntilJoin(uint64_t failedBit, uint64_t heldBit)
+        : failedBit_(failedBit), heldBit_(heldBit), release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    void Decoding(uint64_t startBit) override {
+        if (startBit == heldBit_) WaitForSingleObject(release_.get(), INFINITE);
     }
+    void Decoded(uint64_t startBit) override {
+        if (startBit == failedBit_) failedDecoded_ = true;
+        if (startBit == heldBit_) heldDecoded_ = true;
+    }
+    void CallerWaits() override {
+        if (failedDecoded_) SetEvent(release_.get());
+    }
+    void Joining(uint64_t startBit) override {
+        if (startBit == failedBit_) {
+            ++joins_;
+            heldDecodedBeforeJoin_ = heldDecoded_.load();
+        }
+        SetEvent(release_.get());
+    }
+
+    int Joins() const { return joins_; }
+    bool HeldDecodedBeforeJoin() const { return heldDecodedBeforeJoin_; }
+
+private:
+    const uint64_t failedBit_;
+    const uint64_t heldBit_;
+    ObjectHandle release_;
+    std::atomic<bool> failedDecoded_{false};
+    std::atomic<bool> heldDecoded_{false};
+    int joins_ = 0;
+    bool heldDecodedBeforeJoin_ = false;
+};
+
+TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
+    // The first block has a false start: its first candidate fails, and the candidate that
+    // begins at the false start is held in flight on a decoding thread. The join must wait for
+    // it (its verdict decides whether the failed block is damage, and its job is planned anew).
+    std::string original = FalseStartBytes(1, false);
+    for (uint32_t block = 1; block < 6; ++block) original += UnrepeatedBytes(kLevelOneBlockBytes, block);
     const std::string compressed = Compress(original, 1);
-    ASSERT_EQ(FindBits48(compressed, kBlockMagic).size(), 28u) << "24 blocks, 4 of them with a false start";
-    ASSERT_EQ(FindBits48(compressed, kStreamEndMagic).size(), 1u);
-    SetExpansionThreads(4);
-    for (int round = 0; round < 8; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
+    const std::vector<uint64_t> marks = FindBits48(compressed, kBlockMagic);
+    ASSERT_EQ(marks.size(), 7u) << "6 blocks, the first with a false start";
+    // A pool of two threads, the fewest that decode beside the calling thread, and of sixteen.
+    for (unsigned threads : {2u, 16u}) {
+        SCOPED_TRACE("threads " + std::to_string(threads));
+        SetExpansionThreads(threads);
         progress_.Reset();
+        HoldLaterBlockUntilJoin hold(marks[0], marks[1]);
+        SetExpansionHooks(&hold);
         ExpectExpandsSilently(compressed, L"in-flight.bin.bz2", original);
+        SetExpansionHooks(nullptr);
+        EXPECT_EQ(hold.Joins(), 1);
+        EXPECT_TRUE(hold.HeldDecodedBeforeJoin()) << "joined while a later block was in flight";
     }
 }
 
