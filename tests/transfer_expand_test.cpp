@@ -303,9 +303,10 @@ TEST_F(ExpandTest, FalseBlockStartsInsideBlocks) {
     ForEachThreadSetting("false starts", [&] { ExpectExpandsSilently(compressed, L"false.bin.bz2", original); });
 }
 
-// Holds the decoding of the block at heldBit until the calling thread, after the failed block at
-// failedBit has been decoded, waits for the blocks in flight, or else until it begins to join the
-// failed block; records whether the held block had been decoded by then.
+// Holds the decoding of the block at heldBit until the calling thread waits for anything beyond
+// the failed block at failedBit (blocks are collected in order: it has seen that block fail), or
+// else until it begins to join the failed block; records whether the held block was decoded by
+// then.
 class HoldLaterBlockUntilJoin : public ExpansionHooks {
 public:
     HoldLaterBlockUntilJoin(uint64_t failedBit, uint64_t heldBit)
@@ -315,11 +316,10 @@ public:
         if (startBit == heldBit_) WaitForSingleObject(release_.get(), INFINITE);
     }
     void Decoded(uint64_t startBit) override {
-        if (startBit == failedBit_) failedDecoded_ = true;
         if (startBit == heldBit_) heldDecoded_ = true;
     }
-    void CallerWaits() override {
-        if (failedDecoded_) SetEvent(release_.get());
+    void CallerWaits(uint64_t startBit) override {
+        if (startBit > failedBit_) SetEvent(release_.get());
     }
     void Joining(uint64_t startBit) override {
         if (startBit == failedBit_) {
@@ -336,27 +336,31 @@ private:
     const uint64_t failedBit_;
     const uint64_t heldBit_;
     ObjectHandle release_;
-    std::atomic<bool> failedDecoded_{false};
     std::atomic<bool> heldDecoded_{false};
     int joins_ = 0;
     bool heldDecodedBeforeJoin_ = false;
 };
 
 TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
-    // The first block has a false start: its first candidate fails, and the candidate that
-    // begins at the false start is held in flight on a decoding thread. The join must wait for
-    // it (its verdict decides whether the failed block is damage, and its job is planned anew).
-    std::string original = FalseStartBytes(1, false);
-    for (uint32_t block = 1; block < 6; ++block) original += UnrepeatedBytes(kLevelOneBlockBytes, block);
+    // One block has a false start: its first candidate fails, and the candidate that begins at
+    // the false start is held in flight on a decoding thread. The join must wait for it: its
+    // verdict tells whether the failed block is damage. Before that block come more blocks than
+    // sixteen threads keep in flight, so the held candidate's job has decoded a sound block
+    // before; a join that did not wait would take that verdict and call the file damaged.
+    constexpr uint32_t kFailedBlock = 18;
+    std::string original;
+    for (uint32_t block = 0; block < 20; ++block) {
+        original += block == kFailedBlock ? FalseStartBytes(1, false) : UnrepeatedBytes(kLevelOneBlockBytes, block);
+    }
     const std::string compressed = Compress(original, 1);
     const std::vector<uint64_t> marks = FindBits48(compressed, kBlockMagic);
-    ASSERT_EQ(marks.size(), 7u) << "6 blocks, the first with a false start";
+    ASSERT_EQ(marks.size(), 21u) << "20 blocks, one with a false start";
     // A pool of two threads, the fewest that decode beside the calling thread, and of sixteen.
     for (unsigned threads : {2u, 16u}) {
         SCOPED_TRACE("threads " + std::to_string(threads));
         SetExpansionThreads(threads);
         progress_.Reset();
-        HoldLaterBlockUntilJoin hold(marks[0], marks[1]);
+        HoldLaterBlockUntilJoin hold(marks[kFailedBlock], marks[kFailedBlock + 1]);
         SetExpansionHooks(&hold);
         ExpectExpandsSilently(compressed, L"in-flight.bin.bz2", original);
         SetExpansionHooks(nullptr);

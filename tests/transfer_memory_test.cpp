@@ -105,6 +105,7 @@ TEST(ExpandMemory, HeldOutputNeverExceedsTheBound) {
         ASSERT_TRUE(WriteFileBytes(source, compressed));
         ScriptedInteraction script;
         SetExpansionThreads(threads);
+        ResetPeakHeldOutputBytes();
         ProgressState progress;
         EXPECT_TRUE(ExpandBz2File(source.c_str(), destination.c_str(), progress));
         SetExpansionThreads(0);

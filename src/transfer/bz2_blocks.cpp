@@ -146,6 +146,8 @@ uint64_t LibraryRedecodings() { return libraryRedecodings.load(); }
 
 uint64_t PeakHeldOutputBytes() { return peakHeldOutputBytes.load(); }
 
+void ResetPeakHeldOutputBytes() { peakHeldOutputBytes = heldOutputBytes.load(); }
+
 HeldOutput::~HeldOutput() { heldOutputBytes -= capacity; }
 
 void HeldOutput::Reserve(size_t bytes, size_t most) {

@@ -81,8 +81,10 @@ struct BlockResult {
 // directly and are not counted.
 uint64_t LibraryRedecodings();
 
-// The most bytes that the kept outputs of blocks (HeldOutput) have held at once in this process.
+// The most bytes that the kept outputs of blocks (HeldOutput) have held at once in this process,
+// since the start or the last reset (which makes it what they hold now).
 uint64_t PeakHeldOutputBytes();
+void ResetPeakHeldOutputBytes();
 
 // One thread's block decoding: the program's own decoder, with libbzip2 as the arbiter of every
 // block the own decoder does not find sound. Working memory is kept from one block to the next.

@@ -33,7 +33,7 @@ void DecoderPool::WaitFor(BlockJob* job) {
     while (!job->finished) {
         auto waiting = std::find(queue_.begin(), queue_.end(), job);
         if (waiting == queue_.end() || idle_.empty()) {
-            SleepUntilFinished();
+            SleepUntilFinished(job->startBit);
             continue;
         }
         queue_.erase(waiting);
@@ -61,12 +61,12 @@ void DecoderPool::DecodeLocked(BlockJob* job) {
 
 void DecoderPool::WaitForAll() {
     AcquireSRWLockExclusive(&lock_);
-    while (!queue_.empty() || busy_ > 0) SleepUntilFinished();
+    while (!queue_.empty() || busy_ > 0) SleepUntilFinished(ExpansionHooks::kEveryBlock);
     ReleaseSRWLockExclusive(&lock_);
 }
 
-void DecoderPool::SleepUntilFinished() {
-    hooks_.CallerWaits();
+void DecoderPool::SleepUntilFinished(uint64_t startBit) {
+    hooks_.CallerWaits(startBit);
     SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
 }
 

@@ -21,8 +21,9 @@ public:
     virtual void Decoding(uint64_t /*startBit*/) {}
     virtual void Decoded(uint64_t /*startBit*/) {}
     // On the calling thread, with the pool's lock held (it must not wait): it is about to sleep
-    // until a block is finished.
-    virtual void CallerWaits() {}
+    // until the block beginning at startBit is finished, or with kEveryBlock, every block.
+    static constexpr uint64_t kEveryBlock = UINT64_MAX;
+    virtual void CallerWaits(uint64_t /*startBit*/) {}
     // On the calling thread, as it begins to join the failed block at startBit to the candidates
     // after it.
     virtual void Joining(uint64_t /*startBit*/) {}
@@ -69,8 +70,9 @@ private:
     // Decodes job with an idle decoder, the lock released meanwhile; called with the lock held.
     void DecodeLocked(BlockJob* job);
 
-    // Sleeps until a job is finished; called with the lock held.
-    void SleepUntilFinished();
+    // Sleeps until a job is finished, waiting for the block at startBit (or kEveryBlock); called
+    // with the lock held.
+    void SleepUntilFinished(uint64_t startBit);
 
     size_t keepBytes_;
     ExpansionHooks& hooks_;
