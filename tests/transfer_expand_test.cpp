@@ -345,10 +345,12 @@ TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
     // One block has a false start: its first candidate fails, and the candidate that begins at
     // the false start is held in flight on a decoding thread. The join must wait for it: its
     // verdict tells whether the failed block is damage. Before that block come more blocks than
-    // sixteen threads keep in flight, so the held candidate's job has decoded a sound block
-    // before; a join that did not wait would take that verdict and call the file damaged.
+    // sixteen threads keep in flight, so the held candidate's job still holds the verdict of a
+    // sound block: a join that did not wait would read that one (or one being written) and may
+    // call the file damaged.
     constexpr uint32_t kFailedBlock = 18;
     std::string original;
+    // Runs of four bytes would change where blocks end; a byte repeated at a join is harmless.
     for (uint32_t block = 0; block < 20; ++block) {
         original += block == kFailedBlock ? FalseStartBytes(1, false) : UnrepeatedBytes(kLevelOneBlockBytes, block);
     }
