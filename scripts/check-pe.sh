@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Checks the shipped 32-bit program: machine i386, GUI subsystem, the manifest's execution
-# level, common-controls dependency and supported systems, and imports from system DLLs only.
+# level, common-controls dependency and supported systems, imports from system DLLs only, and,
+# given a commit, that its version resource names it.
 set -uo pipefail
 export LC_ALL=C  # objdump translates "file format" under a Japanese LANG (the test runs set one)
 exe=$1
+commit=${2:-}
 objdump=i686-w64-mingw32-objdump
+passes=0
 failures=0
 check() {  # description, command...
   local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+  if "$@"; then echo "ok: $what"; passes=$((passes + 1)); else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
 [ -f "$exe" ] || { echo "FAILED: $exe does not exist"; echo "0 passed, 1 failed"; exit 1; }
 work=$(mktemp -d)
@@ -29,5 +32,10 @@ foreign=$(grep -Ev "$system_dlls" <<<"$imports" || true)
 check "imports only system DLLs ($(echo $imports))" test -z "$foreign"
 [ -n "$foreign" ] && echo "  not a system DLL: $foreign"
 
-echo "$((8 - failures)) passed, $failures failed"
+if [ -n "$commit" ]; then
+  strings -el "$exe" > "$work/wide"
+  check "version resource names $commit" grep -qx "$commit" "$work/wide"
+fi
+
+echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -12,3 +12,9 @@ if(TARGET mkdisc)
                      $<TARGET_FILE:mkdisc>)
     set_tests_properties(mkdisc_images PROPERTIES TIMEOUT 900)
 endif()
+
+# mkdisc --version names the commit the build was configured from.
+if(TARGET mkdisc)
+    add_test(NAME mkdisc_version COMMAND mkdisc --version)
+    set_tests_properties(mkdisc_version PROPERTIES PASS_REGULAR_EXPRESSION "mkdisc ${INSTALLER_COMMIT}\r?\n")
+endif()

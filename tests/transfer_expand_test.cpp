@@ -5,15 +5,18 @@
 #include <tlhelp32.h>
 
 #include <locale.h>
+#include <atomic>
 #include <string>
 #include <thread>
 
+#include "base/handles.h"
 #include "install/progress_state.h"
 #include "support/bzip2_bytes.h"
 #include "support/progress_state_test.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "transfer/bz2_blocks.h"
+#include "transfer/decoder_pool.h"
 #include "transfer/expand.h"
 
 namespace {
@@ -112,6 +115,7 @@ protected:
 
     void TearDown() override {
         SetExpansionThreads(0);
+        SetExpansionHooks(nullptr);
         ProgressStateTest::TearDown();
     }
 
@@ -299,26 +303,71 @@ TEST_F(ExpandTest, FalseBlockStartsInsideBlocks) {
     ForEachThreadSetting("false starts", [&] { ExpectExpandsSilently(compressed, L"false.bin.bz2", original); });
 }
 
+// Holds the decoding of the block at heldBit until the calling thread waits for anything beyond
+// the failed block at failedBit (blocks are collected in order: it has seen that block fail), or
+// else until it begins to join the failed block; records whether the held block was decoded by
+// then.
+class HoldLaterBlockUntilJoin : public ExpansionHooks {
+public:
+    HoldLaterBlockUntilJoin(uint64_t failedBit, uint64_t heldBit)
+        : failedBit_(failedBit), heldBit_(heldBit), release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    void Decoding(uint64_t startBit) override {
+        if (startBit == heldBit_) WaitForSingleObject(release_.get(), INFINITE);
+    }
+    void Decoded(uint64_t startBit) override {
+        if (startBit == heldBit_) heldDecoded_ = true;
+    }
+    void CallerWaits(uint64_t startBit) override {
+        if (startBit > failedBit_) SetEvent(release_.get());
+    }
+    void Joining(uint64_t startBit) override {
+        if (startBit == failedBit_) {
+            ++joins_;
+            heldDecodedBeforeJoin_ = heldDecoded_.load();
+        }
+        SetEvent(release_.get());
+    }
+
+    int Joins() const { return joins_; }
+    bool HeldDecodedBeforeJoin() const { return heldDecodedBeforeJoin_; }
+
+private:
+    const uint64_t failedBit_;
+    const uint64_t heldBit_;
+    ObjectHandle release_;
+    std::atomic<bool> heldDecoded_{false};
+    int joins_ = 0;
+    bool heldDecodedBeforeJoin_ = false;
+};
+
 TEST_F(ExpandTest, FailedCandidatesWhileLaterBlocksAreInFlight) {
-    // One block in six has a false start: its first candidate fails while the sound blocks
-    // planned after it are queued or being decoded; they are dropped and planned again from the
-    // block's true end. Which of them are still in flight then varies, so it runs several times.
-    const std::string falseStarts = FalseStartBytes(4, false);
+    // One block has a false start: its first candidate fails, and the candidate that begins at
+    // the false start is held in flight on a decoding thread. The join must wait for it: its
+    // verdict tells whether the failed block is damage. Before that block come more blocks than
+    // sixteen threads keep in flight, so the held candidate's job still holds the verdict of a
+    // sound block: a join that did not wait would read that one (or one being written) and may
+    // call the file damaged.
+    constexpr uint32_t kFailedBlock = 18;
     std::string original;
-    for (size_t block = 0; block < 24; ++block) {
-        const size_t at = (block / 6) * kLevelOneBlockBytes;
-        // Runs of four bytes would change where blocks end; a byte repeated at a join is harmless.
-        original += block % 6 == 0 ? falseStarts.substr(at, kLevelOneBlockBytes)
-                                   : UnrepeatedBytes(kLevelOneBlockBytes, static_cast<uint32_t>(block));
+    // Runs of four bytes would change where blocks end; a byte repeated at a join is harmless.
+    for (uint32_t block = 0; block < 20; ++block) {
+        original += block == kFailedBlock ? FalseStartBytes(1, false) : UnrepeatedBytes(kLevelOneBlockBytes, block);
     }
     const std::string compressed = Compress(original, 1);
-    ASSERT_EQ(FindBits48(compressed, kBlockMagic).size(), 28u) << "24 blocks, 4 of them with a false start";
-    ASSERT_EQ(FindBits48(compressed, kStreamEndMagic).size(), 1u);
-    SetExpansionThreads(4);
-    for (int round = 0; round < 8; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
+    const std::vector<uint64_t> marks = FindBits48(compressed, kBlockMagic);
+    ASSERT_EQ(marks.size(), 21u) << "20 blocks, one with a false start";
+    // A pool of two threads, the fewest that decode beside the calling thread, and of sixteen.
+    for (unsigned threads : {2u, 16u}) {
+        SCOPED_TRACE("threads " + std::to_string(threads));
+        SetExpansionThreads(threads);
         progress_.Reset();
+        HoldLaterBlockUntilJoin hold(marks[kFailedBlock], marks[kFailedBlock + 1]);
+        SetExpansionHooks(&hold);
         ExpectExpandsSilently(compressed, L"in-flight.bin.bz2", original);
+        SetExpansionHooks(nullptr);
+        EXPECT_EQ(hold.Joins(), 1);
+        EXPECT_TRUE(hold.HeldDecodedBeforeJoin()) << "joined while a later block was in flight";
     }
 }
 

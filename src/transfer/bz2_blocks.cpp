@@ -15,6 +15,8 @@ constexpr size_t kDiscardPieceBytes = 256 * 1024;
 constexpr size_t kStreamSlackBytes = 8;
 
 std::atomic<uint64_t> libraryRedecodings{0};
+std::atomic<uint64_t> heldOutputBytes{0};
+std::atomic<uint64_t> peakHeldOutputBytes{0};
 
 // For each byte value, the bit offsets (0 to 7, as a bit set) at which a magic beginning in the
 // byte before would put that value into this byte, for the second and the third byte of the
@@ -142,6 +144,21 @@ void BuildBlockStream(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, 
 
 uint64_t LibraryRedecodings() { return libraryRedecodings.load(); }
 
+uint64_t PeakHeldOutputBytes() { return peakHeldOutputBytes.load(); }
+
+void ResetPeakHeldOutputBytes() { peakHeldOutputBytes = heldOutputBytes.load(); }
+
+HeldOutput::~HeldOutput() { heldOutputBytes -= capacity; }
+
+void HeldOutput::Reserve(size_t bytes, size_t most) {
+    const size_t before = capacity;
+    ByteBuffer::Reserve(bytes, most);
+    const uint64_t held = heldOutputBytes += capacity - before;
+    uint64_t peak = peakHeldOutputBytes.load();
+    while (held > peak && !peakHeldOutputBytes.compare_exchange_weak(peak, held)) {
+    }
+}
+
 BlockDecoder::~BlockDecoder() {
     for (Allocation& allocation : allocations_) free(allocation.memory);
 }
@@ -216,7 +233,7 @@ private:
 
 }  // namespace
 
-BlockResult BlockDecoder::Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, ByteBuffer* output) {
+BlockResult BlockDecoder::Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, HeldOutput* output) {
     BlockResult result;
     const unsigned level = stream.data[kStreamHeaderBytes - 1] - '0';
     const Bz2BlockDecoder::Start start = own_.Begin(stream.data.get(), stream.size, kStreamHeaderBytes * 8, level);
@@ -242,7 +259,7 @@ BlockResult BlockDecoder::Decode(const ByteBuffer& stream, uint64_t blockBits, s
     return result;
 }
 
-bool BlockDecoder::DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length) {
+bool BlockDecoder::DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, HeldOutput* output, uint64_t* length) {
     Decompression decompression(Allocate, Free, this, stream);
     output->Clear();
     *length = 0;
@@ -256,7 +273,7 @@ bool BlockDecoder::DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, B
     }
 }
 
-uint8_t* BlockDecoder::NextTarget(size_t keepBytes, ByteBuffer* output, size_t* room) {
+uint8_t* BlockDecoder::NextTarget(size_t keepBytes, HeldOutput* output, size_t* room) {
     if (output->size == output->capacity && output->capacity < keepBytes) {
         // Grown by half at a time: most blocks expand to little more than a megabyte.
         output->Reserve(std::min(keepBytes, std::max<size_t>(output->capacity + 1, 1024 * 1024)), keepBytes);
@@ -272,7 +289,7 @@ uint8_t* BlockDecoder::NextTarget(size_t keepBytes, ByteBuffer* output, size_t* 
     return scratch_.data.get();
 }
 
-void BlockDecoder::Produced(const uint8_t* target, size_t count, ByteBuffer* output, uint64_t* length) {
+void BlockDecoder::Produced(const uint8_t* target, size_t count, HeldOutput* output, uint64_t* length) {
     *length += count;
     if (target != scratch_.data.get()) output->size += count;
 }

@@ -45,6 +45,16 @@ struct ByteBuffer {
     void Reserve(size_t bytes, size_t most = SIZE_MAX);
 };
 
+// A block's kept output: its storage is counted while it exists, so that the most output held at
+// once can be read (PeakHeldOutputBytes).
+struct HeldOutput : ByteBuffer {
+    HeldOutput() = default;
+    HeldOutput(const HeldOutput&) = delete;
+    HeldOutput& operator=(const HeldOutput&) = delete;
+    ~HeldOutput();
+    void Reserve(size_t bytes, size_t most = SIZE_MAX);
+};
+
 // A stream of one block for libbzip2: the header for level, the block's bits [startBit,
 // endBit) of bytes, and an end-of-stream marker whose combined CRC is the block's CRC. Eight
 // zero bytes follow its end, for readers that look a word ahead.
@@ -71,6 +81,11 @@ struct BlockResult {
 // directly and are not counted.
 uint64_t LibraryRedecodings();
 
+// The most bytes that the kept outputs of blocks (HeldOutput) have held at once in this process,
+// since the start or the last reset (which makes it what they hold now).
+uint64_t PeakHeldOutputBytes();
+void ResetPeakHeldOutputBytes();
+
 // One thread's block decoding: the program's own decoder, with libbzip2 as the arbiter of every
 // block the own decoder does not find sound. Working memory is kept from one block to the next.
 class BlockDecoder {
@@ -82,18 +97,18 @@ public:
 
     // Decodes a stream made by BuildBlockStream from blockBits bits of a block. Up to keepBytes
     // of the output are kept in *output.
-    BlockResult Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, ByteBuffer* output);
+    BlockResult Decode(const ByteBuffer& stream, uint64_t blockBits, size_t keepBytes, HeldOutput* output);
     // Decodes it again, by the decoder that found it sound, handing the output in pieces to
     // sink (false from sink stops the decoding).
     bool DecodeInPieces(const ByteBuffer& stream, bool byLibrary,
                         const std::function<bool(const uint8_t*, size_t)>& sink);
 
 private:
-    bool DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, ByteBuffer* output, uint64_t* length);
+    bool DecodeByLibrary(const ByteBuffer& stream, size_t keepBytes, HeldOutput* output, uint64_t* length);
     // Where the next output goes (*room bytes): into *output up to keepBytes, then scratch_.
-    uint8_t* NextTarget(size_t keepBytes, ByteBuffer* output, size_t* room);
+    uint8_t* NextTarget(size_t keepBytes, HeldOutput* output, size_t* room);
     // Accounts for count bytes just written to target.
-    void Produced(const uint8_t* target, size_t count, ByteBuffer* output, uint64_t* length);
+    void Produced(const uint8_t* target, size_t count, HeldOutput* output, uint64_t* length);
     static void* Allocate(void* self, int count, int size);
     static void Free(void* self, void* memory);
 

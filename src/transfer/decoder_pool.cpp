@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-DecoderPool::DecoderPool(unsigned threads, size_t keepBytes) : keepBytes_(keepBytes) {
+DecoderPool::DecoderPool(unsigned threads, size_t keepBytes, ExpansionHooks& hooks)
+    : keepBytes_(keepBytes), hooks_(hooks) {
     for (unsigned i = 0; i < threads; ++i) {
         decoders_.emplace_back(new BlockDecoder);
         idle_.push_back(decoders_.back().get());
@@ -32,7 +33,7 @@ void DecoderPool::WaitFor(BlockJob* job) {
     while (!job->finished) {
         auto waiting = std::find(queue_.begin(), queue_.end(), job);
         if (waiting == queue_.end() || idle_.empty()) {
-            SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
+            SleepUntilFinished(job->startBit);
             continue;
         }
         queue_.erase(waiting);
@@ -46,7 +47,9 @@ void DecoderPool::DecodeLocked(BlockJob* job) {
     idle_.pop_back();
     ++busy_;
     ReleaseSRWLockExclusive(&lock_);
+    hooks_.Decoding(job->startBit);
     job->Decode(decoder, keepBytes_);
+    hooks_.Decoded(job->startBit);
     AcquireSRWLockExclusive(&lock_);
     --busy_;
     idle_.push_back(decoder);
@@ -58,8 +61,13 @@ void DecoderPool::DecodeLocked(BlockJob* job) {
 
 void DecoderPool::WaitForAll() {
     AcquireSRWLockExclusive(&lock_);
-    while (!queue_.empty() || busy_ > 0) SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
+    while (!queue_.empty() || busy_ > 0) SleepUntilFinished(ExpansionHooks::kEveryBlock);
     ReleaseSRWLockExclusive(&lock_);
+}
+
+void DecoderPool::SleepUntilFinished(uint64_t startBit) {
+    hooks_.CallerWaits(startBit);
+    SleepConditionVariableSRW(&jobFinished_, &lock_, INFINITE, 0);
 }
 
 void DecoderPool::Work() {

@@ -29,6 +29,8 @@ const wchar_t kSourceDamaged[] = L"解凍元ファイルが破損しています
 // A setting of the process (tests and benchmarks hold expansion to one thread), read by every
 // expansion on whatever thread runs it.
 std::atomic<unsigned> expansionThreads{0};
+ExpansionHooks noExpansionHooks;
+std::atomic<ExpansionHooks*> expansionHooks{&noExpansionHooks};
 
 constexpr unsigned kMostThreads = 16;
 // Below this a file holds a block or two: decoding it on the calling thread is quicker than
@@ -223,8 +225,9 @@ public:
         : source_(source, sourceBytes, threads > 1),
           writer_(output, progress),
           mostJobs_(threads > 1 ? threads + 1 : 1),
-          keepBytes_(kHeldOutputBytes / mostJobs_) {
-        if (threads > 1) pool_.reset(new DecoderPool(threads, keepBytes_));
+          keepBytes_(kHeldOutputBytes / mostJobs_),
+          hooks_(*expansionHooks.load()) {
+        if (threads > 1) pool_.reset(new DecoderPool(threads, keepBytes_, hooks_));
     }
 
     Outcome Run() {
@@ -377,6 +380,7 @@ private:
     // Joins it to the next candidate until it decodes; then plans afresh from its true end.
     bool Rejoin(BlockJob* job) {
         if (pool_) pool_->WaitForAll();
+        hooks_.Joining(job->startBit);
         for (int joins = 0; joins < kMostJoins; ++joins) {
             // Where a block decodes on its own, a block really starts: the failed one is damaged.
             if (!job->endIsStreamEnd && StartsBlock(job->endBit, job->level)) return false;
@@ -404,7 +408,8 @@ private:
         probe.startBit = bit;
         probe.level = level;
         SetEnd(&probe, next);
-        probe.Decode(&decoder_, keepBytes_);
+        // Only whether it is sound matters: it keeps none of its output.
+        probe.Decode(&decoder_, 0);
         return probe.result.sound;
     }
 
@@ -458,6 +463,7 @@ private:
     ChunkWriter writer_;
     const unsigned mostJobs_;
     const size_t keepBytes_;
+    ExpansionHooks& hooks_;
     // Declared before the pool, so that the pool has stopped before they go.
     std::vector<std::unique_ptr<BlockJob>> jobs_;
     std::vector<BlockJob*> freeJobs_;
@@ -490,6 +496,8 @@ bool CloseOutput(StdioFile& output) {
 }  // namespace
 
 void SetExpansionThreads(unsigned count) { expansionThreads = count; }
+
+void SetExpansionHooks(ExpansionHooks* hooks) { expansionHooks = hooks ? hooks : &noExpansionHooks; }
 
 bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress) {
     if (wcscmp(PathFindExtensionW(sourcePath), L".bz2") != 0) return false;

@@ -12,3 +12,7 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
 // How many threads decode blocks: 0 (the default) for one per logical processor. One keeps the
 // whole expansion on the calling thread.
 void SetExpansionThreads(unsigned count);
+
+class ExpansionHooks;
+// For tests: the hooks the expansions that start from now on call (nullptr: none).
+void SetExpansionHooks(ExpansionHooks* hooks);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "build_commit.h"
 #include "disc_author.h"
 #include "disc_verify.h"
 #include "iso_image.h"
@@ -21,6 +22,7 @@ const wchar_t kUsage[] =
     L"  mkdisc image <disc folder> <file.iso> [--label <label>]\n"
     L"  mkdisc verify <disc folder or image> [<disc folder or image>...] [--quiet]\n"
     L"  mkdisc --help\n"
+    L"  mkdisc --version\n"
     L"\n"
     L"make     copies every file of the game folder into disc folders <out>\\disc1, disc2, ...,\n"
     L"         filling each up to the capacity in list order. Every disc gets drvno.dat\n"
@@ -227,6 +229,10 @@ int wmain(int argc, wchar_t** argv) {
     if (args.empty() || args[0] == L"--help" || args[0] == L"-h" || args[0] == L"/?" || args[0] == L"help") {
         PrintLine(kUsage);
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == L"--version") {
+        PrintLine(L"mkdisc " INSTALLER_COMMIT_TEXT);
+        return 0;
     }
     const std::wstring command = args[0];
     args.erase(args.begin());
