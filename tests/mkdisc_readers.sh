@@ -150,7 +150,7 @@ EOF
 check_udfinfo "$iso" "$base/small/out/disc1" READER_TEST
 check_7zip "$iso" "$base/small/out/disc1"
 check_pycdlib "$iso" "$base/small/out/disc1"
-7zz l -tudf "$iso" >"$base/7z.log" 2>&1
+7zz l -tudf "$iso" >"$base/7z.log" 2>&1 || true
 grep -q 'data/d01/d02/d03/d04/d05/d06/d07/d08/d09/d10/d11/d12/d13/deepest.txt' "$base/7z.log" ||
   fail "7-Zip does not find the deepest file through UDF"
 "$runner" "$tool" verify --quiet "$win\\small\\out\\disc1.iso" >"$base/verify.txt" 2>&1 ||
