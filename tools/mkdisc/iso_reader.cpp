@@ -10,21 +10,14 @@
 
 namespace {
 
-constexpr uint64_t kSector = 2048;
+constexpr uint64_t kSector = kReaderSector;
 constexpr uint64_t kFirstDescriptor = 16;
 constexpr uint64_t kMostDescriptors = 64;
-constexpr int kDeepestFolder = 64;
-constexpr uint32_t kLargestDirectory = 64u << 20;
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr uint8_t kFolderFlag = 0x02, kMoreExtentsFlag = 0x80;
 
-uint32_t Little32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
 ImageExtent RecordExtent(const unsigned char* record) {
-    return {static_cast<uint64_t>(Little32(record + 2)) * kSector, Little32(record + 10)};
+    return {static_cast<uint64_t>(ReadLittle32(record + 2)) * kSector, ReadLittle32(record + 10)};
 }
 
 // A record's name without its version (";1"), or empty when it is no name a folder may hold.
@@ -69,7 +62,7 @@ private:
             const bool joliet = descriptor[0] == 2 && descriptor[88] == '%' && descriptor[89] == '/' &&
                                 (descriptor[90] == '@' || descriptor[90] == 'C' || descriptor[90] == 'E');
             if (joliet_ ? !joliet : descriptor[0] != 1) continue;
-            volumeBytes_ = Little32(descriptor + 80) * kSector;
+            volumeBytes_ = ReadLittle32(descriptor + 80) * kSector;
             if (volumeBytes_ > image_.Bytes())
                 return Fail(L"is cut short: its volume has " + std::to_wstring(volumeBytes_) + L" bytes, the file " +
                             std::to_wstring(image_.Bytes()));
@@ -81,9 +74,9 @@ private:
     }
 
     bool Walk(const ImageExtent& extent, const std::wstring& path, int depth) {
-        if (depth > kDeepestFolder || !visited_.insert(extent.offset).second)
+        if (depth > kDeepestReadFolder || !visited_.insert(extent.offset).second)
             return Fail(L"has folders that loop or lie deeper than any disc's");
-        if (extent.bytes > kLargestDirectory || !Inside(extent))
+        if (extent.bytes > kLargestReadFolder || !Inside(extent))
             return Fail(L"has a folder beyond the end of its volume");
         std::vector<unsigned char> records(extent.bytes);
         if (!image_.Read(extent.offset, records.data(), records.size()))

@@ -9,6 +9,17 @@
 
 #include "base/handles.h"
 
+// What both readers hold an image to: sectors of 2,048 bytes, folders no deeper and no larger
+// than any disc's.
+constexpr uint64_t kReaderSector = 2048;
+constexpr int kDeepestReadFolder = 64;
+constexpr uint64_t kLargestReadFolder = 64u << 20;
+
+inline uint32_t ReadLittle32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
 struct ImageExtent {
     uint64_t offset = 0;  // in bytes, from the start of the image
     uint64_t bytes = 0;

@@ -11,11 +11,9 @@
 
 namespace {
 
-constexpr uint64_t kSector = 2048;
+constexpr uint64_t kSector = kReaderSector;
 constexpr uint64_t kAnchorSector = 256;
 constexpr uint64_t kMostSequenceSectors = 64;
-constexpr int kDeepestFolder = 64;
-constexpr uint64_t kLargestDirectory = 64u << 20;
 constexpr uint16_t kAnchorTag = 2, kPartitionTag = 5, kLogicalVolumeTag = 6, kTerminatingTag = 8;
 constexpr uint16_t kFileSetTag = 256, kFileIdentifierTag = 257, kFileEntryTag = 261;
 constexpr uint8_t kCharacteristicFolder = 0x02, kCharacteristicDeleted = 0x04, kCharacteristicParent = 0x08;
@@ -23,16 +21,12 @@ constexpr uint8_t kFileTypeFolder = 4;
 constexpr uint64_t kFileEntryBytes = 176;
 
 uint16_t Little16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Little32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Little64(const unsigned char* p) { return Little32(p) | static_cast<uint64_t>(Little32(p + 4)) << 32; }
+uint64_t Little64(const unsigned char* p) { return ReadLittle32(p) | static_cast<uint64_t>(ReadLittle32(p + 4)) << 32; }
 
 // A descriptor's tag: its identifier, the checksum of its 16 bytes, the CRC of what follows
 // (within length) and the place it says it is recorded at.
 bool SoundTag(const unsigned char* d, size_t length, uint16_t id, uint64_t location) {
-    if (length < 16 || Little16(d) != id || Little32(d + 12) != location) return false;
+    if (length < 16 || Little16(d) != id || ReadLittle32(d + 12) != location) return false;
     unsigned sum = 0;
     for (size_t i = 0; i < 16; ++i)
         if (i != 4) sum += d[i];
@@ -64,7 +58,8 @@ public:
         if (!*present) return true;
         if (!SoundTag(anchor, 512, kAnchorTag, kAnchorSector)) return Fail(L"has a damaged UDF anchor at sector 256");
         uint64_t fileSet = 0;
-        return ReadVolume(Little32(anchor + 20), Little32(anchor + 16) / kSector, &fileSet) && ReadFileSet(fileSet);
+        return ReadVolume(ReadLittle32(anchor + 20), ReadLittle32(anchor + 16) / kSector, &fileSet) &&
+               ReadFileSet(fileSet);
     }
 
 private:
@@ -84,12 +79,12 @@ private:
             if (!SoundTag(d, kSector, id, sector))
                 return Fail(L"has a damaged UDF volume descriptor at sector " + std::to_wstring(sector));
             if (id == kPartitionTag && Little16(d + 22) == 0) {
-                partitionStart_ = Little32(d + 188);
-                partitionBlocks_ = Little32(d + 192);
+                partitionStart_ = ReadLittle32(d + 188);
+                partitionBlocks_ = ReadLittle32(d + 192);
                 partition = true;
             } else if (id == kLogicalVolumeTag) {
-                if (Little32(d + 212) != kSector) return Fail(L"has UDF blocks of another size than 2,048 bytes");
-                *fileSet = Little32(d + 252);
+                if (ReadLittle32(d + 212) != kSector) return Fail(L"has UDF blocks of another size than 2,048 bytes");
+                *fileSet = ReadLittle32(d + 252);
                 logical = true;
             }
         }
@@ -104,7 +99,7 @@ private:
         if (!ReadBlock(block, d) || !SoundTag(d, 512, kFileSetTag, block))
             return Fail(L"has a damaged UDF file set descriptor");
         ImageEntry root;
-        return ReadEntry(Little32(d + 404), &root) && (root.folder || Fail(L"has a UDF root that is no folder")) &&
+        return ReadEntry(ReadLittle32(d + 404), &root) && (root.folder || Fail(L"has a UDF root that is no folder")) &&
                Walk(root, std::wstring(), 0);
     }
 
@@ -115,7 +110,7 @@ private:
             return Fail(L"has a damaged UDF file entry in block " + std::to_wstring(block));
         entry->folder = d[27] == kFileTypeFolder;
         entry->size = Little64(d + 56);
-        const uint64_t attributes = Little32(d + 168), allocations = Little32(d + 172);
+        const uint64_t attributes = ReadLittle32(d + 168), allocations = ReadLittle32(d + 172);
         if (kFileEntryBytes + attributes + allocations > kSector)
             return Fail(L"has a damaged UDF file entry in block " + std::to_wstring(block));
         const unsigned char* ad = d + kFileEntryBytes + attributes;
@@ -129,11 +124,11 @@ private:
         if (step == 0) return Fail(L"has a UDF file entry of a kind mkdisc does not read");
         uint64_t total = 0;
         for (size_t at = 0; at + step <= allocations; at += step) {
-            const uint32_t length = Little32(ad + at) & 0x3FFFFFFF;
-            const uint32_t kind = Little32(ad + at) >> 30;
+            const uint32_t length = ReadLittle32(ad + at) & 0x3FFFFFFF;
+            const uint32_t kind = ReadLittle32(ad + at) >> 30;
             if (length == 0) break;
             if (kind == 3) return Fail(L"has a UDF file entry whose extents continue elsewhere");
-            const uint64_t start = Little32(ad + at + 4);
+            const uint64_t start = ReadLittle32(ad + at + 4);
             if (start + (length + kSector - 1) / kSector > partitionBlocks_)
                 return Fail(L"holds UDF data beyond the end of its partition");
             entry->extents.push_back({(partitionStart_ + start) * kSector, length});
@@ -146,7 +141,7 @@ private:
     }
 
     bool Walk(const ImageEntry& folder, const std::wstring& path, int depth) {
-        if (depth > kDeepestFolder || folder.size > kLargestDirectory)
+        if (depth > kDeepestReadFolder || folder.size > kLargestReadFolder)
             return Fail(L"has UDF folders that loop or lie deeper than any disc's");
         std::vector<unsigned char> bytes;
         std::vector<uint64_t> blocks;  // the block of each byte's sector, for the tags' places
@@ -173,7 +168,7 @@ private:
                 return Fail(L"holds a name that no Windows folder may hold, in " + where);
             ImageEntry entry;
             entry.path = path.empty() ? name : path + L"\\" + name;
-            const uint64_t block = Little32(d + 24);
+            const uint64_t block = ReadLittle32(d + 24);
             if (!visited_.insert(block).second) return Fail(L"has UDF entries that loop, in " + where);
             if (!ReadEntry(block, &entry)) return false;
             if (entry.folder != ((d[18] & kCharacteristicFolder) != 0))
