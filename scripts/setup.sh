@@ -10,7 +10,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   debootstrap bubblewrap xvfb xauth x11-utils xdotool imagemagick
   locales fonts-ipafont-gothic fonts-ipafont-mincho
-  googletest libz-mingw-w64-dev bzip2 lbzip2 xorriso genisoimage dpkg-dev python3 binutils patch xz-utils util-linux
+  googletest libz-mingw-w64-dev bzip2 lbzip2 xorriso genisoimage udftools 7zip python3-pycdlib dpkg-dev python3 binutils
+  patch xz-utils util-linux
   gcc libc6-dev
 )
 

@@ -9,14 +9,15 @@
 #include "base/handles.h"
 #include "disc_author.h"
 #include "disc_verify.h"
+#include "image_layout.h"
 #include "install/progress_state.h"
-#include "iso_image.h"
 #include "records/list_format.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
 #include "transfer/crc32.h"
 #include "transfer/expand.h"
+#include "udf_tree.h"
 
 namespace {
 
@@ -444,6 +445,18 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     EXPECT_LT(kept.size(), whole.size());
 }
 
+// Recomputes the tag of the UDF descriptor at offset after a change to it: its CRC, then its checksum.
+void Retag(std::string* image, size_t at) {
+    unsigned char* d = reinterpret_cast<unsigned char*>(&(*image)[at]);
+    const uint16_t crc = UdfCrc(d + 16, static_cast<size_t>(d[10] | d[11] << 8));
+    d[8] = static_cast<unsigned char>(crc & 0xFF);
+    d[9] = static_cast<unsigned char>(crc >> 8);
+    unsigned sum = 0;
+    for (size_t i = 0; i < 16; ++i)
+        if (i != 4) sum += d[i];
+    d[4] = static_cast<unsigned char>(sum);
+}
+
 TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
     Game game;
     const std::string plain = PatternBytes(70000, 5);
@@ -463,23 +476,42 @@ TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
     const size_t data = intact.find(plain.substr(0, 4096));
     ASSERT_NE(data, std::string::npos);
 
+    // The UDF tree's identifier of the file, renamed with a sound tag, and its entry damaged.
+    const std::string udfName = OstaCompressed(L"長い名前の音声ファイル.ogg");
+    const size_t identifier = intact.find(udfName);
+    ASSERT_NE(identifier, std::string::npos);
+    std::string renamed = intact;
+    renamed[identifier + udfName.size() - 1] = 'h';
+    Retag(&renamed, identifier - 38);
+    std::string lengthened = intact;
+    size_t entry = std::string::npos;  // the file entry (tag 261) of 70,000 bytes
+    for (size_t at = 0; at + 2048 <= intact.size() && entry == std::string::npos; at += 2048)
+        if (intact.compare(at, 4, std::string("\x05\x01\x02\x00", 4)) == 0 &&
+            intact.compare(at + 56, 8, std::string("\x70\x11\x01\x00\x00\x00\x00\x00", 8)) == 0)
+            entry = at;
+    ASSERT_NE(entry, std::string::npos);
+    lengthened[entry + 56] ^= 0x10;
+
     struct Case {
         const char* what;
         std::string bytes;
         const wchar_t* problem;  // null: sound
+        size_t checked;
     };
     std::string flipped = intact, cut = intact.substr(0, intact.size() - 2048);
     flipped[data + 30000] ^= 0x04;
     const Case cases[] = {
-        {"intact", intact, nullptr},
-        {"a flipped byte in a file", flipped, L"CRC-32"},
-        {"cut short", cut, L"cut short"},
+        {"intact", intact, nullptr, 2},
+        {"a flipped byte in a file", flipped, L"CRC-32", 2},
+        {"cut short", cut, L"cut short", 0},
+        {"another name in the UDF tree", renamed, L"in its Joliet tree but not in its UDF tree", 0},
+        {"a damaged UDF file entry", lengthened, L"damaged UDF file entry", 0},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFileBytes(image, c.bytes));
         VerifyReport report;
         EXPECT_EQ(VerifyDiscSet({image}, nullptr, &report), c.problem == nullptr) << c.what;
-        EXPECT_EQ(report.filesChecked, c.problem && std::wstring(c.problem) == L"cut short" ? 0u : 2u) << c.what;
+        EXPECT_EQ(report.filesChecked, c.checked) << c.what;
         for (const std::wstring& problem : report.problems) {
             EXPECT_TRUE(c.problem && problem.find(c.problem) != std::wstring::npos) << c.what << ": " << Utf8(problem);
             EXPECT_NE(problem.find(image), std::wstring::npos) << "named by the image: " << Utf8(problem);
@@ -504,16 +536,14 @@ TEST(Mkdisc, ImageLabelsAndRefusals) {
 
     const struct {
         std::wstring path;
-        uint64_t size;
         const wchar_t* because;  // null: accepted
     } files[] = {
-        {L"data\\a\\b\\c\\d\\e\\f\\file.bin", 0xFFFFFFFFULL, nullptr},
-        {L"data\\big.bin", 0x100000000ULL, L"must be split"},
-        {L"data\\a\\b\\c\\d\\e\\f\\g\\file.bin", 1, L"8 folders deep"},
-        {L"data\\version;2.txt", 1, L"';'"},
+        {L"data\\a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\k\\l\\file.bin", nullptr},  // 13 folders deep: UDF holds it
+        {L"data\\version;2.txt", L"';'"},
+        {L"data\\" + std::wstring(65, L'n'), L"64 characters"},
     };
     for (const auto& file : files) {
-        const std::wstring why = ImageRefusal(file.path, file.size);
+        const std::wstring why = ImageRefusal(file.path);
         if (!file.because)
             EXPECT_EQ(why, L"") << Utf8(file.path);
         else

@@ -12,7 +12,7 @@
 #include "base/text.h"
 #include "disc_image.h"
 #include "file_digest.h"
-#include "iso_image.h"
+#include "image_layout.h"
 #include "records/list_format.h"
 #include "tool_text.h"
 
@@ -173,12 +173,12 @@ bool CheckJolietLimits(const PlannedFile& file, std::wstring* error) {
     return true;
 }
 
-// What no image can hold is refused for disc folders too, since every burner writes images: a
-// file of 4 GiB or more. Images written by mkdisc are also held to ISO 9660's depth.
+// What a disc's file systems cannot hold: for a disc folder, which another burner writes without
+// UDF, a file of 4 GiB or more; for mkdisc's own images, what ImageRefusal says.
 bool CheckImageLimits(const PlannedFile& file, bool images, std::wstring* error) {
-    const std::wstring why = ImageRefusal(L"data\\" + file.listPath, file.size);
-    if (why.empty() || (!images && file.size <= kLargestImageFile)) return true;
-    return Fail(error, Quoted(file.relative) + L": " + why);
+    const std::wstring why = images ? ImageRefusal(L"data\\" + file.listPath)
+                                    : (file.size > kLargestFolderFile ? FolderFileRefusal(file.size) : L"");
+    return why.empty() || Fail(error, Quoted(file.relative) + L": " + why);
 }
 
 // Refuses what the installer would refuse or misread: every check goes through the installer's
@@ -229,6 +229,8 @@ bool ParseCapacity(const std::wstring& text, uint64_t* capacity) {
     if (lower == L"cd700") return *capacity = kCd700Capacity, true;
     if (lower == L"dvd5") return *capacity = 4700372992ULL, true;
     if (lower == L"dvd9") return *capacity = 8543666176ULL, true;
+    if (lower == L"bd25") return *capacity = 12219392ULL * 2048, true;
+    if (lower == L"bd50") return *capacity = 24438784ULL * 2048, true;
     if (lower.empty() || !std::iswdigit(lower[0])) return false;
     size_t used = 0;
     unsigned long long value = 0;
@@ -267,11 +269,11 @@ public:
         return exact_ ? image_.BytesWith(path, size) : bound_.BytesWith(path, size);
     }
     uint64_t Bytes() const { return exact_ ? image_.Bytes() : bound_.Bytes(); }
-    const IsoLayout& image() const { return image_; }
+    const ImageLayout& image() const { return image_; }
 
 private:
     bool exact_;
-    IsoLayout image_;
+    ImageLayout image_;
     DiscImagePlan bound_;
 };
 
@@ -280,7 +282,7 @@ struct DiscSet {
     std::wstring game, out, installer, ini, templ, order;  // full paths; templ and order may be empty
     uint64_t capacity = 0;
     bool images = false;
-    std::wstring label;
+    ImageStamp stamp;
     std::vector<PlannedFile> files;
     uint64_t totalBytes = 0;      // of the game files, as read
     uint64_t listBytes = 0;       // of setup.lst
@@ -400,7 +402,9 @@ bool PlanDiscSet(const DiscSetOptions& options, DiscSet* set, std::wstring* erro
     set->capacity = options.capacity;
     set->images = options.images;
     if (!ResolvePaths(options, set, error) || !CollectGameFiles(options, set, error)) return false;
-    set->label = options.label.empty() ? DefaultVolumeLabel(set->ini, kFallbackLabel) : options.label;
+    set->stamp.label = options.label.empty() ? DefaultVolumeLabel(set->ini, kFallbackLabel) : options.label;
+    set->stamp.reproducible = options.reproducible;
+    set->stamp.time = options.sourceDate;
     set->plans.push_back(EmptyDisc(*set, 0));
     const uint64_t firstDisc = set->plans[0].Bytes();
     if (firstDisc > set->capacity)
@@ -472,8 +476,8 @@ bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* resu
         uint64_t stored = digest.size;
         if (file.compress) {
             if (!QueryFileSize(target, &stored)) return Fail(error, L"cannot read the size of " + Quoted(target));
-            if (stored > kLargestImageFile)
-                return Fail(error, Quoted(file.relative) + L": compressed, " + ImageRefusal(target, stored));
+            if (!set->images && stored > kLargestFolderFile)
+                return Fail(error, Quoted(file.relative) + L": compressed, " + FolderFileRefusal(stored));
             if (!ChooseDisc(*set, file, stored, &disc, error)) return false;
             if (disc == static_cast<int>(set->plans.size())) {
                 if (!BeginDisc(set, disc, error) || !MoveToDisc(*set, disc, file.listPath, error)) return false;
@@ -535,12 +539,12 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
         result->discBytes.push_back(plan.Bytes());
         if (!set.images) continue;
         result->discImages.push_back(DiscFolder(set, disc) + L".iso");
-        if (!plan.image().Write(DiscFolder(set, disc), set.label, result->discImages.back(), error)) return false;
+        if (!plan.image().Write(DiscFolder(set, disc), set.stamp, result->discImages.back(), error)) return false;
     }
     return true;
 }
 
-bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const std::wstring& label,
+bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const ImageStamp& stamp,
                      uint64_t* bytes, std::wstring* error) {
     std::wstring root, image;
     if (!FullPath(folder, &root) || !FullPath(imagePath, &image))
@@ -553,11 +557,11 @@ bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, 
     std::sort(files.begin(), files.end(), [](const std::wstring& a, const std::wstring& b) {
         return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });
-    IsoLayout layout;
+    ImageLayout layout;
     for (const std::wstring& file : files) {
         uint64_t size = 0;
         if (!QueryFileSize(root + L"\\" + file, &size)) return Fail(error, L"cannot read the size of " + Quoted(file));
-        const std::wstring why = ImageRefusal(file, size);
+        const std::wstring why = ImageRefusal(file);
         if (!why.empty()) return Fail(error, Quoted(file) + L": " + why);
         layout.AddFile(file, size);
     }
@@ -565,11 +569,11 @@ bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, 
         return Fail(error, L"the folder holds more than the " + std::to_wstring(kMostImageFolders) +
                                L" folders an image can number (in 16 bits)");
     const std::wstring fallback = VolumeLabelFrom(LastComponent(root));
-    const std::wstring name = label.empty() ? DefaultVolumeLabel(root + L"\\setup.ini",
-                                                                 fallback.empty() ? kFallbackLabel : fallback)
-                                            : label;
+    ImageStamp named = stamp;
+    if (named.label.empty())
+        named.label = DefaultVolumeLabel(root + L"\\setup.ini", fallback.empty() ? kFallbackLabel : fallback);
     *bytes = layout.Bytes();
-    return layout.Write(root, name, image, error);
+    return layout.Write(root, named, image, error);
 }
 
 std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "image_layout.h"
+
 // Capacities are the size of the medium; each disc is planned as the ISO 9660 image with
 // Joliet names that a burner writes of its folder.
 constexpr uint64_t kCd700Capacity = 737280000;  // 360,000 sectors of 2,048 bytes
@@ -29,6 +31,9 @@ struct DiscSetOptions {
     // Writes disc1.iso, disc2.iso, ... beside the disc folders, each disc planned as exactly its image.
     bool images = false;
     std::wstring label;  // of every image; empty: made from setup.ini's AppName
+    // Images that come out the same every time: all they record of themselves is this time.
+    bool reproducible = false;
+    int64_t sourceDate = 0;  // seconds since 1970 (UTC)
 };
 
 struct AuthoredFile {
@@ -60,7 +65,8 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
 // label or else with a label made from the folder's setup.ini or its own name; *bytes is the
 // image's size. False with a message when the folder holds what an image cannot hold (checked
 // before anything is written) or when writing fails.
-bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const std::wstring& label,
+// stamp's label, when empty, is made as described.
+bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const ImageStamp& stamp,
                      uint64_t* bytes, std::wstring* error);
 
 // The label setup.ini's AppName gives a disc (see VolumeLabelFrom), or otherwise when it gives none.
@@ -69,5 +75,6 @@ std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring&
 // The folder name of a disc inside the output folder: disc1 for disc 0.
 std::wstring DiscFolderName(int disc);
 
-// Parses a capacity: bytes, a number with K, M or G (powers of 1,024), or cd650, cd700, dvd5, dvd9.
+// Parses a capacity: bytes, a number with K, M or G (powers of 1,024), or cd650, cd700, dvd5, dvd9,
+// bd25, bd50.
 bool ParseCapacity(const std::wstring& text, uint64_t* capacity);

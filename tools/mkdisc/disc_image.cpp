@@ -88,6 +88,13 @@ uint64_t JolietRecordBytes(const std::wstring& name) { return 34 + 2 * name.size
 
 }  // namespace
 
+std::wstring FolderFileRefusal(uint64_t size) {
+    return L"it takes " + std::to_wstring(size) +
+           L" bytes, and a burner's image of a disc folder (ISO 9660 and Joliet, without UDF) holds files of at "
+           L"most 4,294,967,295 bytes (4 GiB less one byte), all Windows reads of such a disc; use --iso, whose "
+           L"images hold it in several extents (UDF and ISO 9660 level 3), or split it into smaller files";
+}
+
 std::wstring DiscNameKey(const std::wstring& text) {
     std::wstring key = text;
     for (wchar_t& c : key) c = static_cast<wchar_t>(std::towupper(c));

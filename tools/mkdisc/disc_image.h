@@ -15,6 +15,11 @@ constexpr uint64_t kSectorBytes = 2048;
 // Joliet's limits: 64 UTF-16 characters per name, 240 bytes for a whole path.
 constexpr size_t kJolietNameCharacters = 64;
 constexpr size_t kJolietPathBytes = 240;
+// Without UDF, Windows reads a file of at most one ISO 9660 extent: 4 GiB less one byte.
+constexpr uint64_t kLargestFolderFile = 0xFFFFFFFFULL;
+
+// Why a file of this size cannot go into a disc folder that another burner writes as an image.
+std::wstring FolderFileRefusal(uint64_t size);
 
 class DiscImagePlan {
 public:

@@ -4,10 +4,12 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <tuple>
 
 #include "base/handles.h"
 #include "base/interaction.h"
@@ -92,6 +94,51 @@ bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, Fi
     return CopyWithDigest(expanded.path(), std::wstring(), digest, error, nullptr);
 }
 
+// The Joliet and the UDF tree name the same folders and files, with the same bytes.
+bool SameTrees(const ImageSource& image, const std::vector<ImageEntry>& joliet, const std::vector<ImageEntry>& udf,
+               bool hasUdf, std::wstring* error) {
+    if (!hasUdf) return true;
+    std::map<std::wstring, const ImageEntry*> byPath;
+    for (const ImageEntry& entry : udf) byPath[entry.path] = &entry;
+    for (const ImageEntry& entry : joliet) {
+        auto found = byPath.find(entry.path);
+        if (found == byPath.end())
+            return image.Fail(L"names \"" + entry.path + L"\" in its Joliet tree but not in its UDF tree", error);
+        if (found->second->folder != entry.folder || !SameImageBytes(image, entry, *found->second))
+            return image.Fail(L"holds \"" + entry.path + L"\" differently in its Joliet and UDF trees", error);
+        byPath.erase(found);
+    }
+    if (!byPath.empty())
+        return image.Fail(L"names \"" + byPath.begin()->first + L"\" in its UDF tree but not in its Joliet tree",
+                          error);
+    return true;
+}
+
+// The ISO 9660 tree, whose names are its own, holds the same files as the Joliet tree: as many
+// folders and files at each depth, with the same bytes.
+bool SameData(const ImageSource& image, const std::vector<ImageEntry>& joliet, const std::vector<ImageEntry>& iso,
+              std::wstring* error) {
+    using Key = std::tuple<size_t, bool, uint64_t, uint64_t>;  // depth, folder, size, first byte
+    auto keyed = [](const std::vector<ImageEntry>& entries) {
+        std::vector<std::pair<Key, const ImageEntry*>> keys;
+        for (const ImageEntry& entry : entries)
+            keys.push_back({{std::count(entry.path.begin(), entry.path.end(), L'\\'), entry.folder, entry.size,
+                             entry.extents.empty() ? 0 : entry.extents[0].offset},
+                            &entry});
+        std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        return keys;
+    };
+    const auto a = keyed(joliet), b = keyed(iso);
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i >= a.size() || i >= b.size() || std::get<0>(a[i].first) != std::get<0>(b[i].first) ||
+            std::get<1>(a[i].first) != std::get<1>(b[i].first) || !SameImageBytes(image, *a[i].second, *b[i].second))
+            return image.Fail(L"holds other files in its ISO 9660 tree than in its Joliet tree (" +
+                                  (i < a.size() ? L"\"" + a[i].second->path + L"\"" : std::wstring(L"more")) + L")",
+                              error);
+    }
+    return true;
+}
+
 // An image's Joliet tree copied into a temporary folder, which goes with the object.
 class ExtractedImage {
 public:
@@ -108,7 +155,8 @@ public:
         SHFileOperationW(&remove);
     }
 
-    bool Extract(const std::wstring& image, std::wstring* error) {
+    // Copies the image's Joliet tree, once its ISO 9660 and UDF trees are found to hold the same.
+    bool Extract(const std::wstring& image, std::vector<std::wstring>* notes, std::wstring* error) {
         TemporaryFile name;
         if (name.path().empty() || !DeleteFileW(name.path().c_str()) ||
             !CreateDirectoryW(name.path().c_str(), nullptr)) {
@@ -116,7 +164,16 @@ public:
             return false;
         }
         folder_ = name.path();
-        return ExtractJolietTree(image, folder_, error);
+        ImageSource source;
+        std::vector<ImageEntry> joliet, iso, udf;
+        bool hasUdf = false;
+        if (!source.Open(image, error) || !ReadEcma119Tree(source, true, &joliet, error) ||
+            !ReadEcma119Tree(source, false, &iso, error) || !ReadUdfTree(source, &hasUdf, &udf, error))
+            return false;
+        if (!hasUdf)
+            notes->push_back(L"\"" + image + L"\" has no UDF tree: Windows reads its Joliet tree, files up to 4 GiB");
+        if (!SameTrees(source, joliet, udf, hasUdf, error) || !SameData(source, joliet, iso, error)) return false;
+        return ExtractEntries(source, joliet, folder_, error);
     }
     const std::wstring& folder() const { return folder_; }
 
@@ -304,7 +361,7 @@ bool VerifyDiscSet(const std::vector<std::wstring>& discs, const VerifyProgress&
         }
         images.push_back(std::make_unique<ExtractedImage>());
         std::wstring error;
-        if (!images.back()->Extract(disc, &error)) {
+        if (!images.back()->Extract(disc, &report->notes, &error)) {
             report->problems.push_back(error);
             return false;
         }

@@ -17,8 +17,9 @@ struct VerifyReport {
 
 using VerifyProgress = std::function<void(size_t fileIndex, size_t fileCount, const std::wstring& item)>;
 
-// discs are disc folders or images (.iso), read through their Joliet trees as Windows reads a
-// disc. True when no problem was found.
+// discs are disc folders or images (.iso). An image's ISO 9660, Joliet and UDF trees must hold
+// the same files with the same bytes; it is then read through its Joliet tree. True when no
+// problem was found.
 bool VerifyDiscSet(const std::vector<std::wstring>& discs, const VerifyProgress& progress, VerifyReport* report);
 
 // The disc number that the drvno.dat in the folder names (its first word "drvno:N"), or -1.

@@ -2,108 +2,88 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <set>
-#include <vector>
 
-#include "base/handles.h"
 #include "tool_text.h"
+#include "transfer/crc32.h"
 
 namespace {
 
-constexpr uint64_t kSector = 2048;
+constexpr uint64_t kSector = kReaderSector;
 constexpr uint64_t kFirstDescriptor = 16;
 constexpr uint64_t kMostDescriptors = 64;
-constexpr int kDeepestFolder = 64;
-constexpr uint32_t kLargestDirectory = 64u << 20;
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr uint8_t kFolderFlag = 0x02, kMoreExtentsFlag = 0x80;
 
-uint32_t Little32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+ImageExtent RecordExtent(const unsigned char* record) {
+    return {static_cast<uint64_t>(ReadLittle32(record + 2)) * kSector, ReadLittle32(record + 10)};
 }
 
-struct Extent {
-    uint32_t sector = 0;
-    uint32_t bytes = 0;
-};
-
-Extent RecordExtent(const unsigned char* record) { return {Little32(record + 2), Little32(record + 10)}; }
-
-// A Joliet name without its version (";1"), or empty when it is no name a folder may hold.
-std::wstring SafeName(const unsigned char* bytes, size_t length) {
-    if (length == 0 || length % 2 != 0) return std::wstring();
+// A record's name without its version (";1"), or empty when it is no name a folder may hold.
+std::wstring RecordName(const unsigned char* bytes, size_t length, bool joliet) {
     std::wstring name;
-    for (size_t i = 0; i < length; i += 2) name += static_cast<wchar_t>(bytes[i] << 8 | bytes[i + 1]);
+    if (joliet) {
+        if (length % 2 != 0) return std::wstring();
+        for (size_t i = 0; i < length; i += 2) name += static_cast<wchar_t>(bytes[i] << 8 | bytes[i + 1]);
+    } else {
+        for (size_t i = 0; i < length; ++i) name += static_cast<wchar_t>(bytes[i]);
+    }
     const size_t version = name.rfind(L';');
     if (version != std::wstring::npos) name.resize(version);
-    if (name.empty() || name == L"." || name == L"..") return std::wstring();
-    for (wchar_t c : name)
-        if (c < 0x20 || wcschr(L"\\/:*?\"<>|", c)) return std::wstring();
-    return name;
+    if (!joliet && !name.empty() && name.back() == L'.') name.pop_back();  // a name without extension
+    return IsSafeEntryName(name) ? name : std::wstring();
 }
 
-class JolietExtractor {
+class Ecma119Walker {
 public:
-    JolietExtractor(const std::wstring& imagePath, std::wstring* error) : imagePath_(imagePath), error_(error) {}
+    Ecma119Walker(const ImageSource& image, bool joliet, std::vector<ImageEntry>* entries, std::wstring* error)
+        : image_(image), joliet_(joliet), entries_(entries), error_(error) {}
 
-    bool Run(const std::wstring& folder) {
-        image_.reset(
-            CreateFileW(imagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        LARGE_INTEGER size;
-        if (!image_ || !GetFileSizeEx(image_.get(), &size))
-            return Fail(L"cannot be read (" + SystemErrorText(GetLastError()) + L")");
-        fileBytes_ = static_cast<uint64_t>(size.QuadPart);
-        Extent root;
-        return FindJoliet(&root) && ExtractFolder(root, folder, 0);
+    bool Run() {
+        ImageExtent root;
+        return FindDescriptor(&root) && Walk(root, std::wstring(), 0);
     }
 
 private:
-    bool Fail(const std::wstring& why) {
-        *error_ = L"\"" + imagePath_ + L"\" " + why;
-        return false;
+    bool Fail(const std::wstring& why) { return image_.Fail(why, error_); }
+
+    bool Inside(const ImageExtent& extent) const {
+        const uint64_t end = extent.offset + extent.bytes;
+        return end <= volumeBytes_ && end <= image_.Bytes();
     }
 
-    bool Read(uint64_t offset, unsigned char* to, size_t length) {
-        LARGE_INTEGER at;
-        at.QuadPart = static_cast<LONGLONG>(offset);
-        DWORD got = 0;
-        return SetFilePointerEx(image_.get(), at, nullptr, FILE_BEGIN) &&
-               ReadFile(image_.get(), to, static_cast<DWORD>(length), &got, nullptr) && got == length;
-    }
-
-    bool Inside(const Extent& extent) const {
-        const uint64_t end = extent.sector * kSector + extent.bytes;
-        return end <= volumeBytes_ && end <= fileBytes_;
-    }
-
-    bool FindJoliet(Extent* root) {
+    bool FindDescriptor(ImageExtent* root) {
         unsigned char descriptor[kSector];
         for (uint64_t sector = kFirstDescriptor; sector < kFirstDescriptor + kMostDescriptors; ++sector) {
-            if (!Read(sector * kSector, descriptor, kSector) || memcmp(descriptor + 1, "CD001", 5) != 0)
+            if (!image_.Read(sector * kSector, descriptor, kSector) || memcmp(descriptor + 1, "CD001", 5) != 0)
                 return Fail(L"is not an ISO 9660 image");
             if (descriptor[0] == 255) break;
             const bool joliet = descriptor[0] == 2 && descriptor[88] == '%' && descriptor[89] == '/' &&
                                 (descriptor[90] == '@' || descriptor[90] == 'C' || descriptor[90] == 'E');
-            if (!joliet) continue;
-            volumeBytes_ = Little32(descriptor + 80) * kSector;
-            if (volumeBytes_ > fileBytes_)
+            if (joliet_ ? !joliet : descriptor[0] != 1) continue;
+            volumeBytes_ = ReadLittle32(descriptor + 80) * kSector;
+            if (volumeBytes_ > image_.Bytes())
                 return Fail(L"is cut short: its volume has " + std::to_wstring(volumeBytes_) + L" bytes, the file " +
-                            std::to_wstring(fileBytes_));
+                            std::to_wstring(image_.Bytes()));
             *root = RecordExtent(descriptor + 156);
             return true;
         }
-        return Fail(L"has no Joliet tree, which Windows reads the disc through");
+        return Fail(joliet_ ? L"has no Joliet tree, which Windows reads the disc through"
+                            : L"has no ISO 9660 primary volume descriptor");
     }
 
-    bool ExtractFolder(const Extent& extent, const std::wstring& to, int depth) {
-        if (depth > kDeepestFolder || !visited_.insert(extent.sector).second)
+    bool Walk(const ImageExtent& extent, const std::wstring& path, int depth) {
+        if (depth > kDeepestReadFolder || !visited_.insert(extent.offset).second)
             return Fail(L"has folders that loop or lie deeper than any disc's");
-        if (extent.bytes > kLargestDirectory || !Inside(extent))
+        if (extent.bytes > kLargestReadFolder || !Inside(extent))
             return Fail(L"has a folder beyond the end of its volume");
         std::vector<unsigned char> records(extent.bytes);
-        if (!Read(extent.sector * kSector, records.data(), records.size()))
+        if (!image_.Read(extent.offset, records.data(), records.size()))
             return Fail(L"cannot be read (" + SystemErrorText(GetLastError()) + L")");
+        const std::wstring where = path.empty() ? L"its root" : L"\"" + path + L"\"";
+        std::vector<std::pair<ImageExtent, std::wstring>> subfolders;
+        bool more = false;  // the last file's next record continues it
         for (size_t at = 0; at < records.size();) {
             const size_t length = records[at];
             if (length == 0) {  // the rest of this sector is unused
@@ -113,48 +93,133 @@ private:
             const unsigned char* record = records.data() + at;
             if (length < 34 || at + length > records.size() || at / kSector != (at + length - 1) / kSector ||
                 33u + record[32] > length)
-                return Fail(L"has a damaged directory record in \"" + to + L"\"");
+                return Fail(L"has a damaged directory record in " + where);
             at += length;
             if (record[32] == 1 && record[33] <= 1) continue;  // "." and ".."
-            const std::wstring name = SafeName(record + 33, record[32]);
-            if (name.empty()) return Fail(L"holds a name that no Windows folder may hold, in \"" + to + L"\"");
-            if (record[25] & kMoreExtentsFlag) return Fail(L"holds \"" + name + L"\" in several pieces");
-            const std::wstring path = to + L"\\" + name;
-            const bool sound = (record[25] & kFolderFlag) ? (CreateDirectoryW(path.c_str(), nullptr) ||
-                                                             Fail(L"cannot make \"" + path + L"\"")) &&
-                                                                ExtractFolder(RecordExtent(record), path, depth + 1)
-                                                          : ExtractFile(RecordExtent(record), path);
-            if (!sound) return false;
+            const std::wstring name = RecordName(record + 33, record[32], joliet_);
+            if (name.empty()) return Fail(L"holds a name that no Windows folder may hold, in " + where);
+            const std::wstring child = path.empty() ? name : path + L"\\" + name;
+            const ImageExtent data = RecordExtent(record);
+            if (record[25] & kFolderFlag) {
+                if (more) return Fail(L"holds a file in pieces that end in a folder, in " + where);
+                entries_->push_back({child, true, 0, {}});
+                subfolders.push_back({data, child});
+                continue;
+            }
+            if (!Inside(data)) return Fail(L"holds \"" + child + L"\" beyond the end of its volume");
+            if (more && entries_->back().path == child) {
+                entries_->back().extents.push_back(data);
+                entries_->back().size += data.bytes;
+            } else if (more) {
+                return Fail(L"holds a file in pieces that are not named alike, in " + where);
+            } else {
+                entries_->push_back({child, false, data.bytes, {data}});
+            }
+            more = (record[25] & kMoreExtentsFlag) != 0;
         }
+        if (more) return Fail(L"holds a file whose last piece is missing, in " + where);
+        for (const auto& [data, child] : subfolders)
+            if (!Walk(data, child, depth + 1)) return false;
         return true;
     }
 
-    bool ExtractFile(const Extent& extent, const std::wstring& path) {
-        if (!Inside(extent)) return Fail(L"holds \"" + path + L"\" beyond the end of its volume");
-        FileHandle out(
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return Fail(L"cannot be copied to \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")");
-        std::vector<unsigned char> buffer(kCopyChunk);
+    const ImageSource& image_;
+    bool joliet_;
+    std::vector<ImageEntry>* entries_;
+    std::wstring* error_;
+    uint64_t volumeBytes_ = 0;
+    std::set<uint64_t> visited_;
+};
+
+bool ExtractFile(const ImageSource& image, const ImageEntry& entry, const std::wstring& path, std::wstring* error) {
+    FileHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out)
+        return image.Fail(L"cannot be copied to \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")", error);
+    std::vector<unsigned char> buffer(kCopyChunk);
+    for (const ImageExtent& extent : entry.extents) {
         for (uint64_t done = 0; done < extent.bytes;) {
             const size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), extent.bytes - done));
             DWORD written = 0;
-            if (!Read(extent.sector * kSector + done, buffer.data(), piece) ||
+            if (!image.Read(extent.offset + done, buffer.data(), piece) ||
                 !WriteFile(out.get(), buffer.data(), static_cast<DWORD>(piece), &written, nullptr) || written != piece)
-                return Fail(L"cannot be copied to \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")");
+                return image.Fail(L"cannot be copied to \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")",
+                                  error);
             done += piece;
         }
-        return true;
     }
+    return true;
+}
 
-    std::wstring imagePath_;
-    std::wstring* error_;
-    FileHandle image_;
-    uint64_t fileBytes_ = 0, volumeBytes_ = 0;
-    std::set<uint32_t> visited_;
-};
+std::string CrcOf(const ImageSource& image, const ImageEntry& entry, bool* read) {
+    CMakeCRC32 crc;
+    std::vector<unsigned char> buffer(kCopyChunk);
+    for (const ImageExtent& extent : entry.extents) {
+        for (uint64_t done = 0; done < extent.bytes;) {
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), extent.bytes - done));
+            if (!image.Read(extent.offset + done, buffer.data(), piece)) *read = false;
+            crc.Update(buffer.data(), piece);
+            done += piece;
+        }
+    }
+    char text[16] = {};
+    crc.HexDigest(text);
+    return text;
+}
 
 }  // namespace
 
-bool ExtractJolietTree(const std::wstring& imagePath, const std::wstring& folder, std::wstring* error) {
-    return JolietExtractor(imagePath, error).Run(folder);
+bool ImageSource::Open(const std::wstring& path, std::wstring* error) {
+    path_ = path;
+    file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size;
+    if (!file_ || !GetFileSizeEx(file_.get(), &size))
+        return Fail(L"cannot be read (" + SystemErrorText(GetLastError()) + L")", error);
+    bytes_ = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool ImageSource::Read(uint64_t offset, void* to, size_t length) const {
+    if (offset + length > bytes_) return false;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    return ReadFile(file_.get(), to, static_cast<DWORD>(length), &got, &at) && got == length;
+}
+
+bool ImageSource::Fail(const std::wstring& why, std::wstring* error) const {
+    *error = L"\"" + path_ + L"\" " + why;
+    return false;
+}
+
+bool IsSafeEntryName(const std::wstring& name) {
+    if (name.empty() || name == L"." || name == L"..") return false;
+    for (wchar_t c : name)
+        if (c < 0x20 || wcschr(L"\\/:*?\"<>|", c)) return false;
+    return true;
+}
+
+bool ReadEcma119Tree(const ImageSource& image, bool joliet, std::vector<ImageEntry>* entries, std::wstring* error) {
+    entries->clear();
+    return Ecma119Walker(image, joliet, entries, error).Run();
+}
+
+bool ExtractEntries(const ImageSource& image, const std::vector<ImageEntry>& entries, const std::wstring& folder,
+                    std::wstring* error) {
+    for (const ImageEntry& entry : entries) {
+        const std::wstring path = folder + L"\\" + entry.path;
+        if (entry.folder ? !CreateDirectoryW(path.c_str(), nullptr) : !ExtractFile(image, entry, path, error))
+            return entry.folder ? image.Fail(L"cannot make \"" + path + L"\"", error) : false;
+    }
+    return true;
+}
+
+bool SameImageBytes(const ImageSource& image, const ImageEntry& a, const ImageEntry& b) {
+    if (a.size != b.size) return false;
+    bool same = a.extents.size() == b.extents.size();
+    for (size_t i = 0; same && i < a.extents.size(); ++i)
+        same = a.extents[i].offset == b.extents[i].offset && a.extents[i].bytes == b.extents[i].bytes;
+    if (same) return true;
+    bool read = true;
+    return CrcOf(image, a, &read) == CrcOf(image, b, &read) && read;
 }

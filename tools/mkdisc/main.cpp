@@ -8,7 +8,7 @@
 #include "build_commit.h"
 #include "disc_author.h"
 #include "disc_verify.h"
-#include "iso_image.h"
+#include "image_layout.h"
 #include "tool_text.h"
 
 namespace {
@@ -18,8 +18,9 @@ const wchar_t kUsage[] =
     L"\n"
     L"  mkdisc make --game <folder> --out <folder> --installer <installer.exe> --ini <setup.ini>\n"
     L"              [--template <uninst.dat>] [--capacity <size>] [--compress <pattern>]...\n"
-    L"              [--order <file>] [--install-room <characters>] [--iso [--label <label>]] [--quiet]\n"
-    L"  mkdisc image <disc folder> <file.iso> [--label <label>]\n"
+    L"              [--order <file>] [--install-room <characters>] [--iso [--label <label>] [--date <time>]]\n"
+    L"              [--quiet]\n"
+    L"  mkdisc image <disc folder> <file.iso> [--label <label>] [--date <time>]\n"
     L"  mkdisc verify <disc folder or image> [<disc folder or image>...] [--quiet]\n"
     L"  mkdisc --help\n"
     L"  mkdisc --version\n"
@@ -31,10 +32,11 @@ const wchar_t kUsage[] =
     L"         template, or an empty one). Nothing is written when a name would be refused,\n"
     L"         including names over Joliet's 64 characters or paths over its 240 bytes.\n"
     L"  --capacity      the size of the medium: a number of bytes with an optional K, M or G\n"
-    L"                  (powers of 1,024), or cd650, cd700 (the default), dvd5, dvd9. Each\n"
-    L"                  disc is planned as the ISO 9660 image with Joliet names (and Rock\n"
-    L"                  Ridge) that a burner writes of its folder: whole 2,048-byte sectors\n"
-    L"                  per file, the file system's own sectors, 300 KiB of padding.\n"
+    L"                  (powers of 1,024), or cd650, cd700 (the default), dvd5, dvd9, bd25,\n"
+    L"                  bd50. Each disc is planned as the ISO 9660 image with Joliet names\n"
+    L"                  (and Rock Ridge) that a burner writes of its folder: whole 2,048-byte\n"
+    L"                  sectors per file, the file system's own sectors, 300 KiB of padding.\n"
+    L"                  Such a disc holds files of at most 4 GiB less one byte.\n"
     L"  --compress      store matching files bzip2-compressed as <name>.bz2, expanded by the\n"
     L"                  installer. A pattern without \\ matches names (\"*.dat\"), one with \\\n"
     L"                  matches paths inside the game folder (\"movie\\*\"). May repeat.\n"
@@ -44,12 +46,17 @@ const wchar_t kUsage[] =
     L"                  without it every file goes, sorted by path.\n"
     L"  --install-room  characters a player's install folder may take (default 64): every\n"
     L"                  path must fit the installer's 259-character limit behind it.\n"
-    L"  --iso           also writes <out>\\disc1.iso, disc2.iso, ...: ISO 9660 images with\n"
-    L"                  Joliet names, ready to burn. Each disc is then planned as exactly\n"
-    L"                  its image. Files of 4 GiB or more, paths more than 7 folders deep\n"
-    L"                  and more than 65,535 folders are refused.\n"
+    L"  --iso           also writes <out>\\disc1.iso, disc2.iso, ...: images ready to burn,\n"
+    L"                  with three trees over the same data: ISO 9660, Joliet names and a\n"
+    L"                  UDF 1.02 bridge (which Windows reads first). Each disc is then planned\n"
+    L"                  as exactly its image. Files of 4 GiB and more and folders of any\n"
+    L"                  depth go into images; more than 65,535 folders are refused.\n"
     L"  --label         the images' volume label: up to 16 of A-Z, 0-9 and _ (default: made\n"
     L"                  from setup.ini's AppName, or GAME).\n"
+    L"  --date          makes the images come out the same every time: every time an image\n"
+    L"                  records of itself is this one (seconds since 1970, or\n"
+    L"                  YYYY-MM-DDThh:mm:ssZ), later file times are recorded as it, and its\n"
+    L"                  identifiers come from its content. SOURCE_DATE_EPOCH does the same.\n"
     L"image    writes the image of one disc folder, its files in path order.\n"
     L"verify   reads drvno.dat of each disc and setup.lst of the first, and checks that every\n"
     L"         listed file is there and has the listed size and CRC-32 after expansion by\n"
@@ -59,6 +66,42 @@ const wchar_t kUsage[] =
     L"Exit status: 0 done, 1 refused or problems found, 2 wrong command line.\n";
 
 const wchar_t kLabelRule[] = L" (1 to 16 of A-Z, 0-9 and _)";
+const wchar_t kDateRule[] = L" (seconds since 1970, or YYYY-MM-DDThh:mm:ssZ)";
+
+// A moment given as seconds since 1970 or as an ISO 8601 time in UTC.
+bool ParseDate(const std::wstring& text, int64_t* seconds) {
+    if (text.empty()) return false;
+    if (text.find_first_not_of(L"0123456789") == std::wstring::npos) {
+        if (text.size() > 12) return false;
+        *seconds = static_cast<int64_t>(std::stoll(text));
+        return true;
+    }
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    wchar_t zone = 0;
+    if (swscanf(text.c_str(), L"%4d-%2d-%2dT%2d:%2d:%2d%lc", &year, &month, &day, &hour, &minute, &second, &zone) !=
+            7 ||
+        zone != L'Z' || year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 59)
+        return false;
+    // Days from 1970 to the first of the month, the year counted from March.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400, yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const int64_t days = static_cast<int64_t>(era) * 146097 + dayOfEra - 719468;
+    *seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+    return CalendarFrom(*seconds).day == static_cast<unsigned>(day);
+}
+
+// SOURCE_DATE_EPOCH, the usual way to ask build tools for reproducible output; false when unset.
+bool SourceDateEpoch(int64_t* seconds, bool* malformed) {
+    wchar_t value[32];
+    const DWORD length = GetEnvironmentVariableW(L"SOURCE_DATE_EPOCH", value, 32);
+    if (length == 0 || length >= 32) return false;
+    const std::wstring text(value, length);
+    *malformed = text.find_first_not_of(L"0123456789") != std::wstring::npos || !ParseDate(text, seconds);
+    return !*malformed;
+}
 
 int UsageError(const std::wstring& text) {
     PrintErrorLine(L"mkdisc: " + text);
@@ -123,6 +166,9 @@ int RunMake(const std::vector<std::wstring>& args) {
         else if (name == L"--label") {
             if (!ReadVolumeLabel(value, &options.label))
                 return UsageError(L"cannot use the label " + value + kLabelRule);
+        } else if (name == L"--date") {
+            if (!ParseDate(value, &options.sourceDate)) return UsageError(L"cannot read the date " + value + kDateRule);
+            options.reproducible = true;
         } else if (name == L"--capacity") {
             if (!ParseCapacity(value, &options.capacity)) return UsageError(L"cannot read the capacity " + value);
         } else if (name == L"--install-room") {
@@ -137,6 +183,9 @@ int RunMake(const std::vector<std::wstring>& args) {
     for (const TextOptionName& option : kTextOptions)
         if (option.required && (options.*option.field).empty())
             return UsageError(std::wstring(option.name) + L" is required");
+    bool malformed = false;
+    if (!options.reproducible) options.reproducible = SourceDateEpoch(&options.sourceDate, &malformed);
+    if (malformed) return UsageError(L"cannot read SOURCE_DATE_EPOCH (seconds since 1970)");
 
     ProgressLine line(quiet);
     DiscSetResult result;
@@ -173,20 +222,28 @@ int RunMake(const std::vector<std::wstring>& args) {
 
 int RunImage(const std::vector<std::wstring>& args) {
     std::vector<std::wstring> paths;
-    std::wstring label;
+    ImageStamp stamp;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] != L"--label") {
+        if (args[i] == L"--label") {
+            if (i + 1 >= args.size() || !ReadVolumeLabel(args[i + 1], &stamp.label))
+                return UsageError(L"--label needs a label" + std::wstring(kLabelRule));
+            ++i;
+        } else if (args[i] == L"--date") {
+            if (i + 1 >= args.size() || !ParseDate(args[i + 1], &stamp.time))
+                return UsageError(L"--date needs a time" + std::wstring(kDateRule));
+            stamp.reproducible = true;
+            ++i;
+        } else {
             paths.push_back(args[i]);
-            continue;
         }
-        if (i + 1 >= args.size() || !ReadVolumeLabel(args[i + 1], &label))
-            return UsageError(L"--label needs a label" + std::wstring(kLabelRule));
-        ++i;
     }
     if (paths.size() != 2) return UsageError(L"image needs a disc folder and an image file");
+    bool malformed = false;
+    if (!stamp.reproducible) stamp.reproducible = SourceDateEpoch(&stamp.time, &malformed);
+    if (malformed) return UsageError(L"cannot read SOURCE_DATE_EPOCH (seconds since 1970)");
     uint64_t bytes = 0;
     std::wstring error;
-    if (!MakeFolderImage(paths[0], paths[1], label, &bytes, &error)) {
+    if (!MakeFolderImage(paths[0], paths[1], stamp, &bytes, &error)) {
         PrintErrorLine(L"mkdisc: refused: " + error);
         return 1;
     }
