@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds mkdisc's compression benchmark (x86_64) and runs it under 64-bit Wine on a private
-# prefix: `mkdisc make` compression (pieces on one thread per logical processor, joined into one
-# stream) against a bare single-threaded libbzip2 loop at the same level, over the same 60 MB of
-# mixed game-like data (text, small-alphabet binary, noise, zeros), outputs written to files.
-# BUILD_ROOT as for build.sh; ROUNDS (default 2): each figure is the best of that many runs taken
-# in turn. Needs about 150 MB of free disk.
+# Builds mkdisc's compression benchmark (x86_64, the build this machine runs natively) and runs it
+# under 64-bit Wine on a private prefix, over 60 MB of mixed game-like data (text, small-alphabet
+# binary, noise, zeros), every output written to a file. In one run, on the same data and cores:
+# mkdisc on all logical processors against a single-threaded libbzip2 loop and against native
+# `lbzip2 -9 -n<processors>`; mkdisc on one thread against the libbzip2 loop and `lbzip2 -9 -n1`;
+# and the output sizes against `bzip2 -9`. Targets: all processors at least 1.0x lbzip2's
+# throughput, one thread at least 2.0x the loop's, output at most 1.01x bzip2 -9's.
+# BUILD_ROOT as for build.sh; ROUNDS (default 2): each figure is the best of that many rounds,
+# each round running every program in turn. Needs about 250 MB of free disk.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${BUILD_ROOT:-$root/build}
@@ -35,9 +38,55 @@ with open(sys.argv[1], "wb") as out:
         out.write(chunk)
         total += len(chunk)
 PY
-"$WINE64" "$dir/bench/compressbench.exe" 'T:\compress-bench\mixed.bin' 'T:\compress-bench' "${ROUNDS:-2}"
-# The pool's output is checked too: one stream that bzip2 accepts and expands to the source.
-bzip2 -t "$INSTALLER_SCRATCH/compress-bench/pool.bz2"
-bzip2 -dc "$INSTALLER_SCRATCH/compress-bench/pool.bz2" | cmp - "$INSTALLER_SCRATCH/compress-bench/mixed.bin"
-echo "pool output: bzip2 -t passes and bzip2 -dc gives the source back"
-rm -rf "$INSTALLER_SCRATCH/compress-bench"
+data="$INSTALLER_SCRATCH/compress-bench"
+cores=$(nproc)
+seconds_of() { local start=$EPOCHREALTIME; "$@"; awk "BEGIN { print $EPOCHREALTIME - $start }"; }
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+figures=()
+for round in $(seq 1 "${ROUNDS:-2}"); do
+  line=$("$WINE64" "$dir/bench/compressbench.exe" 'T:\compress-bench\mixed.bin' 'T:\compress-bench' | tr -d '\r')
+  lbzip_all=$(seconds_of sh -c "lbzip2 -9 -n $cores -c '$data/mixed.bin' > '$data/lbzip2-all.bz2'")
+  lbzip_one=$(seconds_of sh -c "lbzip2 -9 -n 1 -c '$data/mixed.bin' > '$data/lbzip2-one.bz2'")
+  figures+=("$line lbzip_all=$lbzip_all lbzip_one=$lbzip_one load=$(cut -d' ' -f1 /proc/loadavg)")
+  echo "round $round: ${figures[-1]}"
+done
+bzip2 -9 -c "$data/mixed.bin" > "$data/bzip2.bz2"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 - "$cores" "$(stat -c %s "$data/bzip2.bz2")" "$(stat -c %s "$data/lbzip2-all.bz2")" "${figures[@]}" <<'PY'
+import sys
+cores, bzip2_out, lbzip2_out = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+rounds = [dict(item.split("=") for item in line.split()) for line in sys.argv[4:]]
+best = {key: min(float(r[key]) for r in rounds) for key in ("loop", "pool", "one", "lbzip_all", "lbzip_one")}
+r = rounds[0]
+mb = int(r["bytes"]) / 1e6
+def line(what, key, out=None):
+    text = "%-42s %6.2f s  %6.1f MB/s" % (what, best[key], mb / best[key])
+    return text + ("  %6.2f MB out" % (out / 1e6) if out else "")
+def verdict(ratio, target):
+    return "%.2fx (target >= %.1fx: %s)" % (ratio, target, "met" if ratio >= target else "NOT met")
+print("source %.1f MB, %d logical processors, best of %d round(s)" % (mb, cores, len(rounds)))
+print("all processors:")
+print("  " + line("mkdisc on %s threads (Wine, x86_64)" % r["threads"], "pool", int(r["pool_out"])))
+print("  " + line("lbzip2 -9 -n%d (native)" % cores, "lbzip_all", lbzip2_out))
+print("  " + line("libbzip2 loop, one thread (Wine, x86_64)", "loop", int(r["loop_out"])))
+print("  mkdisc / lbzip2: " + verdict(best["lbzip_all"] / best["pool"], 1.0))
+print("  mkdisc / libbzip2 loop: %.2fx" % (best["loop"] / best["pool"]))
+print("one thread:")
+print("  " + line("mkdisc on 1 thread (Wine, x86_64)", "one", int(r["one_out"])))
+print("  " + line("libbzip2 loop, one thread (Wine, x86_64)", "loop"))
+print("  " + line("lbzip2 -9 -n1 (native)", "lbzip_one"))
+print("  mkdisc / libbzip2 loop: " + verdict(best["loop"] / best["one"], 2.0))
+print("  mkdisc / lbzip2 -n1: %.2fx" % (best["lbzip_one"] / best["one"]))
+print("output:")
+print("  mkdisc %d bytes, bzip2 -9 %d bytes: %.4fx (target <= 1.01x: %s)" % (int(r["pool_out"]), bzip2_out,
+      int(r["pool_out"]) / bzip2_out, "met" if int(r["pool_out"]) <= 1.01 * bzip2_out else "NOT met"))
+print("load average (1 min) at the end of each round: " + ", ".join(x["load"] for x in rounds))
+PY
+# The outputs are checked too: one stream each that bzip2 accepts and expands to the source.
+for out in pool one; do
+  bzip2 -t "$data/$out.bz2"
+  bzip2 -dc "$data/$out.bz2" | cmp - "$data/mixed.bin"
+done
+cmp "$data/pool.bz2" "$data/one.bz2"
+echo "mkdisc's outputs: bzip2 -t passes, bzip2 -dc gives the source back, one thread and all give the same bytes"
+rm -rf "$data"
