@@ -1,6 +1,7 @@
 // compressbench: mkdisc's compression on every logical processor and on one thread, and a bare
 // single-threaded libbzip2 loop at the same level, over the same file, each writing its output to
-// a file in the folder (single.bz2, pool.bz2, one.bz2). Prints the times and sizes in one line.
+// a file in the folder (single.bz2, pool.bz2, one.bz2). Prints the times, the processor times
+// and the sizes in one line.
 //   compressbench <source file> <folder for the outputs>
 #include <windows.h>
 #include <bzlib.h>
@@ -53,6 +54,16 @@ bool CompressSingleThreaded(const std::wstring& source, const std::wstring& targ
     return sound;
 }
 
+// Processor time of this process so far, all threads, user and kernel.
+double ProcessorSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 uint64_t SizeOf(const std::wstring& path) {
     uint64_t size = 0;
     QueryFileSize(path, &size);
@@ -72,6 +83,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring single = folder + L"\\single.bz2", pooled = folder + L"\\pool.bz2",
                        oneThread = folder + L"\\one.bz2";
     LARGE_INTEGER begin, end;
+    double processorBefore = ProcessorSeconds();
     QueryPerformanceCounter(&begin);
     if (!CompressSingleThreaded(source, single)) {
         PrintErrorLine(L"compressbench: the single-threaded loop failed");
@@ -79,13 +91,15 @@ int wmain(int argc, wchar_t** argv) {
     }
     QueryPerformanceCounter(&end);
     const double singleSeconds = Seconds(begin, end);
+    const double singleProcessor = ProcessorSeconds() - processorBefore;
 
     FileDigest digest;
     std::wstring error;
-    double seconds[2] = {};
+    double seconds[2] = {}, processor[2] = {};
     const unsigned threads[2] = {0, 1};
     const std::wstring* targets[2] = {&pooled, &oneThread};
     for (int i = 0; i < 2; ++i) {
+        processorBefore = ProcessorSeconds();
         QueryPerformanceCounter(&begin);
         if (!CompressWithDigest(source, *targets[i], &digest, &error, nullptr, threads[i])) {
             PrintErrorLine(L"compressbench: " + error);
@@ -93,11 +107,14 @@ int wmain(int argc, wchar_t** argv) {
         }
         QueryPerformanceCounter(&end);
         seconds[i] = Seconds(begin, end);
+        processor[i] = ProcessorSeconds() - processorBefore;
     }
-    PrintLine(FormatText(L"bytes=%llu threads=%u loop=%.3f loop_out=%llu pool=%.3f pool_out=%llu one=%.3f one_out=%llu",
-                         static_cast<unsigned long long>(digest.size), LogicalProcessors(), singleSeconds,
-                         static_cast<unsigned long long>(SizeOf(single)), seconds[0],
-                         static_cast<unsigned long long>(SizeOf(pooled)), seconds[1],
-                         static_cast<unsigned long long>(SizeOf(oneThread))));
+    PrintLine(
+        FormatText(L"bytes=%llu threads=%u loop=%.3f loop_cpu=%.3f loop_out=%llu pool=%.3f pool_cpu=%.3f "
+                   L"pool_out=%llu one=%.3f one_cpu=%.3f one_out=%llu",
+                   static_cast<unsigned long long>(digest.size), LogicalProcessors(), singleSeconds, singleProcessor,
+                   static_cast<unsigned long long>(SizeOf(single)), seconds[0], processor[0],
+                   static_cast<unsigned long long>(SizeOf(pooled)), seconds[1], processor[1],
+                   static_cast<unsigned long long>(SizeOf(oneThread))));
     return 0;
 }
