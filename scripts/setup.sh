@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian machine and fetches the
-# bzip2 sources into third_party/ (ignored by git). Safe to run again: a second run only checks.
+# Installs everything the build and the tests need on a Debian machine and fetches the bzip2
+# and libdivsufsort sources into third_party/ (ignored by git). Safe to run again: a second run only checks.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -32,31 +32,36 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   as_root locale-gen >/dev/null
 fi
 
-# bzip2 sources from Debian's source package, derived from the machine's own package sources.
-bz="$root/third_party/bzip2"
-if [ ! -f "$bz/bzlib.c" ]; then
-  src_list=/etc/apt/sources.list.d/debian-src.sources
+# Sources from Debian's source packages, derived from the machine's own package sources, with
+# Debian's patches applied: libbzip2, and libdivsufsort (the suffix sorter of mkdisc's encoder).
+fetch_source() {
+  local package=$1 dir=$2 check=$3
+  [ -f "$dir/$check" ] && return 0
+  local src_list=/etc/apt/sources.list.d/debian-src.sources
   if [ ! -f "$src_list" ] && [ -f /etc/apt/sources.list.d/debian.sources ]; then
     sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | as_root tee "$src_list" >/dev/null
     as_root apt-get update -qq
   fi
+  local work orig deb
   work=$(mktemp -d)
-  (cd "$work" && apt-get source --download-only -qq bzip2 >/dev/null)
-  orig=$(ls "$work"/bzip2_*.orig.tar.* | head -n 1)
-  rm -rf "$bz" && mkdir -p "$bz"
-  tar -xf "$orig" -C "$bz" --strip-components=1
-  deb=$(ls "$work"/bzip2_*.debian.tar.* 2>/dev/null | head -n 1 || true)
+  (cd "$work" && apt-get source --download-only -qq "$package" >/dev/null)
+  orig=$(ls "$work/${package}"_*.orig.tar.* | head -n 1)
+  rm -rf "$dir" && mkdir -p "$dir"
+  tar -xf "$orig" -C "$dir" --strip-components=1
+  deb=$(ls "$work/${package}"_*.debian.tar.* 2>/dev/null | head -n 1 || true)
   if [ -n "$deb" ]; then
     mkdir -p "$work/debian" && tar -xf "$deb" -C "$work"
     if [ -f "$work/debian/patches/series" ]; then
       while read -r patch; do
         case "$patch" in ''|'#'*) continue ;; esac
-        patch -s -d "$bz" -p1 < "$work/debian/patches/$patch" || echo "setup: patch $patch skipped"
+        patch -s -d "$dir" -p1 < "$work/debian/patches/$patch" || echo "setup: patch $patch skipped"
       done < "$work/debian/patches/series"
     fi
   fi
   rm -rf "$work"
-fi
+}
+fetch_source bzip2 "$root/third_party/bzip2" bzlib.c
+fetch_source libdivsufsort "$root/third_party/libdivsufsort" lib/divsufsort.c
 # The Wine root of the route that the i686 programs take on this machine.
 source "$root/scripts/i686-route.sh"
 i686_route_choose

@@ -3,57 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "transfer/bz2_format.h"
+#include "transfer/move_to_front.h"
+
 namespace {
 
-constexpr uint64_t kBlockMagic = 0x314159265359ull;
 constexpr unsigned kFastBits = 10;
 constexpr unsigned kLongestCode = 20;
-constexpr unsigned kMostSymbols = 258;
-constexpr unsigned kGroupSymbols = 50;
-constexpr unsigned kMostSelectors = 18002;
-constexpr unsigned kMostGroups = 6;
 constexpr unsigned kLongestRunShift = 20;
 // Blocks hold at most level x 100,000 symbols, so positions fit in 24 bits and bit positions
 // of any block stream in 32.
 constexpr size_t kMostStreamBytes = 256 * 1024 * 1024;
-
-// bzip2's CRC: the polynomial 0x04C11DB7, highest bit first. entries[k][n] is the CRC of the
-// byte n followed by k zero bytes, so that eight bytes are taken in one step.
-struct CrcTables {
-    uint32_t entries[8][256];
-    CrcTables() {
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t value = n << 24;
-            for (int bit = 0; bit < 8; ++bit) value = (value << 1) ^ ((value & 0x80000000u) ? 0x04C11DB7u : 0);
-            entries[0][n] = value;
-        }
-        for (unsigned k = 1; k < 8; ++k) {
-            for (unsigned n = 0; n < 256; ++n) {
-                const uint32_t previous = entries[k - 1][n];
-                entries[k][n] = (previous << 8) ^ entries[0][previous >> 24];
-            }
-        }
-    }
-};
-const CrcTables kCrc;
-
-inline uint32_t LoadBigEndian32(const uint8_t* bytes) {
-    uint32_t word;
-    memcpy(&word, bytes, sizeof word);
-    return __builtin_bswap32(word);
-}
-
-uint32_t UpdateCrc(uint32_t crc, const uint8_t* bytes, size_t count) {
-    const uint32_t(&t)[8][256] = kCrc.entries;
-    for (; count >= 8; count -= 8, bytes += 8) {
-        const uint32_t high = crc ^ LoadBigEndian32(bytes);
-        const uint32_t low = LoadBigEndian32(bytes + 4);
-        crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^ t[4][high & 0xFF] ^
-              t[3][low >> 24] ^ t[2][(low >> 16) & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^ t[0][low & 0xFF];
-    }
-    for (; count > 0; --count) crc = (crc << 8) ^ t[0][(crc >> 24) ^ *bytes++];
-    return crc;
-}
 
 // 32 bits from bit position bit, the first one highest; at least 25 of them are the data's.
 inline uint32_t Peek32(const uint8_t* bytes, uint32_t bit) {
@@ -61,38 +21,6 @@ inline uint32_t Peek32(const uint8_t* bytes, uint32_t bit) {
     memcpy(&word, bytes + (bit >> 3), sizeof word);
     return __builtin_bswap32(word) << (bit & 7);
 }
-
-// Move-to-front over the byte values. Noisy data has indices of 128 on average: the bytes
-// before the index move up in pieces of 16, from the top down, each loaded whole before it is
-// stored; the lowest piece may reach into a margin below the list.
-class MoveToFront {
-public:
-    void Reset(const uint8_t* values, unsigned count) {
-        memset(storage_, 0, sizeof storage_);
-        memcpy(storage_ + kPiece, values, count);
-    }
-
-    uint8_t Front() const { return storage_[kPiece]; }
-
-    // The value at index, moved to the front.
-    uint8_t Take(unsigned index) {
-        uint8_t* const list = storage_ + kPiece;
-        const uint8_t value = list[index];
-        for (uint8_t* top = list + index; top > list; top -= kPiece) {
-            uint64_t low, high;
-            memcpy(&low, top - kPiece, 8);
-            memcpy(&high, top - 8, 8);
-            memcpy(top - kPiece + 1, &low, 8);
-            memcpy(top - 7, &high, 8);
-        }
-        list[0] = value;
-        return value;
-    }
-
-private:
-    static constexpr unsigned kPiece = 16;
-    uint8_t storage_[kPiece + 256];
-};
 
 }  // namespace
 
@@ -127,7 +55,7 @@ struct Bz2BlockDecoder::HuffmanTable {
     uint16_t fast[1u << kFastBits];  // symbol << 5 | length; 0: take the walk
     int32_t limit[kLongestCode + 1];
     int32_t base[kLongestCode + 1];
-    uint16_t perm[kMostSymbols];
+    uint16_t perm[kBz2MostSymbols];
     unsigned minLength;
     unsigned symbols;
 
@@ -188,13 +116,13 @@ Bz2BlockDecoder::Start Bz2BlockDecoder::Begin(const uint8_t* bytes, size_t size,
     pending_ = 0;
     broken_ = true;
     if (size > kMostStreamBytes || bit > size * 8 || level < 1 || level > 9) return Start::Refused;
-    if (!tables_) tables_.reset(new HuffmanTable[kMostGroups]);
+    if (!tables_) tables_.reset(new HuffmanTable[kBz2MostGroups]);
     const uint32_t limit = static_cast<uint32_t>(size * 8);
     CheckedBits bits(bytes, static_cast<uint32_t>(bit), limit);
     const uint64_t magic = uint64_t{bits.Get(24)} << 24 | bits.Get(24);
     storedCrc_ = bits.Get(16) << 16;
     storedCrc_ |= bits.Get(16);
-    if (magic != kBlockMagic || bits.Failed()) return Start::Refused;
+    if (magic != kBz2BlockMagic || bits.Failed()) return Start::Refused;
     if (bits.Get(1)) return Start::Randomised;
     origin_ = bits.Get(24);
     if (!ReadTables(&bits)) return Start::Refused;
@@ -219,28 +147,28 @@ bool Bz2BlockDecoder::ReadTables(CheckedBits* bits) {
     const unsigned alphabet = inUse_ + 2;
 
     groups_ = bits->Get(3);
-    if (groups_ < 2 || groups_ > kMostGroups) return false;
+    if (groups_ < 2 || groups_ > kBz2MostGroups) return false;
     unsigned selectors = bits->Get(15);
     if (selectors < 1) return false;
     // The selectors are move-to-front coded in unary.
-    uint8_t order[kMostGroups] = {0, 1, 2, 3, 4, 5};
+    uint8_t order[kBz2MostGroups] = {0, 1, 2, 3, 4, 5};
     for (unsigned i = 0; i < selectors; ++i) {
         unsigned index = 0;
         while (bits->Get(1)) {
             if (++index >= groups_) return false;
         }
         if (bits->Failed()) return false;
-        if (i >= kMostSelectors) continue;  // never used; some encoders round the count up
+        if (i >= kBz2MostSelectors) continue;  // never used; some encoders round the count up
         const uint8_t group = order[index];
         memmove(order + 1, order, index);
         order[0] = group;
         selectors_[i] = group;
     }
-    selectorCount_ = std::min(selectors, kMostSelectors);
+    selectorCount_ = std::min(selectors, kBz2MostSelectors);
 
     // The code lengths, each a step of +1 or -1 from the one before.
     for (unsigned group = 0; group < groups_; ++group) {
-        uint8_t lengths[kMostSymbols];
+        uint8_t lengths[kBz2MostSymbols];
         int length = static_cast<int>(bits->Get(5));
         for (unsigned i = 0; i < alphabet; ++i) {
             for (;;) {
@@ -278,7 +206,7 @@ bool Bz2BlockDecoder::ReadSymbols(const uint8_t* bytes, uint32_t limit, uint32_t
     uint32_t at = *bit;
     for (unsigned group = 0; group < selectorCount_; ++group) {
         const HuffmanTable& table = tables_[selectors_[group]];
-        for (unsigned i = 0; i < kGroupSymbols; ++i) {
+        for (unsigned i = 0; i < kBz2GroupSymbols; ++i) {
             if (at > limit) return false;
             const uint32_t word = Peek32(bytes, at);
             unsigned symbol = table.fast[word >> (32 - kFastBits)];
@@ -344,7 +272,7 @@ void Bz2BlockDecoder::Link() {
     last_ = -1;
     equal_ = 0;
     broken_ = false;
-    crc_ = 0xFFFFFFFFu;
+    crc_ = kBz2CrcStart;
 }
 
 void Bz2BlockDecoder::Walk() {
@@ -406,6 +334,6 @@ size_t Bz2BlockDecoder::Take(uint8_t* out, size_t room) {
         equal_ = equal;
     }
     if (left_ == 0 && pending_ == 0 && equal_ == 4) broken_ = true;
-    crc_ = UpdateCrc(crc_, out, static_cast<size_t>(at - out));
+    crc_ = UpdateBz2Crc(crc_, out, static_cast<size_t>(at - out));
     return static_cast<size_t>(at - out);
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "transfer/bz2_format.h"
+
 class Bz2BlockDecoder {
 public:
     enum class Start { Ready, Randomised, Refused };
@@ -51,7 +53,7 @@ private:
     std::unique_ptr<uint8_t[]> text_;  // the block's bytes before the final run-length stage
     size_t capacity_ = 0;
     std::unique_ptr<HuffmanTable[]> tables_;
-    uint8_t selectors_[18002];
+    uint8_t selectors_[kBz2MostSelectors];
     uint8_t byteOfSymbol_[256];
     uint32_t counts_[256];
     unsigned inUse_ = 0;

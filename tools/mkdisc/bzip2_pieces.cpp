@@ -1,34 +1,19 @@
 #include "bzip2_pieces.h"
 
-#include <bzlib.h>
-
 namespace {
 
-// libbzip2 at level 9 closes a block at 900,000 - 19 bytes of run-length output; a piece
-// stays a few bytes below so that its last run, added when the block closes, still fits.
-constexpr uint64_t kPieceCostLimit = 900000 - 19 - 8;
 constexpr uint64_t kPieceByteLimit = 4 << 20;
 constexpr unsigned kLongestRun = 255;
-constexpr uint64_t kBlockMagic = 0x314159265359ULL;
 constexpr uint64_t kEndMagic = 0x177245385090ULL;
-constexpr size_t kHeaderBytes = 4;  // "BZh9"
-constexpr uint64_t kHeaderBits = 8 * kHeaderBytes;
 
 // A run of up to three bytes is stored as it is; four to 255 as four bytes and a count.
 uint64_t RunCost(unsigned length) { return length < 4 ? length : 5; }
 
-uint64_t GetBits(const std::string& data, uint64_t position, int count) {
-    uint64_t value = 0;
-    for (int i = 0; i < count; ++i, ++position) {
-        const unsigned byte = static_cast<uint8_t>(data[static_cast<size_t>(position / 8)]);
-        value = (value << 1) | ((byte >> (7 - position % 8)) & 1u);
-    }
-    return value;
-}
-
 uint32_t RotateLeftOne(uint32_t value) { return (value << 1) | (value >> 31); }
 
 }  // namespace
+
+PieceCutter::PieceCutter(unsigned level) : limit_(uint64_t{level} * 100000) {}
 
 size_t PieceCutter::Fit(const uint8_t* data, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -42,7 +27,7 @@ size_t PieceCutter::Fit(const uint8_t* data, size_t length) {
             cost += 1;
             run = 1;
         }
-        if (cost > kPieceCostLimit || bytes_ == kPieceByteLimit) {
+        if (cost > limit_ || bytes_ == kPieceByteLimit) {
             full_ = true;
             return i;
         }
@@ -54,9 +39,9 @@ size_t PieceCutter::Fit(const uint8_t* data, size_t length) {
     return length;
 }
 
-void PieceCutter::Reset() { *this = PieceCutter(); }
+void PieceCutter::Reset() { *this = PieceCutter(static_cast<unsigned>(limit_ / 100000)); }
 
-StreamJoiner::StreamJoiner() : bytes_("BZh9") {}
+StreamJoiner::StreamJoiner(unsigned level) : bytes_("BZh") { bytes_.push_back(static_cast<char>('0' + level)); }
 
 void StreamJoiner::PutBits(uint64_t value, int count) {
     pending_ = (pending_ << count) | (value & ((1ULL << count) - 1));
@@ -68,38 +53,26 @@ void StreamJoiner::PutBits(uint64_t value, int count) {
     pending_ &= (1ULL << pendingBits_) - 1;
 }
 
-bool StreamJoiner::Append(const std::string& stream) {
-    if (stream.size() < kHeaderBytes + 20 || stream.compare(0, kHeaderBytes, "BZh9") != 0) return false;
-    // The stream ends with the end marker, the combined CRC and up to seven bits of padding.
-    const uint64_t totalBits = 8ULL * stream.size();
-    uint64_t end = 0;
-    for (uint64_t padding = 0; padding < 8 && end == 0; ++padding) {
-        const uint64_t candidate = totalBits - padding - 80;
-        if (GetBits(stream, candidate, 48) == kEndMagic) end = candidate;
-    }
-    if (end <= kHeaderBits || GetBits(stream, kHeaderBits, 48) != kBlockMagic) return false;
-    const uint32_t blockCrc = static_cast<uint32_t>(GetBits(stream, kHeaderBits + 48, 32));
-    // In a stream of one block the combined CRC is that block's CRC.
-    if (static_cast<uint32_t>(GetBits(stream, end + 48, 32)) != blockCrc) return false;
-    combinedCrc_ = RotateLeftOne(combinedCrc_) ^ blockCrc;
-
-    const uint64_t blockBits = end - kHeaderBits;
-    const size_t wholeBytes = static_cast<size_t>(blockBits / 8);
-    const uint8_t* source = reinterpret_cast<const uint8_t*>(stream.data()) + kHeaderBytes;
+void StreamJoiner::Append(const Bz2Block& block) {
+    combinedCrc_ = RotateLeftOne(combinedCrc_) ^ block.crc;
+    const size_t wholeBytes = static_cast<size_t>(block.bits / 8);
+    const uint8_t* source = reinterpret_cast<const uint8_t*>(block.bytes.data());
     if (pendingBits_ == 0) {
         bytes_.append(reinterpret_cast<const char*>(source), wholeBytes);
     } else {
         const int shift = pendingBits_;
         uint64_t carry = pending_;
+        const size_t start = bytes_.size();
+        bytes_.resize(start + wholeBytes);
+        char* out = bytes_.data() + start;
         for (size_t i = 0; i < wholeBytes; ++i) {
-            bytes_.push_back(static_cast<char>((carry << (8 - shift)) | (source[i] >> shift)));
+            out[i] = static_cast<char>((carry << (8 - shift)) | (source[i] >> shift));
             carry = source[i] & ((1u << shift) - 1);
         }
         pending_ = carry;
     }
-    const int restBits = static_cast<int>(blockBits % 8);
+    const int restBits = static_cast<int>(block.bits % 8);
     if (restBits > 0) PutBits(source[wholeBytes] >> (8 - restBits), restBits);
-    return true;
 }
 
 std::string StreamJoiner::TakeBytes() {
@@ -115,13 +88,21 @@ void StreamJoiner::Finish() {
     if (pendingBits_ > 0) PutBits(0, 8 - pendingBits_);
 }
 
-bool CompressPiece(const std::string& piece, std::string* stream) {
-    // libbzip2's own bound for incompressible data: 1% more and 600 bytes.
-    stream->resize(piece.size() + piece.size() / 100 + 600);
-    unsigned length = static_cast<unsigned>(stream->size());
-    const int result = BZ2_bzBuffToBuffCompress(stream->data(), &length, const_cast<char*>(piece.data()),
-                                                static_cast<unsigned>(piece.size()), 9, 0, 0);
-    if (result != BZ_OK) return false;
-    stream->resize(length);
+bool CompressBytes(const std::string& bytes, unsigned level, std::string* stream) {
+    if (level < 1 || level > 9) return false;
+    PieceCutter cutter(level);
+    StreamJoiner joiner(level);
+    Bz2BlockEncoder encoder;
+    Bz2Block block;
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    for (size_t at = 0; at < bytes.size();) {
+        cutter.Reset();
+        const size_t taken = cutter.Fit(data + at, bytes.size() - at);
+        if (!encoder.Encode(data + at, taken, level, &block)) return false;
+        joiner.Append(block);
+        at += taken;
+    }
+    joiner.Finish();
+    *stream = joiner.TakeBytes();
     return true;
 }

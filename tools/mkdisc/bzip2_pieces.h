@@ -1,6 +1,6 @@
 // One bzip2 stream made on several threads. The input is cut into pieces that each fill at
-// most one 900 kB block; every piece is compressed on its own with libbzip2, and the blocks are
-// joined bit for bit behind a single stream header, closed by one end-of-stream marker whose
+// most one block; every piece is encoded on its own by the program's encoder, and the blocks
+// are joined bit for bit behind a single stream header, closed by one end-of-stream marker whose
 // combined CRC folds in every block's CRC. The result is an ordinary single-stream .bz2 file.
 #pragma once
 
@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "bz2_encoder.h"
+
 // Where a piece ends: it grows byte by byte while its first-stage run-length form still fits
-// one block, so that libbzip2 makes exactly one block of it, and while it stays below a few
-// megabytes (long runs shrink a lot in that first stage), which bounds the memory in flight.
+// one block of the level, and while it stays below a few megabytes (long runs shrink a lot in
+// that first stage), which bounds the memory in flight.
 class PieceCutter {
 public:
+    explicit PieceCutter(unsigned level = 9);
     // Bytes of data (from its start) that still fit the current piece; the rest starts the
     // next one. Call Reset() between pieces.
     size_t Fit(const uint8_t* data, size_t length);
@@ -20,6 +23,7 @@ public:
     void Reset();
 
 private:
+    uint64_t limit_;
     uint64_t cost_ = 0;  // bytes the block holds so far, the open run included
     uint64_t bytes_ = 0;
     int runByte_ = -1;
@@ -27,13 +31,11 @@ private:
     bool full_ = false;
 };
 
-// Appends whole streams' blocks into one stream.
+// Appends blocks into one stream.
 class StreamJoiner {
 public:
-    StreamJoiner();
-    // Takes the blocks of a complete one-block stream made by libbzip2 at level 9. False when
-    // it is not one (the joined stream is then unusable).
-    bool Append(const std::string& stream);
+    explicit StreamJoiner(unsigned level = 9);
+    void Append(const Bz2Block& block);
     // The bytes complete so far, removed from the joiner.
     std::string TakeBytes();
     // Closes the stream: the end marker, the combined CRC and the padding to a whole byte.
@@ -47,5 +49,5 @@ private:
     uint32_t combinedCrc_ = 0;
 };
 
-// Compresses one piece into a complete bzip2 stream at level 9.
-bool CompressPiece(const std::string& piece, std::string* stream);
+// bytes as one bzip2 stream of level (1 to 9), on the calling thread alone.
+bool CompressBytes(const std::string& bytes, unsigned level, std::string* stream);

@@ -100,9 +100,11 @@ bool CopyWithDigest(const std::wstring& source, const std::wstring& target, File
 
 namespace {
 
+constexpr unsigned kLevel = 9;
+
 struct Piece {
     std::string raw;
-    std::string stream;
+    Bz2Block block;
     bool compressed = false;  // guarded by the pool's lock
     bool failed = false;
 };
@@ -141,6 +143,7 @@ public:
 
 private:
     void Work() {
+        Bz2BlockEncoder encoder;
         for (;;) {
             Piece* piece = nullptr;
             {
@@ -150,7 +153,8 @@ private:
                 piece = queue_.front();
                 queue_.pop_front();
             }
-            const bool made = CompressPiece(piece->raw, &piece->stream);
+            const bool made = encoder.Encode(reinterpret_cast<const uint8_t*>(piece->raw.data()), piece->raw.size(),
+                                             kLevel, &piece->block);
             std::string().swap(piece->raw);
             {
                 std::lock_guard<std::mutex> hold(lock_);
@@ -191,13 +195,14 @@ bool CompressWithDigest(const std::wstring& source, const std::wstring& target, 
     const size_t inFlightLimit = 4 * static_cast<size_t>(threads);
     std::deque<std::unique_ptr<Piece>> inFlight;  // outlives the pool's threads
     CompressionPool pool(threads);
-    StreamJoiner joiner;
+    StreamJoiner joiner(kLevel);
     auto joinOldest = [&]() {
         Piece* oldest = inFlight.front().get();
-        if (!pool.WaitFor(oldest) || !joiner.Append(oldest->stream)) {
+        if (!pool.WaitFor(oldest)) {
             *error = L"bzip2 compression of \"" + source + L"\" failed";
             return false;
         }
+        joiner.Append(oldest->block);
         inFlight.pop_front();
         const std::string bytes = joiner.TakeBytes();
         return WriteAll(output, target, bytes.data(), bytes.size(), error);
@@ -208,7 +213,7 @@ bool CompressWithDigest(const std::wstring& source, const std::wstring& target, 
     bool endOfFile = false;
     CMakeCRC32 crc;
     uint64_t size = 0;
-    PieceCutter cutter;
+    PieceCutter cutter(kLevel);
     auto piece = std::make_unique<Piece>();
     for (;;) {
         if (chunkPosition == chunkUsed && !endOfFile) {
