@@ -57,6 +57,10 @@ disc_drives_start() {  # $1: mount point
 disc_drives_stop() {
   [ -n "${DISC_DRIVES_PID:-}" ] || return 0
   umount "$DISC_DRIVES" 2>/dev/null || umount -l "$DISC_DRIVES" 2>/dev/null || true
+  # The drive does not always notice the unmount: after a few seconds it is told to end.
+  local _
+  for _ in $(seq 30); do kill -0 "$DISC_DRIVES_PID" 2>/dev/null || break; sleep 0.1; done
+  kill "$DISC_DRIVES_PID" 2>/dev/null || true
   wait "$DISC_DRIVES_PID" 2>/dev/null || true
   DISC_DRIVES_PID=
 }

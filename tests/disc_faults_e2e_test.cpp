@@ -58,6 +58,12 @@ protected:
         drive::EjectDisc(L'S');
     }
     void TearDown() override {
+        // An installer that started when it should not have goes, so that it holds up no later journey.
+        if (HWND left = ui::FindWindowByTitle(game_.appName + L" インストーラ")) {
+            DWORD processId = 0;
+            GetWindowThreadProcessId(left, &processId);
+            ui::EndProcess(processId);
+        }
         drive::EjectDisc(L'R');
         drive::EjectDisc(L'S');
         journey::CleanUpGame(game_, installPath());

@@ -39,6 +39,7 @@ import pycdlib
 
 SECTOR = 2048
 READ_THROUGH = 256 * 1024  # a gap the drive reads through rather than seeking over it
+READ_BUFFER = 2 * 1024 * 1024  # what the drive reads ahead while the host does not ask
 
 
 class Profile:
@@ -201,19 +202,24 @@ class Drive:
     def wait_for_head(self, profile, offset, size):
         if profile is None:
             return
-        seconds = 0.0
         now = time.monotonic()
+        start, seconds = now, 0.0
+        gap = offset - self.head
         if self.idle_since is None or now - self.idle_since > profile.idle_s:
             seconds += profile.spin_up_s
-        gap = offset - self.head
+        elif 0 <= gap <= READ_THROUGH:
+            # The drive reads on into its buffer while the host does not ask, so a read that
+            # follows on starts where the last one ended, as far back as the buffer reaches.
+            start = max(self.idle_since, now - READ_BUFFER / profile.rate(offset))
         if 0 <= gap <= READ_THROUGH:
             seconds += profile.transfer_s(self.head, gap)
         else:
             seconds += profile.seek_s(abs(gap))
         seconds += profile.transfer_s(offset, size)
-        time.sleep(seconds)
+        done = start + seconds
+        time.sleep(max(0.0, done - time.monotonic()))
         self.head = offset + size
-        self.idle_since = time.monotonic()
+        self.idle_since = done
 
 
 class DriveBox(fusepy.Operations):
