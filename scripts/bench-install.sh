@@ -9,17 +9,24 @@
 #      WoW64 mode, as on 64-bit Windows) and its x86_64 twin.
 #   2. 20,000 files of 4 KiB, installed, against a CopyFileW loop (copyloop.exe) over the same
 #      files under the same Wine.
+#   3. With --drive alone: how long a player waits. A game that fills a cd700 image (about 40% of
+#      its bytes stored compressed) is installed from that image in drive D: of the disc drives
+#      (tests/drive/disc_drive.py) at the pace of each drive profile (DRIVE_PROFILES, default
+#      "cd52 dvd16 bd12"), without and with verification, against reading the same image in
+#      order through the same drive. It measures the build the machine runs natively (the i686
+#      one where it can), once per profile.
 # Everything runs from the page cache (the discs are read once before each measurement) in a
 # private prefix and Xvfb under $BUILD_ROOT/bench; the small files are written to a tmpfs volume
 # where one can be mounted. The data is removed at the end. Each figure
 # is the best of ROUNDS (default 2) runs taken in turn, since the machine may be shared.
-# Usage: [ROUNDS=n] bash scripts/bench-install.sh [--small-only]
+# Usage: [ROUNDS=n] bash scripts/bench-install.sh [--small-only | --drive]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_ROOT=${BUILD_ROOT:-$root/build}
-small_only=0
+small_only=0 drive_only=0
 rounds=${ROUNDS:-2}
 [ "${1:-}" = --small-only ] && small_only=1
+[ "${1:-}" = --drive ] && drive_only=1 small_only=1
 
 bash "$root/scripts/setup.sh" >/dev/null
 bin=$BUILD_ROOT/x86_64
@@ -120,7 +127,8 @@ warm() {
 install_once() {  # arch(i686|x86_64) verify(0|1)
   local arch=$1
   shift
-  cp "$BUILD_ROOT/$arch/installer.exe" "$(readlink "$dosdevices/d:")/installer.exe"
+  # A disc image carries the installer it was made with.
+  [ "$drive_only" -eq 1 ] || cp "$BUILD_ROOT/$arch/installer.exe" "$(readlink "$dosdevices/d:")/installer.exe"
   "$WINE64" 'D:\installer.exe'
   drv wait "$main_title" 60 >/dev/null || fail "no main dialog"
   drv type "$main_title" 1000 "$dest_win" >/dev/null
@@ -248,6 +256,80 @@ PY
   done
   forget_installation
   rm -rf "$work/big"
+fi
+
+if [ "$drive_only" -eq 1 ]; then
+  arch=x86_64
+  [ "$INSTALLER_WINE_ROUTE" = native ] && arch=i686
+  echo "== A game that fills a cd700 disc, installed by the $arch installer from its image: generating"
+  mkdir -p "$work/cd"
+  python3 - "$work/cd/game" <<'PY'
+import os, random, sys
+game = sys.argv[1]
+rng = random.Random(2)
+urandom = open("/dev/urandom", "rb")
+MB = 1000 * 1000
+def put(rel, data):
+    path = os.path.join(game, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+for i in range(4):                      # 480 MB of movies, stored as they are
+    put(f"movie/m{i}.mpg", urandom.read(120 * MB))
+for i in range(60):                     # 60 MB of sounds
+    put(f"se/effect{i:02d}.wav", urandom.read(MB))
+for i in range(2500):                   # 40 MB of pictures
+    put(f"image/{i // 100:02d}/cg{i:04d}.bmp", urandom.read(16000))
+words = [("".join(rng.choice("あいうえおかきくけこさしすせそabcdefghij") for _ in range(rng.randint(2, 7)))).encode("utf-8")
+         for _ in range(5000)]
+block = b" ".join(rng.choice(words) for _ in range(700000))[:4 * MB]
+for i in range(4):                      # 384 MB of text, stored compressed
+    with open(os.path.join(game, f"script{i}.dat"), "wb") as f:
+        for j in range(24):
+            f.write(block[j * 1000:] + block[:j * 1000])
+PY
+  make_control_files "$work/cd"
+  cp "$BUILD_ROOT/$arch/installer.exe" "$work/cd/installer.exe"
+  "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\cd\game' --out 'T:\cd\discs' --installer 'T:\cd\installer.exe' \
+    --ini 'T:\cd\setup.ini' --template 'T:\cd\uninst.dat' --compress '*.dat' --capacity cd700 --iso --quiet
+  [ ! -e "$work/cd/discs/disc2.iso" ] || fail "the game does not fit one cd700 disc"
+  image=$work/cd/discs/disc1.iso
+  size=$(stat -c %s "$image")
+  total=$(du -sb "$work/cd/game" | cut -f1)
+  compressed=$(find "$work/cd/game" -name '*.dat' -printf '%s\n' | awk '{s+=$1} END {print s}')
+  report "game: $total bytes, $compressed of them stored compressed; image $size bytes (cd700: 737280000)"
+  ln -sfn "$DISC_DRIVES/d" "$dosdevices/d:"
+  "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
+  rm -f "$dosdevices/e:"
+  wineserver -k 2>/dev/null || true
+  for profile in ${DRIVE_PROFILES:-cd52 dvd16 bd12}; do
+    # The image in order through the drive, after a first sector has spun the disc up (the
+    # installer's staging has done that before its installation is timed).
+    disc_drives_insert d "$image" "$profile"
+    dd if="$DISC_DRIVES/d.image" of=/dev/null bs=2048 count=1 status=none
+    t0=$(now)
+    dd if="$DISC_DRIVES/d.image" of=/dev/null bs=128K status=none
+    t1=$(now)
+    in_order=$(python3 -c "print(f'{$t1 - $t0:.1f}')")
+    model=$(/usr/bin/python3 -c "import sys; sys.path.insert(0, '$root/tests/drive'); import disc_drive
+p = disc_drive.PROFILES['$profile']; print(f'{p.read_in_order_s($size) - p.spin_up_s:.1f}')")
+    report "$profile: the image read in order: $in_order s (the drive's model: $model s)"
+    for verify in 0 1; do
+      forget_installation
+      disc_drives_insert d "$image" "$profile"
+      seconds=$(install_once "$arch" "$verify")
+      target=1.05
+      [ "$profile" = bd12 ] && target=1.25
+      report "$profile: $arch installer, verification $([ "$verify" = 1 ] && echo on: || echo off:) $seconds s ($(python3 -c "print(f'{$seconds / $in_order:.3f}')")x the read in order; target ${target}x)"
+    done
+  done
+  forget_installation
+  disc_drives_empty
+  rm -rf "$work/cd"
+  echo
+  echo "== Summary ($(nproc) cores, $(date -u +%Y-%m-%dT%H:%MZ))"
+  printf '%s\n' "${results[@]}"
+  exit 0
 fi
 
 echo "== 20,000 files of 4 KiB"

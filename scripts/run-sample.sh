@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The sample game, from the publisher's desk to the player's screen: builds everything, makes
-# the sample game's two disc images with mkdisc, puts their contents (as xorriso reads them) in
-# CD-ROM drives of a private Wine prefix (build/sample) and starts installer.exe from the first
+# the sample game's two disc images with mkdisc, puts them into CD-ROM drives of a private Wine
+# prefix (build/sample), which read them through the test's disc drives (a FUSE file system that
+# reads the images with a reader that is not mkdisc's), and starts installer.exe from the first
 # disc as a player would.
 #
 #   bash scripts/run-sample.sh          with a display: opens the real window for you to use
@@ -10,6 +11,7 @@
 #                                       uninstalls by itself through driver.exe, exchanging the
 #                                       disc in drive D: at the prompt, checks every file, and
 #                                       leaves screenshots in build/sample/screenshots/
+#   --drive cd52|dvd16|bd12|none        how fast the drives read (none, memory speed, by default)
 #
 # The discs carry the shipped i686 installer.exe, which Wine 10 runs by the route this machine
 # allows (scripts/i686-route.sh): in its WoW64 mode as 64-bit Windows does, or emulated by
@@ -18,13 +20,16 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_ROOT=${BUILD_ROOT:-$root/build}
 
-auto=0
-for arg in "$@"; do
-  case $arg in
+auto=0 profile=none
+while [ $# -gt 0 ]; do
+  case $1 in
     --auto) auto=1 ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "run-sample: unknown argument $arg (try --help)" >&2; exit 2 ;;
+    --drive) profile=${2:-}; shift
+      case $profile in none|cd52|dvd16|bd12) ;; *) echo "run-sample: --drive takes cd52, dvd16, bd12 or none" >&2; exit 2 ;; esac ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run-sample: unknown argument $1 (try --help)" >&2; exit 2 ;;
   esac
+  shift
 done
 [ -n "${DISPLAY:-}" ] || auto=1
 
@@ -43,6 +48,8 @@ if [ "$auto" -eq 1 ]; then
 else
   export WINEPREFIX="$sample/prefix-$INSTALLER_WINE_ROUTE" INSTALLER_SCRATCH="$sample/scratch"
   mkdir -p "$sample"
+  disc_drives_start "$sample/drives"
+  trap disc_drives_stop EXIT
   [ -f "$WINEPREFIX/system.reg" ] || { "$WINE64" wineboot -i >/dev/null 2>&1 || true; wineserver -w 2>/dev/null || true; }
   wine_env_drives
 fi
@@ -65,13 +72,6 @@ cp "$BUILD_ROOT/$ship/installer.exe" "$scratch/src/installer.exe"
   --installer 'T:\src\installer.exe' --ini 'T:\src\setup.ini' --template 'T:\src\uninst.dat' \
   --compress '*.dat' --capacity 8M --iso
 "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" verify 'T:\discs\disc1.iso' 'T:\discs\disc2.iso'
-# The player's discs hold what a reader that is not ours (xorriso) finds in the images.
-for disc in disc1 disc2; do
-  rm -rf "$scratch/cdrom/$disc"
-  LC_ALL=C.UTF-8 xorriso -osirrox on -indev "$scratch/discs/$disc.iso" -extract / "$scratch/cdrom/$disc" >/dev/null 2>&1 ||
-    { echo "run-sample: xorriso cannot read $disc.iso" >&2; exit 1; }
-  chmod -R u+w "$scratch/cdrom/$disc"
-done
 echo "setup.lst (shown in UTF-8):"
 iconv -f CP932 -t UTF-8 "$scratch/discs/disc1/setup.lst" | sed 's/^/  /'
 
@@ -80,11 +80,15 @@ iconv -f CP932 -t UTF-8 "$scratch/discs/disc1/setup.lst" | sed 's/^/  /'
 "$WINE64" reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$app" $regview /f >/dev/null 2>&1 || true
 rm -rf "$install_dir" "$WINEPREFIX/drive_c/users/$user/Desktop/$app.lnk"
 
-# Disc 1 goes into CD-ROM drive D:; with a person at the screen disc 2 waits in drive E:.
-ln -sfn "$scratch/cdrom/disc1" "$dosdevices/d:"
+# Disc 1 goes into CD-ROM drive D:; with a person at the screen disc 2 waits in drive E:. Both
+# drives read the images as mkdisc wrote them, at the pace of the profile chosen with --drive.
+echo "run-sample: the drives read at the pace of the profile $profile"
+ln -sfn "$DISC_DRIVES/d" "$dosdevices/d:"
+disc_drives_insert d "$scratch/discs/disc1.iso" "$profile"
 "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
 if [ "$auto" -eq 0 ]; then
-  ln -sfn "$scratch/cdrom/disc2" "$dosdevices/e:"
+  ln -sfn "$DISC_DRIVES/e" "$dosdevices/e:"
+  disc_drives_insert e "$scratch/discs/disc2.iso" "$profile"
   "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v e: /d cdrom /f >/dev/null 2>&1
 else
   rm -f "$dosdevices/e:"
@@ -152,7 +156,7 @@ import -display "$DISPLAY" -window root -trim +repage "$shots/progress-and-disc-
 echo "screenshot: $shots/progress-and-disc-prompt.png"
 shot progress-dialog セットアップ中
 echo "exchanging the disc in drive D: (disc 1 out, disc 2 in) and pressing 再試行"
-ln -sfn "$scratch/cdrom/disc2" "$dosdevices/d:"
+disc_drives_insert d "$scratch/discs/disc2.iso" "$profile"
 answer ディスク交換 4
 expect_box 確認 "インストール作業が正常に完了しました。" 120
 answer 確認 1

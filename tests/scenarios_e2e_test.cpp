@@ -4,8 +4,10 @@
 // over an earlier installation, and a disc folder with blanks and Japanese in its name.
 //
 // Every scenario has its own company and game names, its own folders below T:\, and leaves the
-// CD-ROM drives M: (T:\cd-m) and N: (T:\cd-n) empty again. Most discs are made by mkdisc's
-// library from a folder of game files, so the tool and the installer are checked together.
+// CD-ROM drives R: and S: empty again. Most discs are made by mkdisc's library from a folder of
+// game files, and a player's discs are the images it writes, read in those drives through a file
+// system that is not mkdisc's (support/disc_drive.h), so the tool and the installer are checked
+// together.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -16,6 +18,7 @@
 
 #include "disc_author.h"
 #include "resources/resource_ids.h"
+#include "support/disc_drive.h"
 #include "support/e2e_journey.h"
 #include "support/expected_outcomes.h"
 #include "support/test_files.h"
@@ -36,8 +39,8 @@ const wchar_t kDamagedFile[] =
     L"ブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n以上をご確認頂いても正常に再インストールできない場合は"
     L"、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
 
-const wchar_t kDriveM[] = L"T:\\cd-m";  // CD-ROM drive M: holds this folder's content
-const wchar_t kDriveN[] = L"T:\\cd-n";
+const wchar_t kDriveR = L'R';  // the CD-ROM drives that read disc images
+const wchar_t kDriveS = L'S';
 
 using GameFiles = std::map<std::wstring, std::string>;  // path inside the game folder -> bytes
 
@@ -65,20 +68,21 @@ protected:
         game_.instFolder = L"h5ゲーム";
         game_.publisher = L"h5出版";
         game_.url = L"https://support.example/h5";
-        RemoveTree(kDriveM);
-        RemoveTree(kDriveN);
+        drive::EjectDisc(kDriveR);
+        drive::EjectDisc(kDriveS);
     }
     void TearDown() override {
+        drive::EjectDisc(kDriveR);
+        drive::EjectDisc(kDriveS);
         journey::CleanUpGame(game_, installPath());
         RemoveTree(root_);
-        RemoveTree(kDriveM);
-        RemoveTree(kDriveN);
     }
 
     std::wstring typed() const { return root_ + L"\\games"; }
     std::wstring installPath() const { return typed() + L"\\" + game_.instFolder + L"\\"; }
 
-    // The game's discs as mkdisc makes them, in root_\discs\disc1, disc2, ...
+    // The game's discs as mkdisc makes them, in root_\discs\disc1, disc2, ... and their images
+    // disc1.iso, disc2.iso, ...
     DiscSetResult MakeDiscs(const GameFiles& files, uint64_t capacity, const std::wstring& order = L"") {
         const std::wstring source = root_ + L"\\source";
         for (const auto& [path, bytes] : files) EXPECT_TRUE(WriteFileBytes(source + L"\\game\\" + path, bytes));
@@ -92,6 +96,7 @@ protected:
         options.templatePath = source + L"\\uninst.dat";
         options.compressPatterns = {L"*.dat"};
         options.capacity = capacity;
+        options.images = true;
         if (!order.empty()) {
             EXPECT_TRUE(WriteFileBytes(source + L"\\order.txt", ToCp932(order)));
             options.orderFile = source + L"\\order.txt";
@@ -102,13 +107,24 @@ protected:
         return result;
     }
 
+    // Puts the image of a disc folder (mkdisc's image of it, as a publisher may burn a folder) into
+    // drive R: and gives the drive's root, from which the installer is started.
+    std::wstring InDrive(const std::wstring& discFolder) {
+        const std::wstring image = discFolder + L" in drive.iso";
+        uint64_t bytes = 0;
+        std::wstring error;
+        EXPECT_TRUE(MakeFolderImage(discFolder, image, L"", &bytes, &error)) << Text(error);
+        EXPECT_TRUE(drive::InsertDisc(kDriveR, image, &error)) << Text(error);
+        return L"R:";
+    }
+
     // Room on the first disc for the installer and its control files, plus `bytes`: a capacity
-    // is the size of the medium, and a small disc's file system and padding take under 200
-    // sectors of it.
+    // is the size of the medium, and a small disc's image spends under 100 sectors of it on its
+    // file system.
     uint64_t FirstDiscRoomFor(uint64_t bytes) const {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExW(journey::BuiltInstaller().c_str(), GetFileExInfoStandard, &data);
-        return data.nFileSizeLow + 4096 + bytes + 200 * 2048;
+        return data.nFileSizeLow + 4096 + bytes + 100 * 2048;
     }
 
     void ExpectInstalled(const GameFiles& files) {
@@ -168,19 +184,20 @@ const wchar_t kTwoDiscOrder[] = L"game.exe\r\ndata\\背景 01.bmp\r\nvoice\\声.
 TEST_F(Scenario, TwoDiscsInOneDriveExchangedAtThePrompt) {
     const GameFiles files = TwoDiscGame();
     const DiscSetResult discs = MakeDiscs(files, FirstDiscRoomFor(350000), kTwoDiscOrder);
-    ASSERT_EQ(discs.discFolders.size(), 2u);
-    ASSERT_TRUE(MoveFileW(discs.discFolders[0].c_str(), kDriveM));
+    ASSERT_EQ(discs.discImages.size(), 2u);
+    std::wstring error;
+    ASSERT_TRUE(drive::InsertDisc(kDriveR, discs.discImages[0], &error)) << Text(error);
 
     InstallerRun run(game_);
-    ASSERT_TRUE(run.Start(L"M:")) << Log(run);
+    ASSERT_TRUE(run.Start(L"R:")) << Log(run);
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
     ASSERT_TRUE(run.WaitForProgressDialog()) << Log(run);
 
-    // The prompt waits while disc 1 comes out of drive M: and disc 2 goes in.
+    // The prompt waits while disc 1 comes out of drive R: and disc 2 goes in.
     ASSERT_TRUE(ui::WaitForMessageBox(L"ディスク交換", journey::kStepTimeout, run.processId())) << Log(run);
     EXPECT_FALSE(FileExists(installPath() + L"movie\\オープニング.mpg"));
-    ASSERT_TRUE(MoveFileW(kDriveM, (root_ + L"\\disc1 out").c_str()));
-    ASSERT_TRUE(MoveFileW(discs.discFolders[1].c_str(), kDriveM));
+    ASSERT_TRUE(drive::EjectDisc(kDriveR));
+    ASSERT_TRUE(drive::InsertDisc(kDriveR, discs.discImages[1], &error)) << Text(error);
     std::wstring prompt;
     ASSERT_TRUE(run.AnswerBox(L"ディスク交換", IDRETRY, &prompt)) << Log(run);
     EXPECT_EQ(prompt, kDiscTwoPrompt);
@@ -194,12 +211,13 @@ TEST_F(Scenario, TwoDiscsInOneDriveExchangedAtThePrompt) {
 TEST_F(Scenario, TwoDiscsInTwoDrivesNeedNoPrompt) {
     const GameFiles files = TwoDiscGame();
     const DiscSetResult discs = MakeDiscs(files, FirstDiscRoomFor(350000), kTwoDiscOrder);
-    ASSERT_EQ(discs.discFolders.size(), 2u);
-    ASSERT_TRUE(MoveFileW(discs.discFolders[0].c_str(), kDriveM));
-    ASSERT_TRUE(MoveFileW(discs.discFolders[1].c_str(), kDriveN));
+    ASSERT_EQ(discs.discImages.size(), 2u);
+    std::wstring error;
+    ASSERT_TRUE(drive::InsertDisc(kDriveR, discs.discImages[0], &error)) << Text(error);
+    ASSERT_TRUE(drive::InsertDisc(kDriveS, discs.discImages[1], &error)) << Text(error);
 
     InstallerRun run(game_);
-    ASSERT_TRUE(run.Start(L"M:")) << Log(run);
+    ASSERT_TRUE(run.Start(L"R:")) << Log(run);
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
     // The next box is the outcome: a disc prompt would stand in its way.
     ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kCompleted));
@@ -222,7 +240,7 @@ TEST_F(Scenario, VerificationFindsAFileDamagedOnTheDisc) {
     ASSERT_TRUE(WriteFileBytes(damaged, bytes));
 
     InstallerRun run(game_);
-    ASSERT_TRUE(run.Start(discs.discFolders[0])) << Log(run);
+    ASSERT_TRUE(run.Start(InDrive(discs.discFolders[0]))) << Log(run);
     EXPECT_TRUE(ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked) << "verification is on by default";
     ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
     std::wstring error;
@@ -305,15 +323,16 @@ TEST_F(Scenario, BrokenControlFilesAndArchivesStopTheInstallation) {
         ASSERT_GT(bytes.size(), 40u);
         bytes[bytes.size() / 2] ^= 0x40;
         ASSERT_TRUE(WriteFileBytes(archive, bytes));
+        const std::wstring drive = InDrive(disc);
         InstallerRun run(game_);
-        ASSERT_TRUE(run.Start(disc)) << Log(run);
+        ASSERT_TRUE(run.Start(drive)) << Log(run);
         ui::ClickButton(run.mainDialog(), IDC_VERIFY_FILES);  // off: the damage must not slip through
         for (int i = 0; i < 40 && ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked; ++i) Sleep(50);
         ASSERT_FALSE(ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked);
         ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
         std::wstring message;
         ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &message)) << Log(run);
-        EXPECT_EQ(message, L"「" + disc + L"\\data\\data\\voice.dat.bz2」\n\n解凍元ファイルが破損しています。");
+        EXPECT_EQ(message, L"「" + drive + L"\\data\\data\\voice.dat.bz2」\n\n解凍元ファイルが破損しています。");
         ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
         ExpectNothingRecorded();
         ExitInstaller(run);

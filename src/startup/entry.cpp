@@ -18,6 +18,13 @@
 
 namespace {
 
+bool SameSize(const std::wstring& first, const std::wstring& second) {
+    WIN32_FILE_ATTRIBUTE_DATA one{}, other{};
+    return GetFileAttributesExW(first.c_str(), GetFileExInfoStandard, &one) &&
+           GetFileAttributesExW(second.c_str(), GetFileExInfoStandard, &other) &&
+           one.nFileSizeHigh == other.nFileSizeHigh && one.nFileSizeLow == other.nFileSizeLow;
+}
+
 const wchar_t kStagingFailed[] =
     L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。";
 const wchar_t kWorkingSwitch[] = L"/lunch:";
@@ -127,8 +134,10 @@ void HardenDllSearch() {
 bool CopyToTempFolder(const std::wstring& folder, const wchar_t* fileName) {
     std::wstring source = FormatText(L"%ls\\%ls", GetModuleFolder().c_str(), fileName);
     std::wstring target = FormatText(L"%ls\\%ls", folder.c_str(), fileName);
-    // Never over an existing file: whatever lies there was not put there by this staging.
-    if (!CopyFileW(source.c_str(), target.c_str(), TRUE)) {
+    // Never over an existing file: whatever lies there was not put there by this staging. Some
+    // systems' CopyFileW (Wine's) end a copy at an unreadable sector as at the end of the file
+    // and report success: a copy shorter than its source failed too.
+    if (!CopyFileW(source.c_str(), target.c_str(), TRUE) || !SameSize(source, target)) {
         std::wstring text = FormatText(
             L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n%ls",
             target.c_str());
