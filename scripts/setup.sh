@@ -13,7 +13,7 @@ packages=(
   googletest libz-mingw-w64-dev bzip2 lbzip2 xorriso genisoimage udftools 7zip python3-pycdlib dpkg-dev python3 binutils
   patch xz-utils util-linux
   gcc libc6-dev
-  fuse3 python3-fusepy python3-pycdlib
+  fuse3 python3-fusepy
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
