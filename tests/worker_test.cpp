@@ -31,6 +31,11 @@ const wchar_t kDamagedFileText[] =
     L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
     L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
 
+const wchar_t kCopySourceFaultText[] =
+    L"\n\nコピー元ファイルが異常です。ファイルが破損している可能性があります。\n以下の原因が考えられます。\n\n①読み取り"
+    L"ドライブ、読み取りディスクの異常。\n\n以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致し"
+    L"ますが、サポート窓口までお問い合わせください。";
+
 std::wstring BesideProgram(const wchar_t* name) { return GetModuleFolder() + L"\\" + name; }
 
 // The common CRC-32, computed bit by bit so the check does not lean on the code under test.
@@ -206,7 +211,7 @@ TEST_F(InstallWorkerTest, CompressedSourceIsExpandedUnderItsOwnStatusAndVerified
 TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerifying) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\v.dat", "hello"));
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\w.dat", "world"));
-    // v.dat's check runs while w.dat is copied; its failure stops the installation before x.dat.
+    // v.dat's check runs before w.dat is touched; its failure stops the installation there.
     const std::wstring list = L"0,v.dat,5,00000000\r\n0,w.dat,5," + CrcText("world") + L"\r\n0,x.dat,5," +
                               CrcText("world") + L"\r\n";
     settings_.VerifyFiles = 1;
@@ -220,7 +225,7 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
     EXPECT_EQ(shown[0].owner, owner_);
     EXPECT_EQ(FileText(Installed(L"v.dat")), "hello");
-    EXPECT_FALSE(FileExists(Installed(L"x.dat")));
+    EXPECT_FALSE(FileExists(Installed(L"w.dat")));
     EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
     EXPECT_EQ(progress_.StatusText(), L"v.dat ファイルのCRC32を確認中");
 
@@ -234,10 +239,9 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(script_.Messages().size(), 1u);
 }
 
-// The check of a file runs while the next one is copied: a failed check of the last file, or of a
-// file after which another disc is asked for, still ends the installation with its message, before
-// any disc prompt and with nothing recorded.
-// Small files are checked at once and larger ones on the checking thread; both are collected alike.
+// A failed check of the last file, or of a file after which another disc is asked for, ends the
+// installation with its message, before any disc prompt and with nothing recorded, whether the
+// file fits one read or not.
 TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLastFile) {
     const std::string large = PatternBytes(100000, 5);
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\good.dat", "good!"));
@@ -273,7 +277,8 @@ TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLast
 
 // One byte of the second stream's header damaged: the expansion takes the rest for trailing bytes
 // and succeeds with the first stream only, as the bzip2 tool does. Only the listed size tells, and
-// it is checked with verification off too; a plain copy of the wrong size likewise.
+// it is checked with verification off too; a plain copy of the wrong size likewise, with the box of
+// a source that ended early: the bytes it gave against the listed size.
 TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVerification) {
     const std::string first = PatternBytes(5000, 3);
     const std::string second = PatternBytes(7000, 4);
@@ -292,7 +297,7 @@ TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVeri
         {L"0,two.dat.bz2," + std::to_wstring(first.size() + second.size()) + L",0\r\n",
          L"「" + kLaunch + L"\\data\\two.dat.bz2」\n\n解凍元ファイルが破損しています。",
          L"two.dat.bz2 ファイルの解凍に失敗"},
-        {L"0,plain.txt,6,0\r\n", L"「" + kLaunch + L"\\data\\plain.txt」\n\nコピー元ファイルが破損しています。",
+        {L"0,plain.txt,6,0\r\n", kLaunch + L"\\data\\plain.txt" + kCopySourceFaultText + L" = 5/6 byte",
          L"plain.txt ファイルのコピーに失敗"},
     };
     settings_.VerifyFiles = 0;
