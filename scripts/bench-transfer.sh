@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the transfer benchmark for both targets and runs the i686 build (the shipped code, in
 # Wine's WoW64 mode) and the x86_64 build one after the other, on the same files, under Wine on a
-# private prefix:
+# private prefix (on the emulated route of i686-route.sh, the x86_64 build alone):
 # CheckFileCrc32 against zlib's crc32, CopyFileChunked against CopyFileW and the earlier copy
 # loop, and ExpandBz2File against a bare libbzip2 read loop, the earlier single-threaded
 # expansion and lbzip2 (run natively here, on the same file, with its output to a file too).
@@ -12,21 +12,21 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${BUILD_ROOT:-$root/build}
 only=${1:-}
-BUILD_ROOT=$build_root bash "$root/scripts/build.sh" --target transfer_bench
-
 source "$root/scripts/wine-env.sh"
+# An emulated 32-bit program's figures would say nothing about a player's machine.
+archs="i686 x86_64"
+if [ "$INSTALLER_WINE_ROUTE" = emulated ]; then
+  echo "bench-transfer: $(i686_route_line); only the x86_64 build is measured"
+  archs=x86_64
+fi
+BUILD_ROOT=$build_root BUILD_ARCHS="$archs" bash "$root/scripts/build.sh" --target transfer_bench
+
 trap wine_env_stop EXIT
 wine_env_start "$build_root/bench-wine"
 bench="$build_root/x86_64/bench/transfer_bench.exe"
 # The files live on drive T:, the scratch folder that wine_env_start has just emptied.
 work="$INSTALLER_SCRATCH/transfer-bench"
 mkdir -p "$work"
-# Some virtual machines cannot run 32-bit code at all (see the README): the x86_64 build alone.
-archs="i686 x86_64"
-if ! "$WINE64" "$build_root/i686/bench/transfer_bench.exe" --game-data 'T:\transfer-bench\probe.bin' 0 >/dev/null 2>&1; then
-  echo "bench: THIS MACHINE CANNOT RUN 32-BIT CODE: the x86_64 build alone is measured"
-  archs=x86_64
-fi
 if [ -n "$only" ] && [ "$only" != expand ]; then
   status=0
   for arch in $archs; do

@@ -12,7 +12,10 @@ i686_route_choose() {
     auto)
       probe=$here/third_party/probe_32bit
       [ -x "$probe" ] || cc -O1 -static -no-pie -o "$probe" "$here/scripts/emulated/probe_32bit.c"
-      if (ulimit -c 0; "$probe") 2>/dev/null; then INSTALLER_WINE_ROUTE=native; else INSTALLER_WINE_ROUTE=emulated; fi ;;
+      # The probe is expected to die where no 32-bit segment exists. A subshell whose last
+      # command is the probe becomes the probe, and then this shell would report the signal; one
+      # that goes on after it reports the signal itself, into its own silenced error stream.
+      if (ulimit -c 0; "$probe"; exit $?) 2>/dev/null; then INSTALLER_WINE_ROUTE=native; else INSTALLER_WINE_ROUTE=emulated; fi ;;
     *) echo "INSTALLER_I686_ROUTE must be native, emulated or auto, not ${INSTALLER_I686_ROUTE}" >&2; return 2 ;;
   esac
   export INSTALLER_WINE_ROUTE

@@ -84,7 +84,7 @@ protected:
         std::wstring error;
         uint64_t bytes = 0;
         EXPECT_TRUE(journey::WriteDisc(folder, disc, game_, files, disc == 0, L"", &error)) << Text(error);
-        EXPECT_TRUE(MakeFolderImage(folder, image, L"", &bytes, &error)) << Text(error);
+        EXPECT_TRUE(MakeFolderImage(folder, image, ImageStamp{}, &bytes, &error)) << Text(error);
         return image;
     }
 

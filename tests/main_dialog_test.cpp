@@ -207,7 +207,7 @@ TEST_F(MainDialogTest, DestinationsTheUninstallerCannotServeAreRefused) {
         {L"T:h4aGames", L"正しくありません"},           // T:'s current folder
         {L"\\\\?\\T:\\h4aGames", L"正しくありません"},  // device paths
         {L"\\\\.\\T:\\h4aGames", L"正しくありません"},
-        {L"\\\\h4aserver", L"正しくありません"},  // the game folder would be a share root
+        {L"\\\\h4aserver", L"共有フォルダのルート"},  // the game folder would be a share root
         {L"\\\\h4aserver\\share", nullptr},
     };
     RunDialog([&](HWND dialog) {
@@ -225,6 +225,24 @@ TEST_F(MainDialogTest, DestinationsTheUninstallerCannotServeAreRefused) {
             EXPECT_EQ(shown.back().title, L"エラー");
             EXPECT_EQ(shown.back().style, static_cast<UINT>(MB_ICONERROR));
             EXPECT_NE(shown.back().text.find(c.refusal), std::wstring::npos) << c.typed;
+        }
+    });
+
+    // Without a game folder of its own, a drive's root typed as it is, or a path that leads back
+    // to it, would be the game folder.
+    ASSERT_TRUE(WriteFileBytes(iniPath_, ToCp932(L"[INSTALLER]\r\nCompany=" + company_ + L"\r\nAppName=" + appName_ +
+                                                 L"\r\nInstFolder=\r\nAppExe=game.exe\r\n")));
+    RunDialog([&](HWND dialog) {
+        for (const wchar_t* root : {L"T:\\", L"T:\\h4aGames\\.."}) {
+            const size_t before = script_.Messages().size();
+            Type(dialog, IDC_DESTINATION, root);
+            Click(dialog, IDC_INSTALL);
+            std::vector<ShownMessage> shown = script_.Messages();
+            ASSERT_EQ(shown.size(), before + 1) << root;
+            EXPECT_EQ(shown.back().text,
+                      L"ドライブやネットワーク上の共有フォルダのルートにはインストールできません。\n\nその中のフォルダ"
+                      L"（C:\\Games など）を指定して下さい。")
+                << root;
         }
     });
 }

@@ -11,6 +11,7 @@ set -euo pipefail -f  # no globbing: the --compress patterns pass through as wor
 : "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
 runner=$1
 tool=$2
+here=$(cd "$(dirname "$0")" && pwd)
 base="$INSTALLER_SCRATCH/mkdisc-images"
 rm -rf "$base"
 mkdir -p "$base"
@@ -171,7 +172,8 @@ fi
 
 # Images written by mkdisc itself, read back by xorriso and isoinfo (not ours): through the Joliet tree every
 # file of the disc folder with its exact name and bytes, through the ISO 9660 tree the same data;
-# the image exactly its planned size, and the label and volume size that isoinfo reads.
+# the image exactly its planned size, and the label and volume size that isoinfo reads. The path
+# tables of both trees are read by iso_path_tables.py.
 check_images() {  # <layout> <label> <plan lines>
   local layout=$1 label=$2 plan=$3 disc planned iso real sectors
   while read -r disc planned; do
@@ -185,6 +187,9 @@ check_images() {  # <layout> <label> <plan lines>
     sectors=$(sed -n 's/^Volume size is: //p' "$base/pvd.txt")
     [ "$((sectors * 2048))" -eq "$real" ] || fail "$layout $disc.iso: volume of $sectors sectors in $real bytes"
     grep -q "Joliet with UCS level 3 found" "$base/pvd.txt" || fail "$layout $disc.iso: no Joliet level 3"
+    # Windows' CD-ROM file system finds folders through the path tables.
+    python3 "$here/iso_path_tables.py" "$iso" >"$base/tables.txt" 2>&1 ||
+      fail "$layout $disc.iso: its path tables: $(cat "$base/tables.txt")"
     for tree in norock ecma119; do
       rm -rf "$base/read-$tree"
       LC_ALL=C.UTF-8 xorriso -read_fs $tree -osirrox on -indev "$iso" -extract / "$base/read-$tree" \

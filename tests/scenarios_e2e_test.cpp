@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
 #include "disc_author.h"
 #include "resources/resource_ids.h"
 #include "support/disc_drive.h"
@@ -113,7 +114,7 @@ protected:
         const std::wstring image = discFolder + L" in drive.iso";
         uint64_t bytes = 0;
         std::wstring error;
-        EXPECT_TRUE(MakeFolderImage(discFolder, image, L"", &bytes, &error)) << Text(error);
+        EXPECT_TRUE(MakeFolderImage(discFolder, image, ImageStamp{}, &bytes, &error)) << Text(error);
         EXPECT_TRUE(drive::InsertDisc(kDriveR, image, &error)) << Text(error);
         return L"R:";
     }
@@ -227,31 +228,74 @@ TEST_F(Scenario, TwoDiscsInTwoDrivesNeedNoPrompt) {
     ExitInstaller(run);
 }
 
-TEST_F(Scenario, VerificationFindsAFileDamagedOnTheDisc) {
-    const GameFiles files = {{L"game.exe", PatternBytes(10000, 4)},
-                             {L"data\\big.bin", PatternBytes(400000, 5)},
-                             {L"data\\later.bin", PatternBytes(1000, 6)}};
-    const DiscSetResult discs = MakeDiscs(files, kCd700Capacity);
-    ASSERT_EQ(discs.discFolders.size(), 1u);
-    const std::wstring damaged = discs.discFolders[0] + L"\\data\\data\\big.bin";
-    std::string bytes = ReadAll(damaged);
-    ASSERT_EQ(bytes.size(), 400000u);
-    bytes[123456] ^= 0x01;  // one bit the disc lost
-    ASSERT_TRUE(WriteFileBytes(damaged, bytes));
+// With verification on (the default), each file is checked before the next one is touched: a
+// damaged file is reported first, whatever would go wrong next, and the installation stops there.
+// A check that cannot open the installed file (another program holds it and does not let it be
+// read) says so before the damaged-file box.
+TEST_F(Scenario, VerificationStopsAtTheFirstFileThatFailsItsCheckBeforeTheNextIsTouched) {
+    const std::string damagedBytes = PatternBytes(100000, 4);
+    const DiscFile damaged = {0, L"a\\damaged.bin", damagedBytes};
+    const std::wstring uncheckable = L"a\\held.dat";
+    const std::wstring heldBox = L"\nCRC32のチェックができません。";
+    const struct {
+        const char* what;
+        std::vector<DiscFile> files;
+        std::vector<std::wstring> boxes;  // the error boxes in order; a leading "\n" follows the installed path
+        std::wstring next;                // the file after the failing one, which must never exist
+    } cases[] = {
+        {"a damaged file, then a 3 MB file",
+         {damaged, {0, L"b\\big.bin", PatternBytes(3000000, 5)}},
+         {std::wstring(L"damaged.bin") + kDamagedFile},
+         L"b\\big.bin"},
+        {"a damaged file, then one missing from the disc",
+         {damaged, {0, L"b\\gone.bin", PatternBytes(1000, 6)}},
+         {std::wstring(L"damaged.bin") + kDamagedFile},
+         L"b\\gone.bin"},
+        {"an expanded file that cannot be read back",
+         {{0, uncheckable + L".bz2", PatternBytes(50000, 7)}, {0, L"b\\next.bin", PatternBytes(1000, 8)}},
+         {heldBox, std::wstring(L"held.dat.bz2") + kDamagedFile},
+         L"b\\next.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring disc = root_ + L"\\disc " + std::to_wstring(&c - cases);
+        std::wstring error;
+        ASSERT_TRUE(journey::WriteDisc(disc, 0, game_, c.files, true, L"", &error)) << Text(error);
+        std::string bytes = ReadAll(disc + L"\\data\\a\\damaged.bin");
+        if (bytes.size() == damagedBytes.size()) {
+            bytes[54321] ^= 0x01;  // one bit the disc lost
+            ASSERT_TRUE(WriteFileBytes(disc + L"\\data\\a\\damaged.bin", bytes));
+        }
+        DeleteFileW((disc + L"\\data\\b\\gone.bin").c_str());
+        // Another program writes to the file and lets others write, but not read.
+        FileHandle holder;
+        if (c.boxes[0] == heldBox) {
+            ASSERT_TRUE(WriteFileBytes(installPath() + uncheckable, "old"));
+            holder.reset(CreateFileW((installPath() + uncheckable).c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(holder);
+        }
 
-    InstallerRun run(game_);
-    ASSERT_TRUE(run.Start(InDrive(discs.discFolders[0]))) << Log(run);
-    EXPECT_TRUE(ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked) << "verification is on by default";
-    ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
-    std::wstring error;
-    ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &error)) << Log(run);
-    EXPECT_EQ(error, std::wstring(L"big.bin") + kDamagedFile);
-    ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
-    ExpectNothingRecorded();
-    // The list runs data\big.bin, data\later.bin, game.exe; later.bin is copied while big.bin is
-    // checked, and the installation stops before game.exe.
-    EXPECT_FALSE(FileExists(installPath() + L"game.exe")) << "the installation stops at the damaged file";
-    ExitInstaller(run);
+        InstallerRun run(game_);
+        ASSERT_TRUE(run.Start(InDrive(disc))) << Log(run);
+        EXPECT_TRUE(ui::GetControlState(run.mainDialog(), IDC_VERIFY_FILES).checked) << "verification is on by default";
+        ASSERT_TRUE(run.PressInstall(typed(), IDOK, nullptr)) << Log(run);
+        for (const std::wstring& expected : c.boxes) {
+            HWND box = ui::WaitForMessageBox(L"エラー", journey::kStepTimeout, run.processId());
+            ASSERT_TRUE(box) << Log(run);
+            EXPECT_FALSE(FileExists(installPath() + c.next)) << "the next file is not touched before the box";
+            const std::wstring text = ui::MessageBoxText(box);
+            EXPECT_EQ(text, expected[0] == L'\n' ? installPath() + uncheckable + expected : expected);
+            ui::ClickButton(box, IDOK);
+            ASSERT_TRUE(ui::WaitUntilGone(box));
+        }
+        ASSERT_NO_FATAL_FAILURE(FinishInstallation(run, kInterrupted));
+        EXPECT_FALSE(FileExists(installPath() + c.next));
+        ExpectNothingRecorded();
+        ExitInstaller(run);
+        holder.reset();
+        journey::CleanUpGame(game_, installPath());
+    }
 }
 
 TEST_F(Scenario, BrokenControlFilesAndArchivesStopTheInstallation) {

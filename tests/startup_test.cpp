@@ -455,32 +455,40 @@ TEST(PrivateFolder, GrantsAdministratorsAndSystemOnlyIsNeverATakenFolderAndCanno
 }
 
 // A start clears away what earlier runs left in the staging folder (a killed working instance
-// queues nothing for the restart), but never a folder that a running instance holds, a folder of
-// another name or one inside it, nor what a link of a private folder's name leads to
-// (tests/startup.cmake makes the link).
+// queues nothing for the restart), but never a folder that a running instance holds, nor any file
+// of one whose program is running but has not taken its hold yet (its program file cannot be
+// deleted), a folder of another name or one inside it, nor what a link of a private folder's name
+// leads to (tests/startup.cmake makes the link).
 TEST(PrivateFolder, AbandonedFoldersAreRemovedAndHeldOnesLinksAndOtherNamesAreLeft) {
     const std::wstring staging = L"T:\\private-folder-links\\staging\\";
     const std::wstring linkTarget = L"T:\\private-folder-links\\elsewhere\\installer.exe";
     ASSERT_TRUE(FileExists(staging + L"installer-00000000000000a1\\installer.exe")) << "the fixture's link";
     const std::wstring abandoned = staging + DrawPrivateFolderName();
     const std::wstring held = staging + DrawPrivateFolderName();
+    const std::wstring starting = staging + DrawPrivateFolderName();
     const std::wstring otherName = staging + L"installer-kept";
     const std::wstring nested = otherName + L"\\" + DrawPrivateFolderName();
-    for (const std::wstring& folder : {abandoned, held, nested})
+    for (const std::wstring& folder : {abandoned, held, starting, nested})
         for (const wchar_t* name : kStagedNames) ASSERT_TRUE(WriteFileBytes(folder + L"\\" + name, "staged"));
     ASSERT_TRUE(SetFileAttributesW((abandoned + L"\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY));
     FileHandle hold = HoldPrivateFolder(held);
     ASSERT_TRUE(hold);
+    // As the system holds a running program's file: readable, never deletable.
+    FileHandle running(CreateFileW((starting + L"\\installer.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(running);
 
     RemoveAbandonedPrivateFolders(staging, kStagedNames, 4);
     EXPECT_FALSE(FolderExists(abandoned));
-    for (const std::wstring& folder : {held, nested})
+    for (const std::wstring& folder : {held, starting, nested})
         for (const wchar_t* name : kStagedNames) EXPECT_TRUE(FileExists(folder + L"\\" + name)) << folder << name;
     EXPECT_TRUE(FileExists(linkTarget));
 
     hold.reset();
+    running.reset();
     RemoveAbandonedPrivateFolders(staging, kStagedNames, 4);
     EXPECT_FALSE(FolderExists(held)) << "released, it is abandoned too";
+    EXPECT_FALSE(FolderExists(starting));
     EXPECT_TRUE(FileExists(nested + L"\\installer.exe"));
     EXPECT_TRUE(FileExists(linkTarget));
     RemoveTree(otherName);

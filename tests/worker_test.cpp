@@ -12,7 +12,9 @@
 #include "base/module.h"
 #include "base/text.h"
 #include "install/file_list.h"
+#include "install/progress_dialog.h"
 #include "install/worker.h"
+#include "records/uninstall_record.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
 #include "support/test_files.h"
@@ -31,16 +33,61 @@ const wchar_t kDamagedFileText[] =
     L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
     L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
 
+const wchar_t kCopySourceFaultText[] =
+    L"\n\nコピー元ファイルが異常です。ファイルが破損している可能性があります。\n以下の原因が考えられます。\n\n①読み取り"
+    L"ドライブ、読み取りディスクの異常。\n\n以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致し"
+    L"ますが、サポート窓口までお問い合わせください。";
+
 std::wstring BesideProgram(const wchar_t* name) { return GetModuleFolder() + L"\\" + name; }
 
 // The common CRC-32, computed bit by bit so the check does not lean on the code under test.
-std::wstring CrcText(const std::string& bytes) {
+uint32_t CrcOf(const std::string& bytes) {
     uint32_t crc = 0xFFFFFFFFu;
     for (unsigned char byte : bytes) {
         crc ^= byte;
         for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
-    return FormatText(L"%08x", ~crc);
+    return ~crc;
+}
+
+std::wstring CrcText(uint32_t crc) { return FormatText(L"%08x", crc); }
+std::wstring CrcText(const std::string& bytes) { return CrcText(CrcOf(bytes)); }
+
+// CRC-32 arithmetic for files too large to hold: carrying a register over n bytes multiplies it
+// by x^(8n) modulo the polynomial (bit 31 of a register is x^0), so the CRC-32 of a long file
+// follows from those of its parts.
+uint32_t MultiplyModuloPolynomial(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit) product ^= b;
+        b = (b & 1u) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return product;
+}
+
+uint32_t PowerOfXForBytes(uint64_t bytes) {
+    uint32_t result = 1u << 31;  // 1
+    uint32_t square = 1u << 23;  // x^8
+    for (; bytes != 0; bytes >>= 1) {
+        if (bytes & 1u) result = MultiplyModuloPolynomial(result, square);
+        square = MultiplyModuloPolynomial(square, square);
+    }
+    return result;
+}
+
+// The CRC-32 of a part whose CRC-32 is first, followed by secondBytes bytes whose CRC-32 is second.
+uint32_t JoinedCrc(uint32_t first, uint32_t second, uint64_t secondBytes) {
+    return MultiplyModuloPolynomial(PowerOfXForBytes(secondBytes), first) ^ second;
+}
+
+uint32_t RepeatedCrc(uint32_t pieceCrc, uint64_t pieceBytes, uint64_t times) {
+    uint32_t result = 0;  // nothing yet
+    for (; times != 0; times >>= 1) {
+        if (times & 1u) result = JoinedCrc(result, pieceCrc, pieceBytes);
+        pieceCrc = JoinedCrc(pieceCrc, pieceCrc, pieceBytes);
+        pieceBytes *= 2;
+    }
+    return result;
 }
 
 std::string Compress(const std::string& bytes) {
@@ -90,6 +137,38 @@ protected:
         RemoveTree(kWork);
         RemoveTree(kDiscM);
         RemoveTree(kDiscN);
+    }
+
+    // Installs one file of more than 4 GiB whose source is already on the disc, and removes it
+    // as an uninstallation does, through the record.
+    void InstallAndRemoveHugeFile(const std::wstring& listPath, uint64_t size, uint32_t crc, uint64_t sourceBytes) {
+        const wchar_t* name = listPath.c_str() + listPath.find_last_of(L'\\') + 1;
+        const std::wstring installed = Installed(name).substr(0, Installed(name).size() - (EndsWithBz2(name) ? 4 : 0));
+        settings_.VerifyFiles = 1;
+        ASSERT_EQ(Install(L"0," + listPath + L"," + std::to_wstring(size) + L"," + CrcText(crc) + L"\r\n"), 1u);
+        EXPECT_TRUE(script_.Messages().empty());
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW(installed.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, size);
+        EXPECT_EQ(progress_.totalBytes.load(), size);
+        EXPECT_EQ(progress_.doneBytes.load(), size);
+        EXPECT_EQ(progress_.fileDoneBytes.load(), size);
+        EXPECT_EQ(progress_.sourceBytes.load(), sourceBytes);
+        EXPECT_EQ(ProgressPercentage(progress_.doneBytes.load(), progress_.totalBytes.load()), 100);
+        EXPECT_EQ(ProgressPercentage(size / 2, size), 50);
+
+        std::vector<UninstallItem> items;
+        ASSERT_TRUE(ReadUninstallRecord(Installed(L"uninst.dat").c_str(), &items));
+        ASSERT_EQ(items.size(), 1u);
+        EXPECT_EQ(items[0].kind, 0);
+        EXPECT_EQ(std::wstring(items[0].path), installed);
+        DeleteMatchingFiles(items[0].path);
+        EXPECT_FALSE(FileExists(installed));
+        RemoveTree(destination_);
+    }
+
+    static bool EndsWithBz2(const std::wstring& name) {
+        return name.size() > 4 && name.compare(name.size() - 4, 4, L".bz2") == 0;
     }
 
     // Loads the list as the progress dialog does and runs the worker on its own thread.
@@ -203,10 +282,48 @@ TEST_F(InstallWorkerTest, CompressedSourceIsExpandedUnderItsOwnStatusAndVerified
     EXPECT_EQ(progress_.sourceBytes.load(), 5u) << "only plain copies count their source size";
 }
 
+// Files of more than 4 GiB, one at a time so that the disk holds one of them at most: expanded
+// from a .bz2 of many short streams of long runs, then copied from a sparse source. Sizes,
+// counters, percentages and the check of the whole file go past 32 bits on both builds; each
+// file is recorded, and its record line removes it.
+TEST_F(InstallWorkerTest, FilesOfMoreThan4GiBAreInstalledCheckedRecordedAndRemoved) {
+    const uint64_t kHuge = (uint64_t{1} << 32) + (uint64_t{1} << 20);
+    const std::string piece = std::string((1 << 20) - 16, 'z') + "the piece's end.";
+    const uint64_t pieces = kHuge / piece.size();
+    ASSERT_TRUE(CreateDirectoryW((kLaunch + L"\\data").c_str(), nullptr));
+    {
+        const std::string stream = Compress(piece);
+        FileHandle packed(CreateFileW((kLaunch + L"\\data\\huge.dat.bz2").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(packed);
+        for (uint64_t i = 0; i < pieces; ++i) {
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(packed.get(), stream.data(), static_cast<DWORD>(stream.size()), &written, nullptr));
+        }
+    }
+    InstallAndRemoveHugeFile(L"huge.dat.bz2", kHuge, RepeatedCrc(CrcOf(piece), piece.size(), pieces), 0);
+    DeleteFileW((kLaunch + L"\\data\\huge.dat.bz2").c_str());
+
+    // Zeros and a tail; the zeros take no room on the disc.
+    const std::string tail = "the copied tail.";
+    {
+        FileHandle sparse(CreateFileW((kLaunch + L"\\data\\huge.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(sparse);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(kHuge - tail.size());
+        ASSERT_TRUE(SetFilePointerEx(sparse.get(), end, nullptr, FILE_BEGIN));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(sparse.get(), tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr));
+    }
+    const uint32_t zeros = RepeatedCrc(CrcOf(std::string(1, '\0')), 1, kHuge - tail.size());
+    InstallAndRemoveHugeFile(L"huge.bin", kHuge, JoinedCrc(zeros, CrcOf(tail), tail.size()), kHuge);
+}
+
 TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerifying) {
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\v.dat", "hello"));
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\w.dat", "world"));
-    // v.dat's check runs while w.dat is copied; its failure stops the installation before x.dat.
+    // v.dat's check runs before w.dat is touched; its failure stops the installation there.
     const std::wstring list = L"0,v.dat,5,00000000\r\n0,w.dat,5," + CrcText("world") + L"\r\n0,x.dat,5," +
                               CrcText("world") + L"\r\n";
     settings_.VerifyFiles = 1;
@@ -220,7 +337,7 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(shown[0].style, static_cast<UINT>(MB_ICONERROR | MB_OK));
     EXPECT_EQ(shown[0].owner, owner_);
     EXPECT_EQ(FileText(Installed(L"v.dat")), "hello");
-    EXPECT_FALSE(FileExists(Installed(L"x.dat")));
+    EXPECT_FALSE(FileExists(Installed(L"w.dat")));
     EXPECT_FALSE(FileExists(Installed(L"uninst.dat")));
     EXPECT_EQ(progress_.StatusText(), L"v.dat ファイルのCRC32を確認中");
 
@@ -234,10 +351,9 @@ TEST_F(InstallWorkerTest, WrongChecksumStopsAfterTheFileWasWrittenOnlyWhenVerify
     EXPECT_EQ(script_.Messages().size(), 1u);
 }
 
-// The check of a file runs while the next one is copied: a failed check of the last file, or of a
-// file after which another disc is asked for, still ends the installation with its message, before
-// any disc prompt and with nothing recorded.
-// Small files are checked at once and larger ones on the checking thread; both are collected alike.
+// A failed check of the last file, or of a file after which another disc is asked for, ends the
+// installation with its message, before any disc prompt and with nothing recorded, whether the
+// file fits one read or not.
 TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLastFile) {
     const std::string large = PatternBytes(100000, 5);
     ASSERT_TRUE(WriteFileBytes(kLaunch + L"\\data\\good.dat", "good!"));
@@ -273,7 +389,8 @@ TEST_F(InstallWorkerTest, AFailedCheckIsReportedBeforeTheNextDiscAndAfterTheLast
 
 // One byte of the second stream's header damaged: the expansion takes the rest for trailing bytes
 // and succeeds with the first stream only, as the bzip2 tool does. Only the listed size tells, and
-// it is checked with verification off too; a plain copy of the wrong size likewise.
+// it is checked with verification off too; a plain copy of the wrong size likewise, with the box of
+// a source that ended early: the bytes it gave against the listed size.
 TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVerification) {
     const std::string first = PatternBytes(5000, 3);
     const std::string second = PatternBytes(7000, 4);
@@ -292,7 +409,7 @@ TEST_F(InstallWorkerTest, AFileShorterThanItsListedSizeStopsAsDamagedWithoutVeri
         {L"0,two.dat.bz2," + std::to_wstring(first.size() + second.size()) + L",0\r\n",
          L"「" + kLaunch + L"\\data\\two.dat.bz2」\n\n解凍元ファイルが破損しています。",
          L"two.dat.bz2 ファイルの解凍に失敗"},
-        {L"0,plain.txt,6,0\r\n", L"「" + kLaunch + L"\\data\\plain.txt」\n\nコピー元ファイルが破損しています。",
+        {L"0,plain.txt,6,0\r\n", kLaunch + L"\\data\\plain.txt" + kCopySourceFaultText + L" = 5/6 byte",
          L"plain.txt ファイルのコピーに失敗"},
     };
     settings_.VerifyFiles = 0;

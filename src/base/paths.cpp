@@ -75,6 +75,13 @@ std::wstring ResolveFolderBelowRoot(const wchar_t* folder) {
     return resolved;
 }
 
+bool ResolvesToRoot(const wchar_t* folder) {
+    std::wstring resolved = ResolvePath(folder);
+    if (resolved.empty()) return false;
+    if (!IsPathSeparator(resolved.back())) resolved += L'\\';
+    return resolved.size() <= RootLength(resolved);
+}
+
 std::wstring WithLongNames(const std::wstring& resolved) {
     std::wstring expanded;
     bool wildcard = resolved.find_first_of(L"*?") != std::wstring::npos;

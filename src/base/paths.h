@@ -34,6 +34,10 @@ std::wstring ResolvePath(const wchar_t* path);
 // What an installation may go into is exactly what its uninstallation can walk.
 std::wstring ResolveFolderBelowRoot(const wchar_t* folder);
 
+// True when the folder resolves to a drive or share root itself ("C:\", "C:\Games\..",
+// "\\server\share\").
+bool ResolvesToRoot(const wchar_t* folder);
+
 // The same resolved path with short 8.3 components written out long, as far as the named folder
 // or file exists.
 std::wstring WithLongNames(const std::wstring& resolved);

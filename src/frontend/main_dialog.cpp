@@ -39,6 +39,9 @@ const wchar_t kDestinationTooLongForRecord[] =
 const wchar_t kDestinationNotFull[] =
     L"インストール先のフォルダ名が正しくありません。\n\nドライブ名から始まるフォルダ（C:\\Games など）か、ネットワーク上の"
     L"共有フォルダ（\\\\サーバー名\\共有名\\Games など）を指定して下さい。";
+const wchar_t kDestinationIsRoot[] =
+    L"ドライブやネットワーク上の共有フォルダのルートにはインストールできません。\n\nその中のフォルダ（C:\\Games など）を"
+    L"指定して下さい。";
 const wchar_t kDestinationUnrecordable[] =
     L"インストール先のフォルダ名に使用できない文字が含まれています。\n\nカンマ（,）や日本語の文字コード（Shift_JIS）で"
     L"表せない文字を含まないフォルダを指定して下さい。";
@@ -113,7 +116,7 @@ void RunInstallSequence(MainDialogState& state) {
     }
     // A folder that the uninstaller cannot walk would leave the game behind at uninstallation.
     if (ResolveFolderBelowRoot(destination).empty()) {
-        ShowErrorBox(state.window, kDestinationNotFull);
+        ShowErrorBox(state.window, ResolvesToRoot(destination) ? kDestinationIsRoot : kDestinationNotFull);
         return;
     }
     // Nor may uninst.dat be unable to name it.

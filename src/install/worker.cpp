@@ -4,7 +4,6 @@
 #include <shlwapi.h>
 
 #include <cwchar>
-#include <memory>
 #include <string>
 #include <utility>
 
@@ -12,12 +11,12 @@
 #include "base/interaction.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "install/crc_verifier.h"
 #include "install/disc.h"
 #include "install/installation.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_record.h"
 #include "transfer/copy.h"
+#include "transfer/crc32.h"
 #include "transfer/expand.h"
 #include "transfer/folders.h"
 
@@ -26,10 +25,16 @@ namespace {
 constexpr uint16_t kNoDisc = 65535;
 constexpr uint64_t kBytesPerUnit = 1000000;
 
-// Shown when a file on the disk does not hold the size its list line gives: the source was cut
-// short or damaged in a way its own reading could not tell (a damaged later stream of a ".bz2"
-// file reads as trailing bytes, as with the bzip2 tool).
-const wchar_t kSourceDamagedText[] = L"「%ls」\n\n%ls元ファイルが破損しています。";
+const wchar_t kDamagedFileText[] =
+    L"\n\nファイルが破損している可能性があります。以下の原因が考えられます。\n\n"
+    L"①コピー先ファイルが読み取り専用属性に設定されている。\n②コピー先ファイルが他アプリケーションで使用中である。\n"
+    L"③他アプリケーションが影響を与えている。\n④読み取りドライブ、読み取りディスク、書き込み先HDDの異常。\n⑤メモリの不足。\n\n"
+    L"以上をご確認頂いても正常に再インストールできない場合は、お手数をお掛け致しますが、サポート窓口までお問い合わせください。";
+
+// Shown when an expanded file does not hold the size its list line gives: the source was
+// damaged in a way its own reading could not tell (a damaged later stream of a ".bz2" file reads
+// as trailing bytes, as with the bzip2 tool).
+const wchar_t kExpansionSourceDamagedText[] = L"「%ls」\n\n解凍元ファイルが破損しています。";
 
 void SetStatus(ProgressState& progress, const std::wstring& text) { progress.SetStatusText(text.c_str()); }
 
@@ -51,9 +56,19 @@ bool HasListedSize(const FileEntry& entry, const ProgressState& progress) {
     return entry.size >= 0 && progress.fileDoneBytes.load() == static_cast<uint64_t>(entry.size);
 }
 
-// Expands or copies the entry's source and checks the result's size, whether or not the files are
-// verified afterwards. False after the failure was shown.
-// readBack, when given, receives the destination left open for its check.
+// A file of another size than its list line says stops the installation, whether or not the files
+// are checked: a copy's source ended early or ran long, an expansion's source was damaged.
+void ShowWrongSize(const FileEntry& entry, const std::wstring& sourcePath, bool compressed, ProgressState& progress) {
+    if (compressed) {
+        ShowErrorBox(progress.Owner(), FormatText(kExpansionSourceDamagedText, sourcePath.c_str()).c_str());
+        return;
+    }
+    ShowCopySourceFault(progress.Owner(), sourcePath.c_str(), progress.fileDoneBytes.load(),
+                        static_cast<uint64_t>(entry.size));
+}
+
+// Expands or copies the entry's source and checks the result's size. False after the failure was
+// shown. readBack, when given, receives the copy's destination left open for its check.
 bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, ProgressState& progress,
                    FileHandle* readBack) {
     const bool compressed = IsCompressedSource(sourcePath.c_str());
@@ -66,19 +81,37 @@ bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, Progr
         transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress, readBack);
     }
     if (transferred && !HasListedSize(entry, progress)) {
-        ShowErrorBox(progress.Owner(),
-                     FormatText(kSourceDamagedText, sourcePath.c_str(), compressed ? L"解凍" : L"コピー").c_str());
+        ShowWrongSize(entry, sourcePath, compressed, progress);
         transferred = false;
     }
     if (!transferred) SetStatus(progress, FormatText(failedStatus, entry.name));
     return transferred;
 }
 
+// The installed file's CRC-32 against its list line, read back through the copy's own handle
+// when the copy left it open (and closed here), else by its path. False after the failure was
+// shown: a file that does not open gets its own box before the damaged-file box.
+bool VerifyEntry(const FileEntry& entry, FileHandle readBack, ProgressState& progress) {
+    progress.SetStatusFileText(L"%ls ファイルのCRC32を確認中", entry.name);
+    FileCrcCheck outcome = FileCrcCheck::kDifferent;
+    if (readBack) {
+        outcome = CompareCrc32(readBack.get(), entry.crcText);
+        // A file that does not close may not hold the bytes that were read back.
+        if (!CloseHandle(readBack.release())) outcome = FileCrcCheck::kDifferent;
+    } else {
+        outcome = CompareFileCrc32(entry.destinationPath, entry.crcText);
+    }
+    if (outcome == FileCrcCheck::kMatches) return true;
+    if (outcome == FileCrcCheck::kUnopenable) ShowCrcUncheckable(entry.destinationPath, progress.Owner());
+    ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", entry.name, kDamagedFileText).c_str());
+    return false;
+}
+
 // What one pass over the list carries from file to file.
 struct ListPass {
-    uint16_t disc = kNoDisc;                // the disc the last file came from
-    std::wstring folder;                    // the destination folder made or found last
-    std::unique_ptr<CrcVerifier> verifier;  // with verification on
+    uint16_t disc = kNoDisc;  // the disc the last file came from
+    std::wstring folder;      // the destination folder made or found last
+    bool verify = false;
 };
 
 // The folder part of a destination path, without its final backslash.
@@ -100,16 +133,12 @@ bool MakeDestinationFolder(ListPass& pass, const FileEntry& entry, ProgressState
     return true;
 }
 
-// One listed file: disc, folders, transfer and the start of its check, which runs while the next
-// file is transferred. False ends the installation.
+// One listed file: disc, folders, transfer and, with verification on, its check, all before the
+// next file is touched. False ends the installation.
 bool InstallEntry(Installation& installation, const FileEntry& entry, ListPass& pass) {
     ProgressState& progress = installation.progress;
     wchar_t(&sourceFolder)[kPathCapacity] = installation.settings.SourceFolder;
-    if (entry.disc != pass.disc) {
-        // A damaged file is reported before the player is asked for another disc.
-        if (pass.verifier && !pass.verifier->Collect(progress)) return false;
-        if (!LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
-    }
+    if (entry.disc != pass.disc && !LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
 
     // The source folder may have just been replaced by the disc search.
     std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
@@ -120,12 +149,8 @@ bool InstallEntry(Installation& installation, const FileEntry& entry, ListPass& 
     progress.fileDoneBytes = 0;
 
     FileHandle readBack;
-    if (!TransferEntry(entry, sourcePath, progress, pass.verifier ? &readBack : nullptr)) return false;
-
-    if (pass.verifier) {
-        if (!pass.verifier->Collect(progress)) return false;  // the file before this one
-        pass.verifier->Start(entry, std::move(readBack));
-    }
+    if (!TransferEntry(entry, sourcePath, progress, pass.verify ? &readBack : nullptr)) return false;
+    if (pass.verify && !VerifyEntry(entry, std::move(readBack), progress)) return false;
     pass.disc = entry.disc;
     return true;
 }
@@ -163,11 +188,10 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     }
 
     ListPass pass;
-    if (installation.settings.VerifyFiles == 1) pass.verifier = std::make_unique<CrcVerifier>();
+    pass.verify = installation.settings.VerifyFiles == 1;
     for (const FileEntry& entry : installation.files) {
         if (!InstallEntry(installation, entry, pass)) return 0;
     }
-    if (pass.verifier && !pass.verifier->Collect(progress)) return 0;
 
     SetStatus(progress, L"ショートカットの作成中");
     CreateShortcuts(installation.settings, progress.Owner());

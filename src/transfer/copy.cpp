@@ -56,6 +56,14 @@ void ReportChunkFailure(HWND owner, const wchar_t* path, const wchar_t* reason, 
                             .c_str());
 }
 
+}  // namespace
+
+void ShowCopySourceFault(HWND owner, const wchar_t* sourcePath, uint64_t stored, uint64_t size) {
+    ReportChunkFailure(owner, sourcePath, kReadFailureText, stored, size);
+}
+
+namespace {
+
 // Both files are opened without sharing restrictions, as the runtime's "rb" and "wb" would,
 // but straight through the system: the pieces then cost one system call each and nothing more.
 FileHandle OpenSource(const wchar_t* path) {
@@ -134,7 +142,7 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, 
                 pieceLeft = reader.Next(&piece);
                 if (pieceLeft == 0) {
                     progress.CountWrittenBytes(chunkDone);
-                    ReportChunkFailure(progress.Owner(), sourcePath, kReadFailureText, written + chunkDone, fileSize);
+                    ShowCopySourceFault(progress.Owner(), sourcePath, written + chunkDone, fileSize);
                     return false;
                 }
             }

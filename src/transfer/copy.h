@@ -1,6 +1,10 @@
 // Plain copy of one listed file, in chunks of 1,000,000 bytes, with progress and cancel.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
+
 #include "base/handles.h"
 #include "base/progress_sink.h"
 
@@ -12,3 +16,7 @@ constexpr unsigned kCopyChunkBytes = 1000000;
 // second open; it stays empty when the destination could only be created for writing.
 bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
                      FileHandle* readBack = nullptr);
+
+// The box for a copy whose source gave other than the bytes expected: stored of size, both shown
+// whole however large.
+void ShowCopySourceFault(HWND owner, const wchar_t* sourcePath, uint64_t stored, uint64_t size);
