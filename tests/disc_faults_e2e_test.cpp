@@ -176,23 +176,8 @@ TEST_F(DiscFault, AnUnreadableControlFileOnTheFirstDisc) {
         ASSERT_TRUE(staging);
         reaper.Add(staging.id);
         // The staging copy names the file it could not copy into its folder in the temporary folder.
-        HWND box = ui::WaitForMessageBox(L"エラー", journey::kStepTimeout, staging.id);
-        ASSERT_TRUE(box);
-        const std::wstring text = ui::MessageBoxText(box);
-        const std::wstring prefix =
-            L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n";
-        EXPECT_EQ(text.substr(0, prefix.size()), prefix) << Text(text);
-        EXPECT_EQ(text.substr(text.size() - wcslen(name) - 1), std::wstring(L"\\") + name) << Text(text);
-        ui::ClickButton(box, IDOK);
-        ASSERT_TRUE(ui::WaitUntilGone(box));
-        box = ui::WaitForMessageBox(L"エラー", journey::kStepTimeout, staging.id);
-        ASSERT_TRUE(box);
-        EXPECT_EQ(ui::MessageBoxText(box),
-                  L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。");
-        ui::ClickButton(box, IDOK);
-        DWORD code = 0;
-        ASSERT_TRUE(ui::WaitForExit(staging, journey::kStepTimeout, &code));
-        EXPECT_EQ(code, 1u);
+        std::wstring account;
+        EXPECT_TRUE(journey::AnswerStagingFailure(staging, name, &account)) << Text(account);
         EXPECT_FALSE(ui::FindWindowByTitle(game_.appName + L" インストーラ")) << "nothing was started";
     }
 }

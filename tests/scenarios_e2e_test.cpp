@@ -312,28 +312,9 @@ TEST_F(Scenario, BrokenControlFilesAndArchivesStopTheInstallation) {
         ui::Process staging = ui::StartProgram(disc + L"\\installer.exe", L"", disc);
         ASSERT_TRUE(staging);
         reaper.Add(staging.id);
-        wchar_t systemRoot[MAX_PATH];
-        GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
-        HWND box = ui::WaitForMessageBox(L"エラー", journey::kStepTimeout, staging.id);
-        ASSERT_TRUE(box);
         // The target lies in the staging's own folder inside the system's temporary folder.
-        const std::wstring text = ui::MessageBoxText(box);
-        const std::wstring prefix =
-            L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n" +
-            std::wstring(systemRoot) + L"\\Temp\\";
-        EXPECT_EQ(_wcsicmp(text.substr(0, prefix.size()).c_str(), prefix.c_str()), 0) << Text(text);
-        EXPECT_TRUE(text.size() > prefix.size() + 10 && text.compare(text.size() - 10, 10, L"\\setup.lst") == 0)
-            << Text(text);
-        ui::ClickButton(box, IDOK);
-        ASSERT_TRUE(ui::WaitUntilGone(box));
-        box = ui::WaitForMessageBox(L"エラー", journey::kStepTimeout, staging.id);
-        ASSERT_TRUE(box);
-        EXPECT_EQ(ui::MessageBoxText(box),
-                  L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。");
-        ui::ClickButton(box, IDOK);
-        DWORD code = 0;
-        ASSERT_TRUE(ui::WaitForExit(staging, journey::kStepTimeout, &code));
-        EXPECT_EQ(code, 1u);
+        std::wstring account;
+        EXPECT_TRUE(journey::AnswerStagingFailure(staging, L"setup.lst", &account)) << Text(account);
         EXPECT_FALSE(ui::FindWindowByTitle(game_.appName + L" インストーラ")) << "nothing was started";
     }
 

@@ -182,6 +182,34 @@ WineVersion::~WineVersion() {
         RegDeleteValueW(key.get(), L"Version");
 }
 
+bool AnswerStagingFailure(const ui::Process& staging, const std::wstring& fileName, std::wstring* account) {
+    wchar_t systemRoot[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
+    const std::wstring prefix =
+        L"コピーできませんでした。\n次のコピー先ファイルが起動中か読み取り専用になっている可能性があります。\n" +
+        std::wstring(systemRoot) + L"\\Temp\\";
+    HWND box = ui::WaitForMessageBox(L"エラー", kStepTimeout, staging.id);
+    const std::wstring copyText = box ? ui::MessageBoxText(box) : L"(no box)";
+    *account = L"first box: " + copyText;
+    if (!box || _wcsnicmp(copyText.c_str(), prefix.c_str(), prefix.size()) != 0 ||
+        !EndsWith(copyText, L"\\" + fileName)) {
+        return false;
+    }
+    ui::ClickButton(box, IDOK);
+    if (!ui::WaitUntilGone(box)) return false;
+    box = ui::WaitForMessageBox(L"エラー", kStepTimeout, staging.id);
+    const std::wstring failText = box ? ui::MessageBoxText(box) : L"(no box)";
+    *account += L"\nsecond box: " + failText;
+    if (!box || failText != L"インストールに失敗しました。\nTempフォルダへインストーラをコピーすることができませんでした。") {
+        return false;
+    }
+    ui::ClickButton(box, IDOK);
+    DWORD code = 0;
+    const bool ended = ui::WaitForExit(staging, kStepTimeout, &code);
+    *account += L"\nexit code " + std::to_wstring(code);
+    return ended && code == 1;
+}
+
 std::wstring DescribeWindows(DWORD processId) {
     WindowList list{processId, L""};
     if (processId != 0) EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&list));

@@ -98,6 +98,11 @@ private:
     std::wstring previous_;
 };
 
+// Answers the two boxes of a staging copy that could not copy fileName into its folder in the
+// system's temporary folder, and waits for it to end with exit code 1. False, with what was seen
+// in *account, when a box or the ending differs.
+bool AnswerStagingFailure(const ui::Process& staging, const std::wstring& fileName, std::wstring* account);
+
 // The visible message boxes and dialogs of a process, as "title: text" lines (for failure notes).
 std::wstring DescribeWindows(DWORD processId);
 
