@@ -120,12 +120,12 @@ protected:
     }
 
     // Room on the first disc for the installer and its control files, plus `bytes`: a capacity
-    // is the size of the medium, and a small disc's image spends under 100 sectors of it on its
-    // file system.
+    // is the size of the medium, and a small disc's image spends under 350 sectors of it on its
+    // three file systems (the UDF bridge's descriptors alone take about 260).
     uint64_t FirstDiscRoomFor(uint64_t bytes) const {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExW(journey::BuiltInstaller().c_str(), GetFileExInfoStandard, &data);
-        return data.nFileSizeLow + 4096 + bytes + 100 * 2048;
+        return data.nFileSizeLow + 4096 + bytes + 350 * 2048;
     }
 
     void ExpectInstalled(const GameFiles& files) {
