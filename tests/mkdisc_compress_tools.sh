@@ -5,15 +5,11 @@
 # than 1% larger than bzip2 -9's.
 #   mkdisc_compress_tools.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
 set -euo pipefail
-: "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
 runner=$1
 tool=$2
-base="$INSTALLER_SCRATCH/mkdisc-compress"
-rm -rf "$base"
+source "$(dirname "$0")/scratch.sh"
+scratch_begin mkdisc-compress
 mkdir -p "$base/game"
-trap 'rm -rf "$base"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 python3 - "$base/game" <<'PY'
 import os, random, sys

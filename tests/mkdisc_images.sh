@@ -8,16 +8,11 @@
 # their UDF trees and checks the refusals).
 #   mkdisc_images.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
 set -euo pipefail -f  # no globbing: the --compress patterns pass through as words
-: "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
 runner=$1
 tool=$2
 here=$(cd "$(dirname "$0")" && pwd)
-base="$INSTALLER_SCRATCH/mkdisc-images"
-rm -rf "$base"
-mkdir -p "$base"
-trap 'rm -rf "$base"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$here/scratch.sh"
+scratch_begin mkdisc-images
 
 # Game folders, made by Python for names of any script and sizes of every kind.
 make_game() {  # <layout> <folder>

@@ -8,16 +8,11 @@
 # before anything is written.
 #   mkdisc_readers.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
 set -euo pipefail
-: "${INSTALLER_SCRATCH:?run through scripts/test.sh}"
 runner=$1
 tool=$2
-base="$INSTALLER_SCRATCH/mkdisc-readers"
+source "$(dirname "$0")/scratch.sh"
+scratch_begin mkdisc-readers
 win='T:\mkdisc-readers'
-rm -rf "$base"
-mkdir -p "$base"
-trap 'rm -rf "$base"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pycdlib_python=/usr/bin/python3  # Debian's python3-pycdlib
 
 # A small game: Japanese names (16-bit UDF names), ASCII ones (8-bit), an empty file, a name
