@@ -36,8 +36,7 @@ put("noise.bin", rng.randbytes(1500000))
 words = [b"sword", b"dragon", b"castle", b"\r\n", b"<item id=", b"/>", b"level"]
 put("text.bin", b" ".join(rng.choice(words) + b"%d" % rng.randint(0, 9999) for _ in range(400000)))
 PY
-printf 'MZ stand-in installer' >"$base/installer.exe"
-printf '[INSTALLER]\r\nAppName=test\r\n' >"$base/setup.ini"
+mkdisc_controls "$base" "$base/game" test
 win='T:\mkdisc-compress'
 "$runner" "$tool" make --quiet --game "$win\\game" --out "$win\\out" --installer "$win\\installer.exe" \
   --ini "$win\\setup.ini" --compress '*.bin' >"$base/make.txt" 2>&1 || { cat "$base/make.txt"; exit 1; }

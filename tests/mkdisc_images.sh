@@ -136,8 +136,7 @@ for row in "${table[@]}"; do
   IFS='|' read -r layout capacity discs options <<<"$row"
   mkdir -p "$base/$layout"
   make_game "$layout" "$base/$layout/game"
-  printf 'MZ stand-in installer' >"$base/$layout/installer.exe"
-  printf '[INSTALLER]\r\nAppName=test\r\n' >"$base/$layout/setup.ini"
+  mkdisc_controls "$base/$layout" "$base/$layout/game" test
   # shellcheck disable=SC2086  # the options are words
   plan=$(make_discs "$layout" "$capacity" $options) || { fail "$layout: mkdisc make failed"; continue; }
   case $capacity in cd700) bytes=737280000 ;; 1M) bytes=1048576 ;; esac
@@ -150,8 +149,7 @@ done
 layout=one-file
 mkdir -p "$base/$layout"
 make_game "$layout" "$base/$layout/game"
-printf 'MZ stand-in installer' >"$base/$layout/installer.exe"
-printf '[INSTALLER]\r\nAppName=test\r\n' >"$base/$layout/setup.ini"
+mkdisc_controls "$base/$layout" "$base/$layout/game" test
 if plan=$(make_discs "$layout" cd700); then
   exact=${plan#* }
   for capacity in "$exact" "$((exact - 1))"; do
@@ -202,8 +200,7 @@ layout=iso-game
 mkdir -p "$base/$layout"
 make_game "$layout" "$base/$layout/game"
 touch -d '2001-02-03 04:05:06 UTC' "$base/$layout/game/空/empty0.bin"
-printf 'MZ stand-in installer' >"$base/$layout/installer.exe"
-printf '[INSTALLER]\r\nAppName=Sample Game 2!\r\n' >"$base/$layout/setup.ini"
+mkdisc_controls "$base/$layout" "$base/$layout/game" 'Sample Game 2!'
 if plan=$(make_discs "$layout" 3M --iso --compress '*.txt'); then
   check_images "$layout" SAMPLE_GAME_2 "$plan"
   [ "$(echo "$plan" | wc -l)" -eq 2 ] || fail "$layout: $plan, expected two discs"

@@ -117,11 +117,9 @@ sys.exit(1 if wrong else 0)
 EOF
 }
 
-printf 'MZ stand-in installer' >"$base/installer.exe"
-printf '[INSTALLER]\r\nAppName=Reader Test\r\n' >"$base/setup.ini"
-
 # The small game, its copy with the same times, and two reproducible runs.
 make_game "$base/small/game"
+mkdisc_controls "$base" "$base/small/game" "Reader Test"
 mkdir -p "$base/copy"
 cp -a "$base/small/game" "$base/copy/game"
 export SOURCE_DATE_EPOCH=1767225600  # 2026-01-01
@@ -163,6 +161,7 @@ with open(sys.argv[1], "wb") as f:
         f.write(bytes([(at * 7 + 13) % 251 or 1]))
 EOF
 printf 'small' >"$base/big/game/small.txt"
+mkdisc_controls "$base" "$base/big/game" "Reader Test"
 if plan=$(make_discs big dvd9); then
   iso="$base/big/out/disc1.iso"
   [ "$(stat -c %s "$iso")" = "${plan#* }" ] || fail "big: the image is not its planned size ($plan)"

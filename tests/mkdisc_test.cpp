@@ -3,7 +3,10 @@
 
 #include <windows.h>
 #include <bzlib.h>
+#include <shlwapi.h>
 
+#include <cstdio>
+#include <functional>
 #include <map>
 
 #include "base/handles.h"
@@ -21,20 +24,38 @@
 
 namespace {
 
+// A file beside this test program, or up levels from there.
+std::wstring BesideTests(const std::wstring& relative) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring program = self;
+    return program.substr(0, program.find_last_of(L'\\') + 1) + relative;
+}
+
+// The installer that ships (the i686 build's), and a small stand-in that passes for it.
+std::wstring ShippedInstaller() { return BesideTests(L"..\\..\\i686\\installer.exe"); }
+std::wstring StandInInstaller() { return BesideTests(L"installer_stand_in.exe"); }
+
+std::string SetupIni(const std::wstring& appExe) {
+    return ToCp932(L"[INSTALLER]\r\nCompany=テスト工房\r\nAppName=test\r\nInstFolder=テスト\r\nAppExe=" + appExe + L"\r\n");
+}
+
 struct Game {
     TempFolder root{L"mkdisc"};
     std::wstring game = root / L"game";
     std::wstring out = root / L"out";
+    std::wstring appExe;  // the first file added
 
     Game() {
-        WriteFileBytes(root / L"installer.exe", "MZ stand-in installer");
-        WriteFileBytes(root / L"setup.ini", "[INSTALLER]\r\nAppName=test\r\n");
+        CopyFileW(StandInInstaller().c_str(), (root / L"installer.exe").c_str(), FALSE);
         WriteFileBytes(root / L"uninst.dat", "0,save\\*.sav\r\n");
     }
     void Add(const std::wstring& relative, const std::string& bytes) {
+        if (appExe.empty()) appExe = relative;
         ASSERT_TRUE(WriteFileBytes(game + L"\\" + relative, bytes));
     }
     DiscSetOptions Options() const {
+        WriteFileBytes(root / L"setup.ini", SetupIni(appExe));
         DiscSetOptions options;
         options.gameFolder = game;
         options.outFolder = out;
@@ -98,11 +119,7 @@ bool Make(const DiscSetOptions& options, DiscSetResult* result, std::wstring* er
 
 // Runs mkdisc.exe (built beside this test program's folder) and returns its exit code.
 DWORD RunTool(const std::wstring& arguments, std::string* output) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring tool = self;
-    tool = tool.substr(0, tool.find_last_of(L'\\'));
-    tool = tool.substr(0, tool.find_last_of(L'\\')) + L"\\tools\\mkdisc\\mkdisc.exe";
+    const std::wstring tool = BesideTests(L"..\\tools\\mkdisc\\mkdisc.exe");
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
@@ -211,6 +228,7 @@ TEST(Mkdisc, RefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
     Game game;
     const std::wstring longName = std::wstring(70, L'n') + L".dat";
     game.Add(longName, "x");
+    game.Options();
     std::string output;
     EXPECT_EQ(RunTool(L"make --game \"" + game.game + L"\" --out \"" + game.out + L"\" --installer \"" +
                           (game.root / L"installer.exe") + L"\" --ini \"" + (game.root / L"setup.ini") + L"\"",
@@ -416,8 +434,8 @@ TEST(Mkdisc, VerifyExpandsEveryStreamLikeTheInstaller) {
     for (const Case& c : cases) {
         TempFolder disc(L"mkdisc-streams");
         WriteFileBytes(disc / L"drvno.dat", "drvno:0\r\n");
-        for (const wchar_t* control : {L"installer.exe", L"setup.ini", L"uninst.dat"})
-            WriteFileBytes(disc / control, "");
+        for (const wchar_t* control : {L"installer.exe", L"uninst.dat"}) WriteFileBytes(disc / control, "");
+        WriteFileBytes(disc / L"setup.ini", SetupIni(L"two.dat"));
         WriteFileBytes(disc / L"setup.lst",
                        "0,two.dat.bz2," + std::to_string(c.listedSize) + "," + Utf8(CrcText(c.listedBytes)) + "\r\n");
         WriteFileBytes(disc / L"data\\two.dat.bz2", c.stored);
@@ -549,4 +567,176 @@ TEST(Mkdisc, ImageLabelsAndRefusals) {
         else
             EXPECT_NE(why.find(file.because), std::wstring::npos) << Utf8(file.path) << ": " << Utf8(why);
     }
+}
+
+namespace {
+
+// mkdisc make's command line for the options, with more options behind.
+std::wstring MakeCommand(const DiscSetOptions& options, const std::wstring& more) {
+    std::wstring command = L"make --quiet --game \"" + options.gameFolder + L"\" --out \"" + options.outFolder +
+                           L"\" --installer \"" + options.installerPath + L"\" --ini \"" + options.iniPath + L"\"";
+    if (!options.templatePath.empty()) command += L" --template \"" + options.templatePath + L"\"";
+    return command + L" " + more;
+}
+
+// The installer stand-in with one 16-bit field of its PE header changed (offset from the header).
+std::string PatchedInstaller(size_t offset, uint16_t value) {
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(StandInInstaller(), &bytes));
+    const size_t pe = static_cast<unsigned char>(bytes[0x3C]) | static_cast<unsigned char>(bytes[0x3D]) << 8;
+    bytes[pe + offset] = static_cast<char>(value & 0xFF);
+    bytes[pe + offset + 1] = static_cast<char>(value >> 8);
+    return bytes;
+}
+
+std::wstring IniWithout(const std::wstring& key) {
+    std::wstring text = L"[INSTALLER]\r\n";
+    for (const wchar_t* line : {L"Company=テスト工房", L"AppName=test", L"InstFolder=テスト", L"AppExe=game.exe"})
+        if (std::wstring(line).rfind(key + L"=", 0) != 0) text += std::wstring(line) + L"\r\n";
+    return text;
+}
+
+}  // namespace
+
+TEST(Mkdisc, ChecksEveryInputBeforeTouchingTheOutput) {
+    enum class Out { kMissing, kEmpty, kPublishersFile };
+    struct Row {
+        std::string what;
+        // Spoils the inputs of a sound game (game.exe, then the files it adds) and gives options.
+        std::function<std::wstring(Game&)> spoil;
+        std::vector<std::string> messages;
+        Out out = Out::kMissing;
+    };
+    auto ini = [](const std::wstring& text) {
+        return [text](Game& game) { return WriteFileBytes(game.root / L"setup.ini", ToCp932(text)), std::wstring(); };
+    };
+    auto installer = [](const std::string& bytes) {
+        return [bytes](Game& game) { return WriteFileBytes(game.root / L"installer.exe", bytes), std::wstring(); };
+    };
+    const std::wstring small = L"--capacity " + std::to_wstring(190 * 2048);
+    std::vector<Row> rows = {
+        {"missing setup.ini",
+         [](Game& game) { return DeleteFileW((game.root / L"setup.ini").c_str()), std::wstring(); },
+         {"setup.ini\" (--ini) does not exist"}},
+        {"UTF-8 setup.ini",
+         [](Game& game) {
+             return WriteFileBytes(game.root / L"setup.ini", Utf8(IniWithout(L"none"))), std::wstring();
+         },
+         {"setup.ini\" line 2: the file is UTF-8"},
+         Out::kEmpty},
+        {"no [INSTALLER]", ini(L"[SETUP]\r\nAppName=test\r\n"), {"has no section [INSTALLER]"}},
+        {"AppExe not in the game", ini(L"[INSTALLER]\r\nCompany=c\r\nAppName=a\r\nInstFolder=f\r\nAppExe=other.exe\r\n"),
+         {"setup.ini\" line 5: AppExe \"other.exe\" names no file of the game"}},
+        {"InstFolder with a backslash",
+         ini(L"[INSTALLER]\r\nCompany=c\r\nAppName=a\r\nInstFolder=a\\b\r\nAppExe=game.exe\r\n"),
+         {"line 4: InstFolder \"a\\b\" holds \"\\\""}},
+        {"installer not a program", installer("MZ stand-in"), {"installer.exe\": is not a Windows program"}},
+        {"installer for x86_64", installer(PatchedInstaller(4, 0x8664)), {"is a program for x86_64, not a 32-bit"}},
+        {"console installer", installer(PatchedInstaller(24 + 68, 3)), {"is not a GUI program (subsystem 3)"}},
+        {"installer without the dialogs",
+         [](Game& game) {
+             CopyFileW(BesideTests(L"installer_stand_in_no_dialogs.exe").c_str(),
+                       (game.root / L"installer.exe").c_str(), FALSE);
+             return std::wstring();
+         },
+         {"lacks the installer's dialogs (103, 133, 136)"}},
+        {"template line without a path",
+         [](Game& game) { return WriteFileBytes(game.root / L"uninst.dat", "0,save\\*.sav\r\nabc\r\n"), std::wstring(); },
+         {"uninst.dat\" line 2: \"abc\" is not a line kind,path"}},
+        {"eleven discs",  // each file fills a disc of its own, the first disc holds none
+         [&](Game& game) {
+             for (int i = 0; i < 11; ++i) game.Add(L"f" + std::to_wstring(i) + L".bin", PatternBytes(10240, i));
+             return small;
+         },
+         {"the game needs more than 10 discs"},
+         Out::kEmpty},
+        {"compressed too large",
+         [&](Game& game) {
+             game.Add(L"noise.dat", PatternBytes(7 * 2048, 5));
+             return small + L" --compress *.dat";
+         },
+         {"\"noise.dat\" takes ", " bytes on a disc, more than one disc"},
+         Out::kEmpty},
+        {"several at once",
+         [](Game& game) {
+             WriteFileBytes(game.root / L"setup.ini", Utf8(IniWithout(L"none")));
+             WriteFileBytes(game.root / L"installer.exe", "MZ");
+             WriteFileBytes(game.root / L"uninst.dat", "x,save\r\n");
+             return std::wstring();
+         },
+         {"the file is UTF-8", "is not a Windows program", "line 1: \"x,save\" is not a line", "is not empty"},
+         Out::kPublishersFile},
+    };
+    for (const wchar_t* key : {L"Company", L"AppName", L"InstFolder", L"AppExe"})
+        rows.push_back({"no " + Utf8(key), ini(IniWithout(key)), {"[INSTALLER] has no " + Utf8(key) + "="}});
+    const bool smallVolume = FolderExists(L"T:\\mkdisc-volume");
+    if (smallVolume)  // 2 MiB; its free space is the tmpfs's
+        rows.push_back({"too little free space",
+                        [](Game& game) {
+                            game.Add(L"movie.bin", PatternBytes(3000000, 9));
+                            game.out = L"T:\\mkdisc-volume\\out";
+                            return std::wstring();
+                        },
+                        {"not enough free space on ", " bytes (3.0 MB), ", " are free"}});
+    for (const Row& row : rows) {
+        Game game;
+        game.Add(L"game.exe", "program");
+        DiscSetOptions options = game.Options();
+        const std::wstring extra = row.spoil(game);
+        options.outFolder = game.out;
+        if (row.out != Out::kMissing) CreateDirectoryW(game.out.c_str(), nullptr);
+        if (row.out == Out::kPublishersFile) WriteFileBytes(game.out + L"\\notes.txt", "the publisher's");
+        std::string output;
+        EXPECT_EQ(RunTool(MakeCommand(options, extra), &output), 1u) << row.what << ": " << output;
+        for (const std::string& message : row.messages)
+            EXPECT_NE(output.find(message), std::string::npos) << row.what << ": " << output;
+        std::string kept;
+        EXPECT_EQ(FolderExists(game.out), row.out != Out::kMissing) << row.what;
+        EXPECT_EQ(ReadFileBytes(game.out + L"\\notes.txt", &kept) ? kept : "", row.out == Out::kPublishersFile ? "the publisher's" : "")
+            << row.what;
+        if (row.out == Out::kEmpty) {
+            EXPECT_TRUE(PathIsDirectoryEmptyW(game.out.c_str())) << row.what;
+        }
+        EXPECT_FALSE(FolderExists(ScratchFolderOf(game.out))) << row.what;
+        RemoveTree(game.out);
+    }
+    if (!smallVolume) std::printf("skipped the free-space row: no T:\\mkdisc-volume (mounting needs root)\n");
+}
+
+TEST(Mkdisc, AKilledMakeLeavesTheOutputAsItWasAndTheNextRunMakesIt) {
+    Game game;
+    game.Add(L"game.exe", "program");
+    game.Add(L"movie.dat", PatternBytes(12000000, 3));
+    DiscSetOptions options = game.Options();
+    options.installerPath = ShippedInstaller();  // the real one passes the checks too
+    const std::wstring command = MakeCommand(options, L"--compress *.dat");
+    const std::wstring tool = BesideTests(L"..\\tools\\mkdisc\\mkdisc.exe");
+    std::wstring line = L"\"" + tool + L"\" " + command;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(tool.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    ObjectHandle running(process.hProcess), thread(process.hThread);
+    // Killed once it has begun to write the compressed file, which takes a while.
+    const std::wstring packed = ScratchFolderOf(game.out) + L"\\packed\\movie.dat.bz2";
+    while (!FileExists(packed) && WaitForSingleObject(running.get(), 1) == WAIT_TIMEOUT) {
+    }
+    ASSERT_TRUE(TerminateProcess(running.get(), 9));
+    WaitForSingleObject(running.get(), INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(running.get(), &code);
+    ASSERT_EQ(code, 9u) << "killed before it ended";
+    EXPECT_FALSE(FolderExists(game.out));
+    EXPECT_TRUE(FolderExists(ScratchFolderOf(game.out)));
+
+    std::string output;
+    ASSERT_EQ(RunTool(command, &output), 0u) << output;
+    EXPECT_NE(output.find("note: removed \"" + Utf8(ScratchFolderOf(game.out)) + "\", left by an earlier run"),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(FolderExists(ScratchFolderOf(game.out)));
+    VerifyReport report;
+    EXPECT_TRUE(VerifyDiscSet({game.Disc(0)}, nullptr, &report));
+    EXPECT_EQ(report.filesChecked, 2u);
 }

@@ -27,9 +27,8 @@ const wchar_t kItemsLeftOut[] =
     L"アンインストールファイルリストに記録できないファイルがありました。\n\nインストールしたゲームデータは手動で削除して"
     L"ください。";
 
-// Readers hold a line in 260 characters: 258 before the line end, the line end, the terminator.
 // The writer never produces a longer line and the reader never takes one in part.
-constexpr size_t kMaxLineLength = kPathCapacity - 2;
+constexpr size_t kMaxLineLength = kRecordLineCharacters;
 
 enum class LineStatus { kEnd, kWhole, kTooLong };
 
@@ -48,47 +47,6 @@ LineStatus ReadRecordLine(FILE* file, std::wstring* line) {
         }
     }
     return tooLong ? LineStatus::kTooLong : LineStatus::kWhole;
-}
-
-// Splits "kind,path[,ignored]" the way the record has always been read: the line ends at its
-// first CR, leading commas are skipped, runs of commas are one delimiter, the kind converts like
-// wcstol in base 10. False when the line holds no path.
-bool ParseRecordLine(std::wstring line, int32_t* kind, std::wstring* path) {
-    size_t end = line.find_first_of(L"\r\n");
-    if (end != std::wstring::npos) line.resize(end);
-    size_t position = line.find_first_not_of(L',');
-    if (position == std::wstring::npos) return false;
-    size_t kindEnd = line.find(L',', position);
-    std::wstring kindText = line.substr(position,
-                                        kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
-    if (kindEnd == std::wstring::npos) return false;
-    position = line.find_first_not_of(L',', kindEnd);
-    if (position == std::wstring::npos) return false;
-    size_t pathEnd = line.find(L',', position);
-    *path = line.substr(position, pathEnd == std::wstring::npos ? std::wstring::npos : pathEnd - position);
-    long value = wcstol(kindText.c_str(), nullptr, 10);
-    if (value > INT32_MAX) value = INT32_MAX;
-    if (value < INT32_MIN) value = INT32_MIN;
-    *kind = static_cast<int32_t>(value);
-    return !path->empty();
-}
-
-// A template path must name something inside the install folder: relative, no drive, stream or
-// root, and no component that climbs out (".." and the forms Windows trims to it).
-bool StaysInsideInstallFolder(const std::wstring& relative) {
-    if (relative.empty() || IsPathSeparator(relative[0])) return false;
-    if (relative.find(L':') != std::wstring::npos) return false;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find_first_of(L"\\/", start);
-        if (end == std::wstring::npos) end = relative.size();
-        std::wstring component = relative.substr(start, end - start);
-        bool onlyDotsAndSpaces = !component.empty() && component.find_first_not_of(L". ") == std::wstring::npos;
-        size_t dots = static_cast<size_t>(std::count(component.begin(), component.end(), L'.'));
-        if (onlyDotsAndSpaces && dots >= 2) return false;
-        start = end + 1;
-    }
-    return true;
 }
 
 // True when code page 932 holds the text exactly, so that the reader gets it back.
@@ -183,6 +141,42 @@ bool Fail(HWND owner, const wchar_t* message) {
 }
 
 }  // namespace
+
+bool ParseRecordLine(std::wstring line, int32_t* kind, std::wstring* path) {
+    size_t end = line.find_first_of(L"\r\n");
+    if (end != std::wstring::npos) line.resize(end);
+    size_t position = line.find_first_not_of(L',');
+    if (position == std::wstring::npos) return false;
+    size_t kindEnd = line.find(L',', position);
+    std::wstring kindText = line.substr(position,
+                                        kindEnd == std::wstring::npos ? std::wstring::npos : kindEnd - position);
+    if (kindEnd == std::wstring::npos) return false;
+    position = line.find_first_not_of(L',', kindEnd);
+    if (position == std::wstring::npos) return false;
+    size_t pathEnd = line.find(L',', position);
+    *path = line.substr(position, pathEnd == std::wstring::npos ? std::wstring::npos : pathEnd - position);
+    long value = wcstol(kindText.c_str(), nullptr, 10);
+    if (value > INT32_MAX) value = INT32_MAX;
+    if (value < INT32_MIN) value = INT32_MIN;
+    *kind = static_cast<int32_t>(value);
+    return !path->empty();
+}
+
+bool StaysInsideInstallFolder(const std::wstring& relative) {
+    if (relative.empty() || IsPathSeparator(relative[0])) return false;
+    if (relative.find(L':') != std::wstring::npos) return false;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) end = relative.size();
+        std::wstring component = relative.substr(start, end - start);
+        bool onlyDotsAndSpaces = !component.empty() && component.find_first_not_of(L". ") == std::wstring::npos;
+        size_t dots = static_cast<size_t>(std::count(component.begin(), component.end(), L'.'));
+        if (onlyDotsAndSpaces && dots >= 2) return false;
+        start = end + 1;
+    }
+    return true;
+}
 
 bool WriteUninstallRecord(const wchar_t* installPath, std::vector<UninstallItem>* items, HWND owner) {
     if (!AppendTemplateItems(GetModuleFolder() + L"\\" + kRecordName, installPath, items))

@@ -13,6 +13,7 @@
 #include "disc_image.h"
 #include "file_digest.h"
 #include "image_layout.h"
+#include "input_checks.h"
 #include "records/list_format.h"
 #include "tool_text.h"
 
@@ -28,7 +29,14 @@ struct PlannedFile {
     std::wstring listPath;  // relative, plus ".bz2" when stored compressed
     uint64_t size = 0;
     bool compress = false;
+    uint64_t stored = 0;  // known once compressed
+    FileDigest digest;    // of a compressed file once compressed, of a plain one once copied
+    int disc = 0;         // 0-based, once placed
 };
+
+// Thrown from the progress of a copy or compression when the run is to stop; everything on the
+// way is released by its owner.
+struct Stopped {};
 
 bool Fail(std::wstring* error, const std::wstring& text) {
     *error = text;
@@ -62,25 +70,26 @@ bool EndsWith(const std::wstring& text, const std::wstring& tail) {
 }
 
 bool CollectFolder(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* files,
-                   std::wstring* error) {
+                   std::vector<std::wstring>* problems) {
     const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
     WIN32_FIND_DATAW data;
     FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
     if (!find) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) return true;
-        return Fail(error, L"cannot list " + Quoted(folder) + L" (" + SystemErrorText(code) + L")");
+        problems->push_back(L"cannot list " + Quoted(folder) + L" (" + SystemErrorText(code) + L")");
+        return false;
     }
     do {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return Fail(error, Quoted(child) +
-                                   L" is a link: it may lead outside the game folder; copy what it "
-                                   L"points to into the game folder instead");
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!CollectFolder(root, child, files, error)) return false;
+            problems->push_back(Quoted(child) +
+                                L" is a link: it may lead outside the game folder; copy what it "
+                                L"points to into the game folder instead");
+        else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!CollectFolder(root, child, files, problems)) return false;
         } else {
             files->push_back(child);
         }
@@ -101,13 +110,14 @@ bool CreateParentOf(const std::wstring& path, std::wstring* error) {
 // The publisher's order file: one list path per line, UTF-8 or code page 932, blank lines and
 // lines starting with '#' skipped, '/' taken as '\'.
 bool ReadOrderFile(const std::wstring& orderFile, const std::wstring& gameFolder, std::vector<std::wstring>* files,
-                   std::wstring* error) {
+                   std::vector<std::wstring>* problems) {
     std::string bytes;
-    if (!ReadWholeFile(orderFile, &bytes, error)) return false;
+    std::wstring error;
+    if (!ReadWholeFile(orderFile, &bytes, &error)) return problems->push_back(error), false;
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     std::wstring text;
     if (!FromUtf8Strict(bytes, &text) && !FromCodePage932Strict(bytes, &text))
-        return Fail(error, Quoted(orderFile) + L" is neither UTF-8 nor code page 932 text");
+        return problems->push_back(Quoted(orderFile) + L" is neither UTF-8 nor code page 932 text"), false;
     const std::vector<std::wstring> lines = SplitLines(text);
     for (size_t index = 0; index < lines.size(); ++index) {
         std::wstring line = lines[index];
@@ -115,19 +125,20 @@ bool ReadOrderFile(const std::wstring& orderFile, const std::wstring& gameFolder
         if (line.empty() || line[0] == L'#') continue;
         std::replace(line.begin(), line.end(), L'/', L'\\');
         const std::wstring where = Quoted(orderFile) + L" line " + std::to_wstring(lineNumber) + L": ";
+        const DWORD attributes =
+            IsSafeListPath(line) ? GetFileAttributesW((gameFolder + L"\\" + line).c_str()) : INVALID_FILE_ATTRIBUTES;
         if (!IsSafeListPath(line))
-            return Fail(
-                error,
+            problems->push_back(
                 where + Quoted(line) +
-                    L" is refused: paths must stay inside the game folder (no drive, no leading \\, no . or .. parts)");
-        DWORD attributes = GetFileAttributesW((gameFolder + L"\\" + line).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return Fail(error, where + Quoted(line) + L" does not exist in the game folder");
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return Fail(error, where + Quoted(line) + L" is a folder; list its files one by one");
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return Fail(error, where + Quoted(line) + L" is a link: it may lead outside the game folder");
-        files->push_back(line);
+                L" is refused: paths must stay inside the game folder (no drive, no leading \\, no . or .. parts)");
+        else if (attributes == INVALID_FILE_ATTRIBUTES)
+            problems->push_back(where + Quoted(line) + L" does not exist in the game folder");
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            problems->push_back(where + Quoted(line) + L" is a folder; list its files one by one");
+        else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            problems->push_back(where + Quoted(line) + L" is a link: it may lead outside the game folder");
+        else
+            files->push_back(line);
     }
     return true;
 }
@@ -280,18 +291,26 @@ private:
 // What planning finds out, and filling and the control files build on.
 struct DiscSet {
     std::wstring game, out, installer, ini, templ, order;  // full paths; templ and order may be empty
+    std::wstring work;                                     // where the disc folders are made
+    std::wstring packed;                                   // where compressed files wait for their disc
     uint64_t capacity = 0;
-    bool images = false;
+    bool images = false, imagesOnly = false;
     ImageStamp stamp;
     std::vector<PlannedFile> files;
     uint64_t totalBytes = 0;      // of the game files, as read
     uint64_t listBytes = 0;       // of setup.lst
+    uint64_t cluster = 4096;      // of the output's volume: every file takes whole ones
     std::vector<DiscPlan> plans;  // one per disc begun
+    const std::atomic<bool>* stop = nullptr;
 };
 
-std::wstring DiscFolder(const DiscSet& set, int disc) { return set.out + L"\\" + DiscFolderName(disc); }
+std::wstring DiscFolder(const DiscSet& set, int disc) { return set.work + L"\\" + DiscFolderName(disc); }
 
 std::string MarkerText(int disc) { return "drvno:" + std::to_string(disc) + kMarkerLineEnd; }
+
+void ThrowIfStopped(const DiscSet& set) {
+    if (set.stop && set.stop->load()) throw Stopped();
+}
 
 // A disc holding nothing but what it always holds: its marker, its data folder and, on the
 // first, the installer with its control files.
@@ -310,35 +329,120 @@ DiscPlan EmptyDisc(const DiscSet& set, int disc) {
     return image;
 }
 
-bool ResolvePaths(const DiscSetOptions& options, DiscSet* set, std::wstring* error) {
+const wchar_t kScratchSuffix[] = L".mkdisc-partial";
+const wchar_t kScratchMarker[] = L"mkdisc-partial.txt";
+const char kScratchMarkerText[] =
+    "mkdisc makes the discs in this folder and moves them into the output folder when all is done.\r\n"
+    "A run that was stopped leaves this folder behind; the next run removes it.\r\n";
+
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Removes a folder with everything in it; links inside are removed, never followed.
+void RemoveFolderTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName, child = folder + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveFolderTree(child);
+            else if (!DeleteFileW(child.c_str()))
+                RemoveDirectoryW(child.c_str());
+        } while (FindNextFileW(find.get(), &data));
+    }
+    find.reset();
+    RemoveDirectoryW(folder.c_str());
+}
+
+// The names in a folder that is not empty, a few of them, for the message that refuses it.
+std::wstring SomeNamesIn(const std::wstring& folder) {
+    std::wstring names;
+    size_t count = 0;
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (++count <= 3) names += (names.empty() ? L"" : L", ") + Quoted(name);
+    } while (FindNextFileW(find.get(), &data));
+    return count > 3 ? names + L" and " + std::to_wstring(count - 3) + L" more" : names;
+}
+
+// A scratch folder left by an earlier run is removed when its marker can go: a run still at work
+// holds its marker open.
+std::wstring ScratchRefusal(const std::wstring& out) {
+    const std::wstring scratch = ScratchFolderOf(out);
+    if (GetFileAttributesW(scratch.c_str()) == INVALID_FILE_ATTRIBUTES) return L"";
+    if (!IsFile(scratch + L"\\" + kScratchMarker))
+        return Quoted(scratch) + L" is in the way: mkdisc makes the discs under this name beside the output folder; "
+                                 L"move it away";
+    FileHandle marker(CreateFileW((scratch + L"\\" + kScratchMarker).c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!marker && GetLastError() == ERROR_SHARING_VIOLATION)
+        return L"another mkdisc is making the discs for " + Quoted(out) + L" now (in " + Quoted(scratch) + L")";
+    return L"";
+}
+
+// The output folder: a new folder in an existing one, or an empty folder; never a drive's root.
+void CheckOutFolder(const DiscSet& set, std::vector<std::wstring>* problems) {
+    const std::wstring& out = set.out;
+    if (UpperCase(out + L"\\").rfind(UpperCase(set.game + L"\\"), 0) == 0)
+        problems->push_back(L"the output folder " + Quoted(out) +
+                            L" lies inside the game folder; the discs would end up on the next discs");
+    const DWORD attributes = GetFileAttributesW(out.c_str());
+    if (PathIsRootW(out.c_str()))
+        problems->push_back(L"the output folder " + Quoted(out) + L" is a drive's root; give a folder on it");
+    else if (attributes == INVALID_FILE_ATTRIBUTES && !PathIsDirectoryW(out.substr(0, out.find_last_of(L'\\')).c_str()))
+        problems->push_back(L"the folder " + Quoted(out.substr(0, out.find_last_of(L'\\'))) +
+                            L", in which the output folder is to be made, does not exist");
+    else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        problems->push_back(L"the output folder " + Quoted(out) + L" is a file");
+    else if (attributes != INVALID_FILE_ATTRIBUTES && !PathIsDirectoryEmptyW(out.c_str()))
+        problems->push_back(L"the output folder " + Quoted(out) + L" is not empty (it holds " + SomeNamesIn(out) +
+                            L"); give a new or an empty folder, or empty this one");
+    const std::wstring why = ScratchRefusal(out);
+    if (!why.empty()) problems->push_back(why);
+}
+
+// False when the game folder cannot be read at all; every other problem is listed and the
+// checks go on.
+bool ResolvePaths(const DiscSetOptions& options, DiscSet* set, std::vector<std::wstring>* problems) {
     if (!FullPath(options.gameFolder, &set->game) || !FullPath(options.outFolder, &set->out) ||
         !FullPath(options.installerPath, &set->installer) || !FullPath(options.iniPath, &set->ini) ||
         (!options.templatePath.empty() && !FullPath(options.templatePath, &set->templ)) ||
-        (!options.orderFile.empty() && !FullPath(options.orderFile, &set->order)))
-        return Fail(error, L"a path given on the command line cannot be resolved");
-    if (!PathIsDirectoryW(set->game.c_str()))
-        return Fail(error, L"the game folder " + Quoted(set->game) + L" does not exist");
-    for (const std::wstring* control : {&set->installer, &set->ini, &set->templ}) {
-        if (control->empty()) continue;
-        DWORD attributes = GetFileAttributesW(control->c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return Fail(error, Quoted(*control) + L" is not a file");
+        (!options.orderFile.empty() && !FullPath(options.orderFile, &set->order))) {
+        problems->push_back(L"a path given on the command line cannot be resolved");
+        return false;
     }
-    if (UpperCase(set->out + L"\\").rfind(UpperCase(set->game + L"\\"), 0) == 0)
-        return Fail(error, L"the output folder " + Quoted(set->out) +
-                               L" lies inside the game folder; the discs would "
-                               L"end up on the next discs");
-    if (PathFileExistsW(set->out.c_str()) && !PathIsDirectoryEmptyW(set->out.c_str()))
-        return Fail(error, L"the output folder " + Quoted(set->out) + L" is not empty; give a new or an empty folder");
-    return true;
+    const std::pair<const wchar_t*, const std::wstring*> inputs[] = {
+        {L"--installer", &set->installer}, {L"--ini", &set->ini}, {L"--template", &set->templ}, {L"--order", &set->order}};
+    for (const auto& [option, path] : inputs) {
+        if (path->empty()) continue;
+        const DWORD attributes = GetFileAttributesW(path->c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            problems->push_back(Quoted(*path) + L" (" + option + L") does not exist");
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            problems->push_back(Quoted(*path) + L" (" + option + L") is a folder, not a file");
+    }
+    CheckOutFolder(*set, problems);
+    if (PathIsDirectoryW(set->game.c_str())) return true;
+    problems->push_back(L"the game folder " + Quoted(set->game) + L" does not exist");
+    return false;
 }
 
-bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring* error) {
+bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::vector<std::wstring>* problems) {
     std::vector<std::wstring> relatives;
     if (!set->order.empty()) {
-        if (!ReadOrderFile(set->order, set->game, &relatives, error)) return false;
+        if (IsFile(set->order) && !ReadOrderFile(set->order, set->game, &relatives, problems)) return false;
     } else {
-        if (!CollectFolder(set->game, L"", &relatives, error)) return false;
+        if (!CollectFolder(set->game, L"", &relatives, problems)) return false;
         std::sort(relatives.begin(), relatives.end(), [](const std::wstring& a, const std::wstring& b) {
             return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
         });
@@ -346,22 +450,30 @@ bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring*
     std::set<std::wstring> seen;
     std::set<std::wstring> folders = {L"", L"DATA"};
     for (const std::wstring& relative : relatives) {
-        if (!seen.insert(UpperCase(relative)).second)
-            return Fail(error, Quoted(relative) + L" appears twice (names differing only in case count as one)");
+        if (!seen.insert(UpperCase(relative)).second) {
+            problems->push_back(Quoted(relative) + L" appears twice (names differing only in case count as one)");
+            continue;
+        }
         PlannedFile file;
         file.relative = relative;
         file.compress = WantsCompression(relative, options.compressPatterns);
         file.listPath = relative + (file.compress ? L".bz2" : L"");
+        std::wstring why;
         if (!QueryFileSize(set->game + L"\\" + relative, &file.size))
-            return Fail(error, L"cannot read the size of " + Quoted(relative));
-        if (!CheckListPath(file, options.installRoom, error) || !CheckImageLimits(file, options.images, error))
-            return false;
+            why = L"cannot read the size of " + Quoted(relative);
+        if (why.empty() && CheckListPath(file, options.installRoom, &why)) CheckImageLimits(file, options.images, &why);
+        if (!why.empty()) {
+            problems->push_back(why);
+            continue;
+        }
         for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
             folders.insert(L"DATA\\" + UpperCase(relative.substr(0, slash)));
-        if (folders.size() > kMostImageFolders)
-            return Fail(error, L"the game has more than " + std::to_wstring(kMostImageFolders - 2) +
-                                   L" folders, and a disc holds at most " + std::to_wstring(kMostImageFolders) +
-                                   L" with its root and data folder (ISO 9660 numbers them in 16 bits)");
+        if (folders.size() > kMostImageFolders) {
+            problems->push_back(L"the game has more than " + std::to_wstring(kMostImageFolders - 2) +
+                                L" folders, and a disc holds at most " + std::to_wstring(kMostImageFolders) +
+                                L" with its root and data folder (ISO 9660 numbers them in 16 bits)");
+            return false;
+        }
         std::string lineBytes;
         ToCodePage932Strict(ListLine(0, file.listPath, file.size, "00000000"), &lineBytes);
         set->listBytes += lineBytes.size() + 2;  // CR LF
@@ -371,9 +483,18 @@ bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring*
     return true;
 }
 
-bool RefuseTooLarge(const PlannedFile& file, uint64_t stored, std::wstring* error) {
-    return Fail(error, Quoted(file.relative) + L" takes " + std::to_wstring(stored) +
-                           L" bytes on a disc, more than one disc of this capacity holds");
+// The control files against the game: setup.ini's AppExe must be one of the files installed.
+void CheckControlFiles(const DiscSetOptions& options, const DiscSet& set, std::vector<std::wstring>* problems) {
+    std::vector<std::wstring> installed;
+    for (const PlannedFile& file : set.files) installed.push_back(file.relative);
+    if (IsFile(set.ini)) CheckSetupIni(set.ini, installed, options.installRoom, problems);
+    if (IsFile(set.installer)) CheckInstallerProgram(set.installer, problems);
+    if (!set.templ.empty() && IsFile(set.templ)) CheckUninstallTemplate(set.templ, options.installRoom, problems);
+}
+
+std::wstring RefuseTooLarge(const PlannedFile& file, uint64_t stored) {
+    return Quoted(file.relative) + L" takes " + std::to_wstring(stored) +
+           L" bytes on a disc, more than one disc of this capacity holds";
 }
 
 // The disc a file of the given stored size goes on: the last one begun while its image still
@@ -385,7 +506,8 @@ bool ChooseDisc(const DiscSet& set, const PlannedFile& file, uint64_t stored, in
         *disc = last;
         return true;
     }
-    if (EmptyDisc(set, last + 1).BytesWith(onDisc, stored) > set.capacity) return RefuseTooLarge(file, stored, error);
+    if (EmptyDisc(set, last + 1).BytesWith(onDisc, stored) > set.capacity)
+        return Fail(error, RefuseTooLarge(file, stored));
     if (last + 1 >= kMaxDiscs)
         return Fail(error, L"the game needs more than " + std::to_wstring(kMaxDiscs) +
                                L" discs of this capacity; drvno.dat can only mark discs 1 to 10");
@@ -393,28 +515,30 @@ bool ChooseDisc(const DiscSet& set, const PlannedFile& file, uint64_t stored, in
     return true;
 }
 
-// Every check before anything is written: the paths given, every game file's name and size
-// against what the installer and the disc's file system accept, and the room the first disc
-// needs for the installer and its control files.
-bool PlanDiscSet(const DiscSetOptions& options, DiscSet* set, std::wstring* error) {
+// Every check that needs no compressed size, before anything is written: the paths given, the
+// control files, every game file's name and size against what the installer and the disc's file
+// system accept, and the room the first disc needs for the installer and its control files.
+bool PlanDiscSet(const DiscSetOptions& options, DiscSet* set, std::vector<std::wstring>* problems) {
     if (options.installRoom < 4 || options.installRoom > 200)
-        return Fail(error, L"the install room must lie between 4 and 200 characters");
+        problems->push_back(L"the install room must lie between 4 and 200 characters");
     set->capacity = options.capacity;
-    set->images = options.images;
-    if (!ResolvePaths(options, set, error) || !CollectGameFiles(options, set, error)) return false;
+    set->images = options.images || options.imagesOnly;
+    set->imagesOnly = options.imagesOnly;
+    set->stop = options.stop;
+    if (ResolvePaths(options, set, problems) && CollectGameFiles(options, set, problems))
+        CheckControlFiles(options, *set, problems);
     set->stamp.label = options.label.empty() ? DefaultVolumeLabel(set->ini, kFallbackLabel) : options.label;
     set->stamp.reproducible = options.reproducible;
     set->stamp.time = options.sourceDate;
-    set->plans.push_back(EmptyDisc(*set, 0));
-    const uint64_t firstDisc = set->plans[0].Bytes();
+    const uint64_t firstDisc = EmptyDisc(*set, 0).Bytes();
     if (firstDisc > set->capacity)
-        return Fail(error, L"the installer and its control files alone need " + std::to_wstring(firstDisc) +
-                               L" bytes on the disc, more than the capacity of " + std::to_wstring(set->capacity));
+        problems->push_back(L"the installer and its control files alone need " + std::to_wstring(firstDisc) +
+                            L" bytes on the disc, more than the capacity of " + std::to_wstring(set->capacity));
     // A plain file's size is known now; a compressed one's only once it is compressed.
     for (const PlannedFile& file : set->files)
         if (!file.compress && EmptyDisc(*set, 1).BytesWith(L"data\\" + file.listPath, file.size) > set->capacity)
-            return RefuseTooLarge(file, file.size, error);
-    return true;
+            problems->push_back(RefuseTooLarge(file, file.size));
+    return problems->empty();
 }
 
 // A game file's copy on a disc carries the file's own time, which the image records.
@@ -425,78 +549,265 @@ void CopyWriteTime(const std::wstring& source, const std::wstring& target) {
     if (file) SetFileTime(file.get(), nullptr, nullptr, &data.ftLastWriteTime);
 }
 
-// Moves a file just stored on the disc before onto the given one.
-bool MoveToDisc(const DiscSet& set, int disc, const std::wstring& listPath, std::wstring* error) {
-    const std::wstring from = DiscFolder(set, disc - 1) + L"\\data\\" + listPath;
-    const std::wstring to = DiscFolder(set, disc) + L"\\data\\" + listPath;
-    if (!CreateParentOf(to, error)) return false;
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        return Fail(error,
-                    L"cannot move " + Quoted(from) + L" to the next disc (" + SystemErrorText(GetLastError()) + L")");
-    // Folders left empty on the previous disc would only confuse whoever burns it.
-    std::wstring parent = from.substr(0, from.find_last_of(L'\\'));
-    const std::wstring previousData = DiscFolder(set, disc - 1) + L"\\data";
-    while (parent.size() > previousData.size() && RemoveDirectoryW(parent.c_str()))
-        parent = parent.substr(0, parent.find_last_of(L'\\'));
+// The folder in which the scratch folder is made, and which volume it lies on.
+struct Volume {
+    std::wstring root;
+    uint64_t freeBytes = 0;
+    uint64_t cluster = 4096;
+};
+
+bool QueryVolume(const std::wstring& folder, Volume* volume, std::wstring* error) {
+    wchar_t root[MAX_PATH + 1];
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!GetVolumePathNameW(folder.c_str(), root, MAX_PATH + 1) ||
+        !GetDiskFreeSpaceExW(folder.c_str(), &available, &total, &free))
+        return Fail(error, L"cannot learn the free space of the volume of " + Quoted(folder) + L" (" +
+                               SystemErrorText(GetLastError()) + L")");
+    volume->root = root;
+    volume->freeBytes = available.QuadPart;
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    if (GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) &&
+        sectorsPerCluster * bytesPerSector > 0)
+        volume->cluster = static_cast<uint64_t>(sectorsPerCluster) * bytesPerSector;
     return true;
 }
 
-bool BeginDisc(DiscSet* set, int disc, std::wstring* error) {
-    if (!CreateFolderTree(DiscFolder(*set, disc) + L"\\data", error)) return false;
-    set->plans.push_back(EmptyDisc(*set, disc));
-    return true;
+std::wstring MegabytesText(uint64_t bytes) { return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0); }
+
+std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+uint64_t Clusters(const DiscSet& set, uint64_t bytes) { return (bytes + set.cluster - 1) / set.cluster * set.cluster; }
+
+// The free space the rest of the run needs on the output's volume against what it has.
+bool CheckFreeSpace(DiscSet* set, uint64_t (*needOf)(const DiscSet&), const wchar_t* what, std::wstring* error) {
+    Volume volume;
+    if (!QueryVolume(ParentOf(set->out), &volume, error)) return false;
+    set->cluster = volume.cluster;
+    const uint64_t need = needOf(*set);
+    if (need <= volume.freeBytes) return true;
+    return Fail(error, FormatText(L"not enough free space on %ls (the volume of \"%ls\"): %ls need %llu bytes (%ls), "
+                                  L"%llu bytes (%ls) are free",
+                                  volume.root.c_str(), ParentOf(set->out).c_str(), what,
+                                  static_cast<unsigned long long>(need), MegabytesText(need).c_str(),
+                                  static_cast<unsigned long long>(volume.freeBytes),
+                                  MegabytesText(volume.freeBytes).c_str()));
 }
 
-// Stores every game file in list order, each on the disc the plan chooses once its stored size
-// is known: plain files before they are copied, compressed ones after (moved on when needed).
-bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* result, std::wstring* error) {
-    if (!CreateFolderTree(DiscFolder(*set, 0) + L"\\data", error)) return false;
-    uint64_t doneBytes = 0;
-    for (const PlannedFile& file : set->files) {
-        int disc = static_cast<int>(set->plans.size()) - 1;
-        if (!file.compress) {
-            if (!ChooseDisc(*set, file, file.size, &disc, error)) return false;
-            if (disc == static_cast<int>(set->plans.size()) && !BeginDisc(set, disc, error)) return false;
+// What the control files and markers take on the first disc's folder, in whole clusters.
+uint64_t ControlBytes(const DiscSet& set, size_t discs) {
+    uint64_t bytes = Clusters(set, set.listBytes) + discs * Clusters(set, MarkerText(0).size());
+    for (const std::wstring* source : {&set.installer, &set.ini, &set.templ}) {
+        uint64_t size = 0;
+        if (!source->empty() && QueryFileSize(*source, &size)) bytes += Clusters(set, size);
+    }
+    return bytes;
+}
+
+// Before anything is compressed: the need with every compressed file at the most bzip2 can make
+// of it (a little over its size for data that does not compress), as many discs as that fills
+// twice over, and each file's image taking a sector more for its records than its data.
+uint64_t NeedAtMost(const DiscSet& set) {
+    uint64_t compressed = 0, plain = 0, imageBytes = 0;
+    for (const PlannedFile& file : set.files) {
+        const uint64_t stored = file.compress ? file.size + file.size / 32 + 4096 : file.size;
+        (file.compress ? compressed : plain) += Clusters(set, stored);
+        imageBytes += (stored + 2 * kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+    }
+    const uint64_t discs = std::min<uint64_t>(kMaxDiscs, 1 + 2 * (compressed + plain) / set.capacity);
+    imageBytes += discs * EmptyDisc(set, 0).Bytes();
+    const uint64_t folders = compressed + plain + ControlBytes(set, static_cast<size_t>(discs));
+    if (!set.images) return folders;
+    if (!set.imagesOnly) return folders + imageBytes;
+    return imageBytes + std::min(folders, set.capacity);  // each disc folder goes once its image is made
+}
+
+// Once compressed and placed: what is still to be written. Compressed files, already in the
+// scratch folder, only move; with imagesOnly a disc's folder goes once its image is made, so
+// the need is the highest point the discs reach, written last to first.
+uint64_t NeedExactly(const DiscSet& set) {
+    const size_t discs = set.plans.size();
+    std::vector<uint64_t> plain(discs, 0), compressed(discs, 0);
+    for (const PlannedFile& file : set.files)
+        (file.compress ? compressed : plain)[static_cast<size_t>(file.disc)] += Clusters(set, file.stored);
+    plain[0] += ControlBytes(set, discs);
+    uint64_t need = 0, written = 0, freed = 0;
+    for (size_t d = discs; d-- > 0;) {
+        const uint64_t image = set.images ? set.plans[d].Bytes() : 0;
+        if (!set.imagesOnly) {
+            need += plain[d] + image;
+            continue;
         }
-        const std::wstring target = DiscFolder(*set, disc) + L"\\data\\" + file.listPath;
-        if (!CreateParentOf(target, error)) return false;
-        if (progress) progress(doneBytes, set->totalBytes, file.listPath);
-        ByteProgress step = [&](uint64_t bytes) {
-            doneBytes += bytes;
-            if (progress) progress(doneBytes, set->totalBytes, file.listPath);
-        };
-        FileDigest digest;
+        need = std::max(need, written + plain[d] + image > freed ? written + plain[d] + image - freed : 0);
+        written += image;
+        freed += compressed[d];
+    }
+    return need;
+}
+
+// The folder beside the output folder in which a run makes everything. A run that fails or is
+// stopped removes it; one that is killed leaves it, with its marker, to the next run, which
+// removes it and says so. Its marker stays open while the run works, which tells other runs.
+class ScratchFolder {
+public:
+    ScratchFolder() = default;
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() { Remove(); }
+
+    bool Begin(const std::wstring& out, std::vector<std::wstring>* notes, std::wstring* error) {
+        const std::wstring path = ScratchFolderOf(out);
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            RemoveFolderTree(path);
+            notes->push_back(L"removed " + Quoted(path) + L", left by an earlier run of mkdisc that did not finish");
+        }
+        if (!CreateDirectoryW(path.c_str(), nullptr))
+            return Fail(error, L"cannot create the scratch folder " + Quoted(path) + L" (" +
+                                   SystemErrorText(GetLastError()) + L")");
+        path_ = path;
+        marker_.reset(CreateFileW((path + L"\\" + kScratchMarker).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!marker_ || !WriteFile(marker_.get(), kScratchMarkerText, sizeof kScratchMarkerText - 1, &written, nullptr))
+            return Fail(error, L"cannot write in the scratch folder " + Quoted(path) + L" (" +
+                                   SystemErrorText(GetLastError()) + L")");
+        return CreateFolderTree(Discs(), error) && CreateFolderTree(Packed(), error);
+    }
+    std::wstring Discs() const { return path_ + L"\\discs"; }
+    std::wstring Packed() const { return path_ + L"\\packed"; }
+
+    // Moves the discs into the output folder: the whole folder when the output folder is new,
+    // else each disc folder and image, moved back when one cannot move.
+    bool Deliver(const std::wstring& out, std::wstring* error) {
+        if (GetFileAttributesW(out.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (MoveFileW(Discs().c_str(), out.c_str())) return true;
+            return Fail(error, L"cannot move the discs into " + Quoted(out) + L" (" +
+                                   SystemErrorText(GetLastError()) + L")");
+        }
+        std::vector<std::wstring> names, moved;
+        WIN32_FIND_DATAW data;
+        FindHandle find(FindFirstFileW((Discs() + L"\\*").c_str(), &data));
+        if (find) {
+            do {
+                if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
+            } while (FindNextFileW(find.get(), &data));
+        }
+        find.reset();
+        for (const std::wstring& name : names) {
+            if (MoveFileW((Discs() + L"\\" + name).c_str(), (out + L"\\" + name).c_str())) {
+                moved.push_back(name);
+                continue;
+            }
+            const DWORD code = GetLastError();
+            for (const std::wstring& back : moved)
+                MoveFileW((out + L"\\" + back).c_str(), (Discs() + L"\\" + back).c_str());
+            return Fail(error, L"cannot move " + Quoted(name) + L" into " + Quoted(out) + L" (" +
+                                   SystemErrorText(code) + L")");
+        }
+        return true;
+    }
+
+private:
+    void Remove() {
+        marker_.reset();
+        if (!path_.empty()) RemoveFolderTree(path_);
+        path_.clear();
+    }
+    std::wstring path_;
+    FileHandle marker_;
+};
+
+// Compresses every file to be compressed into the scratch folder, where it waits for its disc.
+// Sizes that a disc cannot hold are listed.
+bool CompressFiles(DiscSet* set, const AuthorProgress& progress, uint64_t* doneBytes,
+                   std::vector<std::wstring>* problems, std::wstring* error) {
+    for (PlannedFile& file : set->files) {
+        if (!file.compress) continue;
+        ThrowIfStopped(*set);
         const std::wstring source = set->game + L"\\" + file.relative;
-        if (!(file.compress ? CompressWithDigest(source, target, &digest, error, step)
-                            : CopyWithDigest(source, target, &digest, error, step)))
-            return false;
-        if (digest.size != file.size)
+        const std::wstring target = set->packed + L"\\" + file.listPath;
+        if (!CreateParentOf(target, error)) return false;
+        if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
+        ByteProgress step = [&](uint64_t bytes) {
+            ThrowIfStopped(*set);
+            *doneBytes += bytes;
+            if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
+        };
+        if (!CompressWithDigest(source, target, &file.digest, error, step)) return false;
+        if (file.digest.size != file.size)
             return Fail(error, Quoted(file.relative) + L" changed its size while it was being written; try again");
         CopyWriteTime(source, target);
-        uint64_t stored = digest.size;
-        if (file.compress) {
-            if (!QueryFileSize(target, &stored)) return Fail(error, L"cannot read the size of " + Quoted(target));
-            if (!set->images && stored > kLargestFolderFile)
-                return Fail(error, Quoted(file.relative) + L": compressed, " + FolderFileRefusal(stored));
-            if (!ChooseDisc(*set, file, stored, &disc, error)) return false;
-            if (disc == static_cast<int>(set->plans.size())) {
-                if (!BeginDisc(set, disc, error) || !MoveToDisc(*set, disc, file.listPath, error)) return false;
-            }
-        }
-        set->plans[static_cast<size_t>(disc)].AddFile(L"data\\" + file.listPath, stored);
-        AuthoredFile authored;
-        authored.listPath = file.listPath;
-        authored.disc = disc;
-        authored.size = digest.size;
-        authored.storedSize = stored;
-        authored.crc = digest.crc;
-        authored.compressed = file.compress;
-        result->files.push_back(authored);
+        if (!QueryFileSize(target, &file.stored)) return Fail(error, L"cannot read the size of " + Quoted(target));
+        if (!set->images && file.stored > kLargestFolderFile)
+            problems->push_back(Quoted(file.relative) + L": compressed, " + FolderFileRefusal(file.stored));
     }
     return true;
 }
 
-// setup.lst, the installer and its other control files on the first disc, a marker on each.
+// Puts every file on its disc in list order, now that every stored size is known.
+bool PlaceFiles(DiscSet* set, std::vector<std::wstring>* problems) {
+    set->plans.assign(1, EmptyDisc(*set, 0));
+    for (PlannedFile& file : set->files) {
+        if (!file.compress) file.stored = file.size;
+        if (EmptyDisc(*set, 1).BytesWith(L"data\\" + file.listPath, file.stored) > set->capacity) {
+            problems->push_back(RefuseTooLarge(file, file.stored));
+            continue;
+        }
+        std::wstring why;
+        if (!ChooseDisc(*set, file, file.stored, &file.disc, &why)) {
+            problems->push_back(why);  // out of discs: the rest cannot be placed
+            return false;
+        }
+        if (file.disc == static_cast<int>(set->plans.size())) set->plans.push_back(EmptyDisc(*set, file.disc));
+        set->plans[static_cast<size_t>(file.disc)].AddFile(L"data\\" + file.listPath, file.stored);
+    }
+    return problems->empty();
+}
+
+// The files of one disc into its folder: plain ones copied from the game, compressed ones moved
+// from where they wait.
+bool FillDisc(DiscSet* set, int disc, const AuthorProgress& progress, uint64_t* doneBytes, std::wstring* error) {
+    if (!CreateFolderTree(DiscFolder(*set, disc) + L"\\data", error)) return false;
+    for (PlannedFile& file : set->files) {
+        if (file.disc != disc) continue;
+        ThrowIfStopped(*set);
+        const std::wstring target = DiscFolder(*set, disc) + L"\\data\\" + file.listPath;
+        if (!CreateParentOf(target, error)) return false;
+        if (file.compress) {
+            if (!MoveFileW((set->packed + L"\\" + file.listPath).c_str(), target.c_str()))
+                return Fail(error, L"cannot move " + Quoted(file.listPath) + L" onto its disc (" +
+                                       SystemErrorText(GetLastError()) + L")");
+            continue;
+        }
+        if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
+        ByteProgress step = [&](uint64_t bytes) {
+            ThrowIfStopped(*set);
+            *doneBytes += bytes;
+            if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
+        };
+        const std::wstring source = set->game + L"\\" + file.relative;
+        if (!CopyWithDigest(source, target, &file.digest, error, step)) return false;
+        if (file.digest.size != file.size)
+            return Fail(error, Quoted(file.relative) + L" changed its size while it was being written; try again");
+        CopyWriteTime(source, target);
+    }
+    return WriteWholeFile(DiscFolder(*set, disc) + L"\\drvno.dat", MarkerText(disc), error);
+}
+
+void ListFiles(const DiscSet& set, DiscSetResult* result) {
+    result->files.clear();
+    for (const PlannedFile& file : set.files) {
+        AuthoredFile authored;
+        authored.listPath = file.listPath;
+        authored.disc = file.disc;
+        authored.size = file.digest.size;
+        authored.storedSize = file.stored;
+        authored.crc = file.digest.crc;
+        authored.compressed = file.compress;
+        result->files.push_back(authored);
+    }
+}
+
+// setup.lst, the installer and its other control files on the first disc.
 bool WriteControlFiles(const DiscSet& set, const DiscSetResult& result, std::wstring* error) {
     std::string list;
     for (const AuthoredFile& file : result.files) {
@@ -519,27 +830,71 @@ bool WriteControlFiles(const DiscSet& set, const DiscSetResult& result, std::wst
                                    SystemErrorText(GetLastError()) + L")");
         }
     }
-    for (int disc = 0; disc < static_cast<int>(set.plans.size()); ++disc)
-        if (!WriteWholeFile(DiscFolder(set, disc) + L"\\drvno.dat", MarkerText(disc), error)) return false;
     return true;
 }
 
+// Writes the discs last to first, so that the first, whose setup.lst names every file's CRC-32,
+// comes when all are known; each image follows its folder, which goes with imagesOnly.
+bool WriteDiscs(DiscSet* set, const AuthorProgress& progress, uint64_t* doneBytes, DiscSetResult* result,
+                std::wstring* error) {
+    for (int disc = static_cast<int>(set->plans.size()) - 1; disc >= 0; --disc) {
+        if (!FillDisc(set, disc, progress, doneBytes, error)) return false;
+        if (disc == 0) {
+            ListFiles(*set, result);
+            if (!WriteControlFiles(*set, *result, error)) return false;
+        }
+        ThrowIfStopped(*set);
+        if (set->images && !set->plans[static_cast<size_t>(disc)].image().Write(
+                               DiscFolder(*set, disc), set->stamp, DiscFolder(*set, disc) + L".iso", error))
+            return false;
+        if (set->imagesOnly) RemoveFolderTree(DiscFolder(*set, disc));
+    }
+    return true;
+}
+
+std::wstring Joined(const std::vector<std::wstring>& lines) {
+    std::wstring text;
+    for (const std::wstring& line : lines) text += (text.empty() ? L"" : L"\n") + line;
+    return text;
+}
+
+bool MakeInScratch(DiscSet* set, ScratchFolder* scratch, const AuthorProgress& progress, DiscSetResult* result,
+                   std::wstring* error) {
+    set->work = scratch->Discs();
+    set->packed = scratch->Packed();
+    uint64_t doneBytes = 0;
+    std::vector<std::wstring> problems;
+    if (!CompressFiles(set, progress, &doneBytes, &problems, error)) return false;
+    if (!problems.empty() || !PlaceFiles(set, &problems)) return Fail(error, Joined(problems));
+    return CheckFreeSpace(set, NeedExactly, L"the discs", error) &&
+           WriteDiscs(set, progress, &doneBytes, result, error);
+}
+
 }  // namespace
+
+std::wstring ScratchFolderOf(const std::wstring& outFolder) { return outFolder + kScratchSuffix; }
 
 bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
                  std::wstring* error) {
     *result = DiscSetResult();
     DiscSet set;
-    if (!PlanDiscSet(options, &set, error) || !FillDiscs(&set, progress, result, error) ||
-        !WriteControlFiles(set, *result, error))
+    std::vector<std::wstring> problems;
+    if (!PlanDiscSet(options, &set, &problems)) return Fail(error, Joined(problems));
+    if (!CheckFreeSpace(&set, NeedAtMost, L"the discs, compressed files counted at their largest,", error))
         return false;
+    ScratchFolder scratch;
+    try {
+        if (!scratch.Begin(set.out, &result->notes, error) || !MakeInScratch(&set, &scratch, progress, result, error))
+            return false;
+    } catch (const Stopped&) {
+        return Fail(error, L"stopped; nothing was written to " + Quoted(set.out));
+    }
+    if (!scratch.Deliver(set.out, error)) return false;
+    set.work = set.out;
     for (int disc = 0; disc < static_cast<int>(set.plans.size()); ++disc) {
-        const DiscPlan& plan = set.plans[static_cast<size_t>(disc)];
-        result->discFolders.push_back(DiscFolder(set, disc));
-        result->discBytes.push_back(plan.Bytes());
-        if (!set.images) continue;
-        result->discImages.push_back(DiscFolder(set, disc) + L".iso");
-        if (!plan.image().Write(DiscFolder(set, disc), set.stamp, result->discImages.back(), error)) return false;
+        result->discBytes.push_back(set.plans[static_cast<size_t>(disc)].Bytes());
+        if (!set.imagesOnly) result->discFolders.push_back(DiscFolder(set, disc));
+        if (set.images) result->discImages.push_back(DiscFolder(set, disc) + L".iso");
     }
     return true;
 }
@@ -552,8 +907,8 @@ bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, 
     if (!PathIsDirectoryW(root.c_str())) return Fail(error, L"the disc folder " + Quoted(root) + L" does not exist");
     if (UpperCase(image).rfind(UpperCase(root + L"\\"), 0) == 0)
         return Fail(error, L"the image " + Quoted(image) + L" would lie inside the folder it is made of");
-    std::vector<std::wstring> files;
-    if (!CollectFolder(root, L"", &files, error)) return false;
+    std::vector<std::wstring> files, problems;
+    if (!CollectFolder(root, L"", &files, &problems) || !problems.empty()) return Fail(error, problems[0]);
     std::sort(files.begin(), files.end(), [](const std::wstring& a, const std::wstring& b) {
         return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });

@@ -3,6 +3,7 @@
 // control files, setup.lst written in code page 932.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,7 +19,9 @@ constexpr size_t kDefaultInstallRoom = 64;
 
 struct DiscSetOptions {
     std::wstring gameFolder;
-    std::wstring outFolder;  // must not exist or be empty; receives disc1, disc2, ...
+    // A new folder (its parent must exist) or an empty one; receives disc1, disc2, ... only once
+    // everything is made, in a scratch folder beside it (<out>.mkdisc-partial).
+    std::wstring outFolder;
     uint64_t capacity = kCd700Capacity;
     std::vector<std::wstring> compressPatterns;  // matched against the name, or the path when it has a "\"
     std::wstring orderFile;                      // optional: list paths in the wanted order
@@ -30,10 +33,13 @@ struct DiscSetOptions {
     size_t installRoom = kDefaultInstallRoom;
     // Writes disc1.iso, disc2.iso, ... beside the disc folders, each disc planned as exactly its image.
     bool images = false;
+    bool imagesOnly = false;  // with images: each disc folder goes once its image is written
     std::wstring label;  // of every image; empty: made from setup.ini's AppName
     // Images that come out the same every time: all they record of themselves is this time.
     bool reproducible = false;
     int64_t sourceDate = 0;  // seconds since 1970 (UTC)
+    // Set (by Ctrl+C) to stop: the run then ends as refused, the output folder as it was.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct AuthoredFile {
@@ -50,14 +56,16 @@ struct DiscSetResult {
     std::vector<uint64_t> discBytes;  // the planned image size of each disc
     std::vector<std::wstring> discFolders;
     std::vector<std::wstring> discImages;  // with DiscSetOptions::images
+    std::vector<std::wstring> notes;       // worth telling, also when the run fails
 };
 
 // done and total count source bytes; item names the file being worked on.
 using AuthorProgress = std::function<void(uint64_t done, uint64_t total, const std::wstring& item)>;
 
-// False with a message in *error when the game folder holds something the installer would
-// refuse or mishandle or a disc cannot hold (checked before anything is written), or when
-// writing fails.
+// False with a message in *error, one line per problem, when an input holds something the
+// installer would refuse or mishandle or a disc cannot hold, when the volume of the output folder
+// has too little free space, when writing fails or when stopped. Every refusal comes before the
+// output folder is touched, and a run that fails leaves it as it was.
 bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
                  std::wstring* error);
 
@@ -71,6 +79,9 @@ bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, 
 
 // The label setup.ini's AppName gives a disc (see VolumeLabelFrom), or otherwise when it gives none.
 std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise);
+
+// The scratch folder beside the output folder, in which a run makes the discs.
+std::wstring ScratchFolderOf(const std::wstring& outFolder);
 
 // The folder name of a disc inside the output folder: disc1 for disc 0.
 std::wstring DiscFolderName(int disc);

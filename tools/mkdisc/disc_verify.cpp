@@ -16,6 +16,7 @@
 #include "base/paths.h"
 #include "disc_author.h"
 #include "file_digest.h"
+#include "input_checks.h"
 #include "install/progress_state.h"
 #include "iso_reader.h"
 #include "records/list_format.h"
@@ -282,6 +283,7 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
 
     std::map<int, std::set<std::wstring>> listed;  // upper-cased source paths per disc
     std::set<int> missingDiscs;
+    std::vector<std::wstring> installed;  // as the installer names them inside the install folder
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::wstring& line = lines[i];
         const std::wstring where = L"setup.lst line " + std::to_wstring(i + 1) + L": ";
@@ -301,6 +303,7 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
             problem(where + L"the path leads outside the game folder");
             continue;
         }
+        installed.push_back(entry.destinationPath + 3);  // behind "C:\\"
         if (!IsHexCrc(entry.crcText))
             problem(where + L"the CRC-32 \"" + std::wstring(entry.crcText) + L"\" is not eight hexadecimal digits");
         if (entry.disc > 9) {
@@ -338,6 +341,8 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
             problem(where + L"\"" + path + L"\" has the CRC-32 " + crc + L", the list says " + entry.crcText);
     }
 
+    if (GetFileAttributesW((first->second + L"\\setup.ini").c_str()) != INVALID_FILE_ATTRIBUTES)
+        CheckSetupIni(first->second + L"\\setup.ini", installed, kDefaultInstallRoom, &report->problems);
     for (const auto& [number, folder] : discs) {
         std::vector<std::wstring> files;
         CollectData(folder + L"\\data", L"", &files);

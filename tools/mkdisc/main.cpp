@@ -1,6 +1,7 @@
 // mkdisc: makes the discs of a game for installer.exe, and checks a set of discs.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@ const wchar_t kUsage[] =
     L"\n"
     L"  mkdisc make --game <folder> --out <folder> --installer <installer.exe> --ini <setup.ini>\n"
     L"              [--template <uninst.dat>] [--capacity <size>] [--compress <pattern>]...\n"
-    L"              [--order <file>] [--install-room <characters>] [--iso [--label <label>] [--date <time>]]\n"
-    L"              [--quiet]\n"
+    L"              [--order <file>] [--install-room <characters>]\n"
+    L"              [--iso | --iso-only [--label <label>] [--date <time>]] [--quiet]\n"
     L"  mkdisc image <disc folder> <file.iso> [--label <label>] [--date <time>]\n"
     L"  mkdisc verify <disc folder or image> [<disc folder or image>...] [--quiet]\n"
     L"  mkdisc --help\n"
@@ -29,8 +30,18 @@ const wchar_t kUsage[] =
     L"         filling each up to the capacity in list order. Every disc gets drvno.dat\n"
     L"         (drvno:0 on disc1) and a data folder; disc1 also gets installer.exe, setup.ini,\n"
     L"         setup.lst (disc,path,size,crc32 per file, Shift_JIS) and uninst.dat (the\n"
-    L"         template, or an empty one). Nothing is written when a name would be refused,\n"
-    L"         including names over Joliet's 64 characters or paths over its 240 bytes.\n"
+    L"         template, or an empty one). Every input is checked first and every problem\n"
+    L"         reported at once: names the installer or a disc would refuse (also names over\n"
+    L"         Joliet's 64 characters, paths over its 240 bytes), a setup.ini that is not\n"
+    L"         code page 932 or lacks [INSTALLER] with Company, AppName, InstFolder (one\n"
+    L"         folder name) and AppExe (a file of the game), an installer that is not the\n"
+    L"         32-bit GUI installer.exe, template lines that are not kind,path.\n"
+    L"         The discs are made in <out>.mkdisc-partial beside <out> and moved into <out>\n"
+    L"         when all is done: a run that fails or is stopped (Ctrl+C) leaves <out> as it\n"
+    L"         was; what a killed run leaves beside it, the next run removes. <out> must be\n"
+    L"         new (in an existing folder) or empty. Its volume must have room for all that is\n"
+    L"         written: the disc folders, and with --iso the images as well (about twice the\n"
+    L"         stored game); checked before anything is written, and again once compressed.\n"
     L"  --capacity      the size of the medium: a number of bytes with an optional K, M or G\n"
     L"                  (powers of 1,024), or cd650, cd700 (the default), dvd5, dvd9, bd25,\n"
     L"                  bd50. Each disc is planned as the ISO 9660 image with Joliet names\n"
@@ -51,6 +62,8 @@ const wchar_t kUsage[] =
     L"                  UDF 1.02 bridge (which Windows reads first). Each disc is then planned\n"
     L"                  as exactly its image. Files of 4 GiB and more and folders of any\n"
     L"                  depth go into images; more than 65,535 folders are refused.\n"
+    L"  --iso-only      writes the images without keeping the disc folders: each folder goes\n"
+    L"                  once its image is made, so the room needed is about the images'.\n"
     L"  --label         the images' volume label: up to 16 of A-Z, 0-9 and _ (default: made\n"
     L"                  from setup.ini's AppName, or GAME).\n"
     L"  --date          makes the images come out the same every time: every time an image\n"
@@ -103,6 +116,25 @@ bool SourceDateEpoch(int64_t* seconds, bool* malformed) {
     return !*malformed;
 }
 
+// Ctrl+C and Ctrl+Break ask make to stop: it ends at the next file or piece, removes what it
+// began and leaves the output folder as it was.
+std::atomic<bool> stopRequested{false};
+
+BOOL WINAPI RequestStop(DWORD) {
+    stopRequested = true;
+    return TRUE;
+}
+
+// Each line of a refusal, as its own line.
+void PrintRefusal(const std::wstring& text) {
+    size_t start = 0;
+    for (size_t end = text.find(L'\n'); ; end = text.find(L'\n', start)) {
+        PrintErrorLine(L"mkdisc: refused: " + text.substr(start, end == std::wstring::npos ? end : end - start));
+        if (end == std::wstring::npos) return;
+        start = end + 1;
+    }
+}
+
 int UsageError(const std::wstring& text) {
     PrintErrorLine(L"mkdisc: " + text);
     PrintErrorLine(L"mkdisc: see mkdisc --help");
@@ -151,8 +183,8 @@ int RunMake(const std::vector<std::wstring>& args) {
     bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& name = args[i];
-        if (name == L"--quiet" || name == L"--iso") {
-            (name == L"--iso" ? options.images : quiet) = true;
+        if (name == L"--quiet" || name == L"--iso" || name == L"--iso-only") {
+            (name == L"--iso" ? options.images : name == L"--iso-only" ? options.imagesOnly : quiet) = true;
             continue;
         }
         if (i + 1 >= args.size()) return UsageError(name + L" needs a value");
@@ -188,6 +220,8 @@ int RunMake(const std::vector<std::wstring>& args) {
     if (malformed) return UsageError(L"cannot read SOURCE_DATE_EPOCH (seconds since 1970)");
 
     ProgressLine line(quiet);
+    options.stop = &stopRequested;
+    SetConsoleCtrlHandler(RequestStop, TRUE);
     DiscSetResult result;
     std::wstring error;
     const bool made = MakeDiscSet(
@@ -198,25 +232,27 @@ int RunMake(const std::vector<std::wstring>& args) {
                                  Megabytes(total).c_str(), item.c_str()));
         },
         &result, &error);
+    for (const std::wstring& note : result.notes) PrintErrorLine(L"mkdisc: note: " + note);
     if (!made) {
-        PrintErrorLine(L"mkdisc: refused: " + error);
+        PrintRefusal(error);
         return 1;
     }
-    std::vector<size_t> counts(result.discFolders.size());
+    const std::vector<std::wstring>& discs = options.imagesOnly ? result.discImages : result.discFolders;
+    std::vector<size_t> counts(discs.size());
     uint64_t installed = 0;
     for (const AuthoredFile& file : result.files) {
         ++counts[static_cast<size_t>(file.disc)];
         installed += file.size;
     }
-    for (size_t d = 0; d < result.discFolders.size(); ++d)
-        PrintLine(result.discFolders[d] + L": drvno:" + std::to_wstring(d) + L", " + std::to_wstring(counts[d]) +
+    for (size_t d = 0; d < discs.size(); ++d)
+        PrintLine(discs[d] + L": drvno:" + std::to_wstring(d) + L", " + std::to_wstring(counts[d]) +
                   L" files, image " + std::to_wstring(result.discBytes[d]) + L" of " +
                   std::to_wstring(options.capacity) + L" bytes" +
                   FormatText(L" (%.1f%%)",
                              100.0 * static_cast<double>(result.discBytes[d]) / static_cast<double>(options.capacity)));
     for (const std::wstring& image : result.discImages) PrintLine(image + L": written");
     PrintLine(std::to_wstring(result.files.size()) + L" files, " + Megabytes(installed) + L" installed, on " +
-              std::to_wstring(result.discFolders.size()) + L" disc(s)");
+              std::to_wstring(discs.size()) + L" disc(s)");
     return 0;
 }
 
