@@ -403,6 +403,11 @@ TEST(Mkdisc, VerifyFindsCorruptedAndMissingFiles) {
     EXPECT_FALSE(VerifyDiscSet({game.Disc(0)}, nullptr, &report));
     EXPECT_TRUE(mentions(L"disc 2", L"not given"));
 
+    // setup.ini of the first disc is held against the list as make holds it against the game.
+    ASSERT_TRUE(WriteFileBytes(discs[0] + L"\\setup.ini", SetupIni(L"missing.exe")));
+    EXPECT_FALSE(VerifyDiscSet(discs, nullptr, &report));
+    EXPECT_TRUE(mentions(L"setup.ini\" line 5: ", L"AppExe \"missing.exe\" names no file of the game"));
+
     std::string output;
     EXPECT_EQ(RunTool(L"verify \"" + discs[0] + L"\" \"" + discs[1] + L"\"", &output), 1u);
     EXPECT_NE(output.find("PROBLEM"), std::string::npos) << output;
@@ -739,4 +744,30 @@ TEST(Mkdisc, AKilledMakeLeavesTheOutputAsItWasAndTheNextRunMakesIt) {
     VerifyReport report;
     EXPECT_TRUE(VerifyDiscSet({game.Disc(0)}, nullptr, &report));
     EXPECT_EQ(report.filesChecked, 2u);
+}
+
+TEST(Mkdisc, IsoOnlyKeepsNothingButTheImages) {
+    Game game;
+    game.Add(L"game.exe", PatternBytes(5000, 1));
+    game.Add(L"a.bin", PatternBytes(200 * 2048, 2));
+    game.Add(L"b.dat", PatternBytes(200 * 2048, 3));
+    DiscSetOptions options = game.Options();
+    options.compressPatterns = {L"*.dat"};
+    options.capacity = 600 * 2048;  // a disc's three file systems take about 300 sectors: one file a disc
+    options.imagesOnly = true;
+    DiscSetResult result;
+    std::wstring error;
+    ASSERT_TRUE(Make(options, &result, &error)) << Utf8(error);
+    ASSERT_EQ(result.discImages.size(), 2u);
+    EXPECT_TRUE(result.discFolders.empty());
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW((game.out + L"\\*").c_str(), &data));
+    do {
+        if (data.cFileName[0] != L'.') names.push_back(data.cFileName);
+    } while (FindNextFileW(find.get(), &data));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"disc1.iso", L"disc2.iso"}));
+    VerifyReport report;
+    EXPECT_TRUE(VerifyDiscSet(result.discImages, nullptr, &report));
+    EXPECT_EQ(report.filesChecked, 3u);
 }
