@@ -85,8 +85,9 @@ with open(folder + "/setup.ini", "wb") as f:
     f.write(("[INSTALLER]\r\nCompany=%s\r\nPublisher=%s\r\nURLInfoAbout=https://www.example.com/\r\n"
              "AppName=%s\r\nInstFolder=%s\r\nAppExe=game.exe\r\n" % (company, company, app, app)).encode("cp932"))
 open(folder + "/uninst.dat", "wb").close()
+open(folder + "/game/game.exe", "wb").write(b"MZ")  # AppExe: mkdisc wants it among the game's files
 PY
-  cp "$bin/installer.exe" "$1/installer.exe"
+  cp "$BUILD_ROOT/i686/installer.exe" "$1/installer.exe"  # mkdisc takes the 32-bit installer only
 }
 
 forget_installation() {
@@ -289,9 +290,12 @@ for i in range(4):                      # 384 MB of text, stored compressed
             f.write(block[j * 1000:] + block[:j * 1000])
 PY
   make_control_files "$work/cd"
-  cp "$BUILD_ROOT/$arch/installer.exe" "$work/cd/installer.exe"
   "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" make --game 'T:\cd\game' --out 'T:\cd\discs' --installer 'T:\cd\installer.exe' \
     --ini 'T:\cd\setup.ini' --template 'T:\cd\uninst.dat' --compress '*.dat' --capacity cd700 --iso --quiet
+  if [ "$arch" != i686 ]; then  # the image of the build measured: its installer.exe in disc 1, imaged again
+    cp "$BUILD_ROOT/$arch/installer.exe" "$work/cd/discs/disc1/installer.exe"
+    "$WINE64" "$bin/tools/mkdisc/mkdisc.exe" image 'T:\cd\discs\disc1' 'T:\cd\discs\disc1.iso' >/dev/null
+  fi
   [ ! -e "$work/cd/discs/disc2.iso" ] || fail "the game does not fit one cd700 disc"
   image=$work/cd/discs/disc1.iso
   size=$(stat -c %s "$image")

@@ -37,7 +37,8 @@ std::wstring ShippedInstaller() { return BesideTests(L"..\\..\\i686\\installer.e
 std::wstring StandInInstaller() { return BesideTests(L"installer_stand_in.exe"); }
 
 std::string SetupIni(const std::wstring& appExe) {
-    return ToCp932(L"[INSTALLER]\r\nCompany=テスト工房\r\nAppName=test\r\nInstFolder=テスト\r\nAppExe=" + appExe + L"\r\n");
+    return ToCp932(L"[INSTALLER]\r\nCompany=テスト工房\r\nAppName=test\r\nInstFolder=テスト\r\nAppExe=" + appExe +
+                   L"\r\n");
 }
 
 struct Game {
@@ -624,13 +625,12 @@ TEST(Mkdisc, ChecksEveryInputBeforeTouchingTheOutput) {
          [](Game& game) { return DeleteFileW((game.root / L"setup.ini").c_str()), std::wstring(); },
          {"setup.ini\" (--ini) does not exist"}},
         {"UTF-8 setup.ini",
-         [](Game& game) {
-             return WriteFileBytes(game.root / L"setup.ini", Utf8(IniWithout(L"none"))), std::wstring();
-         },
+         [](Game& game) { return WriteFileBytes(game.root / L"setup.ini", Utf8(IniWithout(L"none"))), std::wstring(); },
          {"setup.ini\" line 2: the file is UTF-8"},
          Out::kEmpty},
         {"no [INSTALLER]", ini(L"[SETUP]\r\nAppName=test\r\n"), {"has no section [INSTALLER]"}},
-        {"AppExe not in the game", ini(L"[INSTALLER]\r\nCompany=c\r\nAppName=a\r\nInstFolder=f\r\nAppExe=other.exe\r\n"),
+        {"AppExe not in the game",
+         ini(L"[INSTALLER]\r\nCompany=c\r\nAppName=a\r\nInstFolder=f\r\nAppExe=other.exe\r\n"),
          {"setup.ini\" line 5: AppExe \"other.exe\" names no file of the game"}},
         {"InstFolder with a backslash",
          ini(L"[INSTALLER]\r\nCompany=c\r\nAppName=a\r\nInstFolder=a\\b\r\nAppExe=game.exe\r\n"),
@@ -646,7 +646,9 @@ TEST(Mkdisc, ChecksEveryInputBeforeTouchingTheOutput) {
          },
          {"lacks the installer's dialogs (103, 133, 136)"}},
         {"template line without a path",
-         [](Game& game) { return WriteFileBytes(game.root / L"uninst.dat", "0,save\\*.sav\r\nabc\r\n"), std::wstring(); },
+         [](Game& game) {
+             return WriteFileBytes(game.root / L"uninst.dat", "0,save\\*.sav\r\nabc\r\n"), std::wstring();
+         },
          {"uninst.dat\" line 2: \"abc\" is not a line kind,path"}},
         {"eleven discs",  // each file fills a disc of its own, the first disc holds none
          [&](Game& game) {
@@ -697,7 +699,8 @@ TEST(Mkdisc, ChecksEveryInputBeforeTouchingTheOutput) {
             EXPECT_NE(output.find(message), std::string::npos) << row.what << ": " << output;
         std::string kept;
         EXPECT_EQ(FolderExists(game.out), row.out != Out::kMissing) << row.what;
-        EXPECT_EQ(ReadFileBytes(game.out + L"\\notes.txt", &kept) ? kept : "", row.out == Out::kPublishersFile ? "the publisher's" : "")
+        EXPECT_EQ(ReadFileBytes(game.out + L"\\notes.txt", &kept) ? kept : "",
+                  row.out == Out::kPublishersFile ? "the publisher's" : "")
             << row.what;
         if (row.out == Out::kEmpty) {
             EXPECT_TRUE(PathIsDirectoryEmptyW(game.out.c_str())) << row.what;

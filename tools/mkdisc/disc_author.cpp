@@ -125,8 +125,8 @@ bool ReadOrderFile(const std::wstring& orderFile, const std::wstring& gameFolder
         if (line.empty() || line[0] == L'#') continue;
         std::replace(line.begin(), line.end(), L'/', L'\\');
         const std::wstring where = Quoted(orderFile) + L" line " + std::to_wstring(lineNumber) + L": ";
-        const DWORD attributes =
-            IsSafeListPath(line) ? GetFileAttributesW((gameFolder + L"\\" + line).c_str()) : INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = IsSafeListPath(line) ? GetFileAttributesW((gameFolder + L"\\" + line).c_str())
+                                                      : INVALID_FILE_ATTRIBUTES;
         if (!IsSafeListPath(line))
             problems->push_back(
                 where + Quoted(line) +
@@ -381,8 +381,9 @@ std::wstring ScratchRefusal(const std::wstring& out) {
     const std::wstring scratch = ScratchFolderOf(out);
     if (GetFileAttributesW(scratch.c_str()) == INVALID_FILE_ATTRIBUTES) return L"";
     if (!IsFile(scratch + L"\\" + kScratchMarker))
-        return Quoted(scratch) + L" is in the way: mkdisc makes the discs under this name beside the output folder; "
-                                 L"move it away";
+        return Quoted(scratch) +
+               L" is in the way: mkdisc makes the discs under this name beside the output folder; "
+               L"move it away";
     FileHandle marker(CreateFileW((scratch + L"\\" + kScratchMarker).c_str(), DELETE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!marker && GetLastError() == ERROR_SHARING_VIOLATION)
@@ -421,8 +422,10 @@ bool ResolvePaths(const DiscSetOptions& options, DiscSet* set, std::vector<std::
         problems->push_back(L"a path given on the command line cannot be resolved");
         return false;
     }
-    const std::pair<const wchar_t*, const std::wstring*> inputs[] = {
-        {L"--installer", &set->installer}, {L"--ini", &set->ini}, {L"--template", &set->templ}, {L"--order", &set->order}};
+    const std::pair<const wchar_t*, const std::wstring*> inputs[] = {{L"--installer", &set->installer},
+                                                                     {L"--ini", &set->ini},
+                                                                     {L"--template", &set->templ},
+                                                                     {L"--order", &set->order}};
     for (const auto& [option, path] : inputs) {
         if (path->empty()) continue;
         const DWORD attributes = GetFileAttributesW(path->c_str());
@@ -585,12 +588,12 @@ bool CheckFreeSpace(DiscSet* set, uint64_t (*needOf)(const DiscSet&), const wcha
     set->cluster = volume.cluster;
     const uint64_t need = needOf(*set);
     if (need <= volume.freeBytes) return true;
-    return Fail(error, FormatText(L"not enough free space on %ls (the volume of \"%ls\"): %ls need %llu bytes (%ls), "
-                                  L"%llu bytes (%ls) are free",
-                                  volume.root.c_str(), ParentOf(set->out).c_str(), what,
-                                  static_cast<unsigned long long>(need), MegabytesText(need).c_str(),
-                                  static_cast<unsigned long long>(volume.freeBytes),
-                                  MegabytesText(volume.freeBytes).c_str()));
+    return Fail(error,
+                FormatText(L"not enough free space on %ls (the volume of \"%ls\"): %ls need %llu bytes (%ls), "
+                           L"%llu bytes (%ls) are free",
+                           volume.root.c_str(), ParentOf(set->out).c_str(), what, static_cast<unsigned long long>(need),
+                           MegabytesText(need).c_str(), static_cast<unsigned long long>(volume.freeBytes),
+                           MegabytesText(volume.freeBytes).c_str()));
 }
 
 // What the control files and markers take on the first disc's folder, in whole clusters.
@@ -680,8 +683,8 @@ public:
     bool Deliver(const std::wstring& out, std::wstring* error) {
         if (GetFileAttributesW(out.c_str()) == INVALID_FILE_ATTRIBUTES) {
             if (MoveFileW(Discs().c_str(), out.c_str())) return true;
-            return Fail(error, L"cannot move the discs into " + Quoted(out) + L" (" +
-                                   SystemErrorText(GetLastError()) + L")");
+            return Fail(error,
+                        L"cannot move the discs into " + Quoted(out) + L" (" + SystemErrorText(GetLastError()) + L")");
         }
         std::vector<std::wstring> names, moved;
         WIN32_FIND_DATAW data;
@@ -700,8 +703,8 @@ public:
             const DWORD code = GetLastError();
             for (const std::wstring& back : moved)
                 MoveFileW((out + L"\\" + back).c_str(), (Discs() + L"\\" + back).c_str());
-            return Fail(error, L"cannot move " + Quoted(name) + L" into " + Quoted(out) + L" (" +
-                                   SystemErrorText(code) + L")");
+            return Fail(
+                error, L"cannot move " + Quoted(name) + L" into " + Quoted(out) + L" (" + SystemErrorText(code) + L")");
         }
         return true;
     }

@@ -34,7 +34,7 @@ struct DiscSetOptions {
     // Writes disc1.iso, disc2.iso, ... beside the disc folders, each disc planned as exactly its image.
     bool images = false;
     bool imagesOnly = false;  // with images: each disc folder goes once its image is written
-    std::wstring label;  // of every image; empty: made from setup.ini's AppName
+    std::wstring label;       // of every image; empty: made from setup.ini's AppName
     // Images that come out the same every time: all they record of themselves is this time.
     bool reproducible = false;
     int64_t sourceDate = 0;  // seconds since 1970 (UTC)

@@ -122,8 +122,9 @@ std::wstring InstFolderRefusal(const std::wstring& value, size_t installRoom) {
     if (value.find(L',') != std::wstring::npos) return L"holds a comma, which uninst.dat cannot record";
     // The shortest place the player can pick: a drive's root, then the folder and its backslash.
     if (3 + value.size() + 1 > installRoom)
-        return L"takes " + std::to_wstring(value.size()) + L" characters; behind a drive's root it needs more than the " +
-               std::to_wstring(installRoom) + L" characters of --install-room";
+        return L"takes " + std::to_wstring(value.size()) +
+               L" characters; behind a drive's root it needs more than the " + std::to_wstring(installRoom) +
+               L" characters of --install-room";
     return L"";
 }
 
@@ -139,7 +140,8 @@ bool NamesInstalledFile(std::wstring appExe, const std::vector<std::wstring>& in
 bool ValueFits(const std::wstring& value) { return WideToCodePage932(value).size() < kValueCapacity; }
 
 uint16_t Word(const std::string& bytes, size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1])
+                                                                             << 8);
 }
 
 struct ModuleTraits {
@@ -244,8 +246,7 @@ void CheckInstallerProgram(const std::wstring& path, std::vector<std::wstring>* 
         if (!module || !FindResourceW(module.get(), MAKEINTRESOURCEW(dialog), MAKEINTRESOURCEW(5)))  // RT_DIALOG
             missing += (missing.empty() ? L"" : L", ") + std::to_wstring(dialog);
     if (!missing.empty())
-        problems->push_back(where + L"lacks the installer's dialogs (" + missing +
-                            L"); it is not installer.exe");
+        problems->push_back(where + L"lacks the installer's dialogs (" + missing + L"); it is not installer.exe");
 }
 
 void CheckUninstallTemplate(const std::wstring& path, size_t installRoom, std::vector<std::wstring>* problems) {

@@ -128,7 +128,7 @@ BOOL WINAPI RequestStop(DWORD) {
 // Each line of a refusal, as its own line.
 void PrintRefusal(const std::wstring& text) {
     size_t start = 0;
-    for (size_t end = text.find(L'\n'); ; end = text.find(L'\n', start)) {
+    for (size_t end = text.find(L'\n');; end = text.find(L'\n', start)) {
         PrintErrorLine(L"mkdisc: refused: " + text.substr(start, end == std::wstring::npos ? end : end - start));
         if (end == std::wstring::npos) return;
         start = end + 1;
@@ -245,9 +245,8 @@ int RunMake(const std::vector<std::wstring>& args) {
         installed += file.size;
     }
     for (size_t d = 0; d < discs.size(); ++d)
-        PrintLine(discs[d] + L": drvno:" + std::to_wstring(d) + L", " + std::to_wstring(counts[d]) +
-                  L" files, image " + std::to_wstring(result.discBytes[d]) + L" of " +
-                  std::to_wstring(options.capacity) + L" bytes" +
+        PrintLine(discs[d] + L": drvno:" + std::to_wstring(d) + L", " + std::to_wstring(counts[d]) + L" files, image " +
+                  std::to_wstring(result.discBytes[d]) + L" of " + std::to_wstring(options.capacity) + L" bytes" +
                   FormatText(L" (%.1f%%)",
                              100.0 * static_cast<double>(result.discBytes[d]) / static_cast<double>(options.capacity)));
     for (const std::wstring& image : result.discImages) PrintLine(image + L": written");
