@@ -73,6 +73,9 @@ constexpr unsigned kLongestRun = 255;
 // libbzip2 writes codes of up to 17 bits; every decoder takes them.
 constexpr unsigned kLongestCode = 17;
 constexpr unsigned kRefinements = 4;
+constexpr unsigned kCostBits = 10;
+static_assert(kBz2GroupSymbols * kLongestCode < (1u << kCostBits) && kBz2MostGroups * kCostBits <= 64,
+              "a group's cost in each table fits its bits");
 // A table's initial cost for the symbols outside its share of the alphabet.
 constexpr uint8_t kOutsideCost = 15;
 // Room for the header, the selectors and the code lengths of the largest block.
@@ -230,6 +233,19 @@ bool Bz2BlockEncoder::ShrinkRuns(const uint8_t* data, size_t length, size_t capa
     uint8_t* const out = block_.get();
     size_t count = 0;
     for (size_t i = 0; i < length;) {
+        // Eight bytes at a time while none equals the byte after it, so that no run starts there.
+        while (i + 9 <= length && count + 8 <= capacity) {
+            uint64_t word, next;
+            memcpy(&word, data + i, 8);
+            memcpy(&next, data + i + 1, 8);
+            const uint64_t same = word ^ next;  // a zero byte where a byte equals the next
+            if (((same - 0x0101010101010101ull) & ~same & 0x8080808080808080ull) != 0) break;
+            memcpy(out + count, &word, 8);
+            for (unsigned k = 0; k < 8; ++k) inUse_[data[i + k]] = true;
+            i += 8;
+            count += 8;
+        }
+        if (i == length) break;
         const uint8_t value = data[i];
         size_t run = 1;
         while (run < kLongestRun && i + run < length && data[i + run] == value) ++run;
@@ -343,32 +359,27 @@ void Bz2BlockEncoder::ChooseTables() {
     }
 
     // Then each group of 50 symbols takes its cheapest table, and each table is made again
-    // for the groups that took it. The costs of all tables are added at once, 16 bits each.
+    // for the groups that took it. The costs of all tables are added at once, 10 bits each
+    // (50 codes of at most 17 bits cost at most 850).
     const uint16_t* const symbols = symbols_.get();
     for (unsigned round = 0; round < kRefinements; ++round) {
-        uint64_t low[kBz2MostSymbols], high[kBz2MostSymbols];
+        uint64_t packed[kBz2MostSymbols];
         for (unsigned symbol = 0; symbol < t.alphabet; ++symbol) {
-            uint64_t packed[2] = {0, 0};
+            packed[symbol] = 0;
             for (unsigned group = 0; group < t.groups; ++group) {
-                packed[group / 4] |= uint64_t{t.lengths[group][symbol]} << (16 * (group % 4));
+                packed[symbol] |= uint64_t{t.lengths[group][symbol]} << (kCostBits * group);
             }
-            low[symbol] = packed[0];
-            high[symbol] = packed[1];
         }
         uint32_t counts[kBz2MostGroups][kBz2MostSymbols] = {};
         for (unsigned selector = 0; selector < t.selectorCount; ++selector) {
             const uint32_t begin = selector * kBz2GroupSymbols;
             const uint32_t end = std::min(begin + kBz2GroupSymbols, n);
-            uint64_t costLow = 0, costHigh = 0;
-            for (uint32_t i = begin; i < end; ++i) {
-                costLow += low[symbols[i]];
-                costHigh += high[symbols[i]];
-            }
+            uint64_t costs = 0;
+            for (uint32_t i = begin; i < end; ++i) costs += packed[symbols[i]];
             unsigned best = 0;
             uint32_t bestCost = 0xFFFFFFFFu;
             for (unsigned group = 0; group < t.groups; ++group) {
-                const uint64_t packed = group < 4 ? costLow : costHigh;
-                const uint32_t cost = static_cast<uint32_t>(packed >> (16 * (group % 4))) & 0xFFFF;
+                const uint32_t cost = static_cast<uint32_t>(costs >> (kCostBits * group)) & ((1u << kCostBits) - 1);
                 if (cost < bestCost) {
                     bestCost = cost;
                     best = group;
