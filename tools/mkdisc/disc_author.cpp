@@ -22,6 +22,12 @@ constexpr size_t kMaxLineCharacters = kListLineCapacity - 1;  // the line feed t
 const char kMarkerLineEnd[] = "\r\n";
 const wchar_t* const kControlFileNames[] = {L"installer.exe", L"setup.ini", L"uninst.dat"};
 const wchar_t kFallbackLabel[] = L"GAME";
+// The phases of making discs as progress lines name them.
+const wchar_t kScanning[] = L"scanning";
+const wchar_t kCompressing[] = L"compressing";
+const wchar_t kCopying[] = L"copying";
+const wchar_t kWritingImages[] = L"writing images";
+const wchar_t kWritingImage[] = L"writing the image";
 
 struct PlannedFile {
     std::wstring relative;  // inside the game folder
@@ -287,6 +293,7 @@ struct DiscSet {
     uint64_t totalBytes = 0;      // of the game files, as read
     uint64_t listBytes = 0;       // of setup.lst
     std::vector<DiscPlan> plans;  // one per disc begun
+    ProgressReport* progress = nullptr;
 };
 
 std::wstring DiscFolder(const DiscSet& set, int disc) { return set.out + L"\\" + DiscFolderName(disc); }
@@ -367,6 +374,7 @@ bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::wstring*
         set->listBytes += lineBytes.size() + 2;  // CR LF
         set->totalBytes += file.size;
         set->files.push_back(file);
+        set->progress->Add(kScanning, file.size);
     }
     return true;
 }
@@ -447,11 +455,23 @@ bool BeginDisc(DiscSet* set, int disc, std::wstring* error) {
     return true;
 }
 
+// Compressing and copying take turns file by file, each a phase of its own bytes.
+void BeginFilling(const DiscSet& set) {
+    uint64_t compressed = 0, copied = 0;
+    bool compressing = false, copying = false;
+    for (const PlannedFile& file : set.files) {
+        (file.compress ? compressed : copied) += file.size;
+        (file.compress ? compressing : copying) = true;
+    }
+    if (compressing) set.progress->Begin(kCompressing, compressed);
+    if (copying) set.progress->Begin(kCopying, copied);
+}
+
 // Stores every game file in list order, each on the disc the plan chooses once its stored size
 // is known: plain files before they are copied, compressed ones after (moved on when needed).
-bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* result, std::wstring* error) {
+bool FillDiscs(DiscSet* set, DiscSetResult* result, std::wstring* error) {
     if (!CreateFolderTree(DiscFolder(*set, 0) + L"\\data", error)) return false;
-    uint64_t doneBytes = 0;
+    BeginFilling(*set);
     for (const PlannedFile& file : set->files) {
         int disc = static_cast<int>(set->plans.size()) - 1;
         if (!file.compress) {
@@ -460,11 +480,7 @@ bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* resu
         }
         const std::wstring target = DiscFolder(*set, disc) + L"\\data\\" + file.listPath;
         if (!CreateParentOf(target, error)) return false;
-        if (progress) progress(doneBytes, set->totalBytes, file.listPath);
-        ByteProgress step = [&](uint64_t bytes) {
-            doneBytes += bytes;
-            if (progress) progress(doneBytes, set->totalBytes, file.listPath);
-        };
+        ByteProgress step = [&](uint64_t bytes) { set->progress->Add(file.compress ? kCompressing : kCopying, bytes); };
         FileDigest digest;
         const std::wstring source = set->game + L"\\" + file.relative;
         if (!(file.compress ? CompressWithDigest(source, target, &digest, error, step)
@@ -493,6 +509,8 @@ bool FillDiscs(DiscSet* set, const AuthorProgress& progress, DiscSetResult* resu
         authored.compressed = file.compress;
         result->files.push_back(authored);
     }
+    set->progress->End(kCompressing);
+    set->progress->End(kCopying);
     return true;
 }
 
@@ -526,26 +544,34 @@ bool WriteControlFiles(const DiscSet& set, const DiscSetResult& result, std::wst
 
 }  // namespace
 
-bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
-                 std::wstring* error) {
+bool MakeDiscSet(const DiscSetOptions& options, ProgressReport* progress, DiscSetResult* result, std::wstring* error) {
     *result = DiscSetResult();
     DiscSet set;
-    if (!PlanDiscSet(options, &set, error) || !FillDiscs(&set, progress, result, error) ||
-        !WriteControlFiles(set, *result, error))
-        return false;
+    ProgressReport silent(true);
+    set.progress = progress ? progress : &silent;
+    set.progress->Begin(kScanning, 0);
+    if (!PlanDiscSet(options, &set, error)) return false;
+    set.progress->End(kScanning);
+    if (!FillDiscs(&set, result, error) || !WriteControlFiles(set, *result, error)) return false;
+    uint64_t imageBytes = 0;
+    for (const DiscPlan& plan : set.plans) imageBytes += set.images ? plan.Bytes() : 0;
+    if (set.images) set.progress->Begin(kWritingImages, imageBytes);
+    const ByteProgress written = [&](uint64_t bytes) { set.progress->Add(kWritingImages, bytes); };
     for (int disc = 0; disc < static_cast<int>(set.plans.size()); ++disc) {
         const DiscPlan& plan = set.plans[static_cast<size_t>(disc)];
         result->discFolders.push_back(DiscFolder(set, disc));
         result->discBytes.push_back(plan.Bytes());
         if (!set.images) continue;
         result->discImages.push_back(DiscFolder(set, disc) + L".iso");
-        if (!plan.image().Write(DiscFolder(set, disc), set.stamp, result->discImages.back(), error)) return false;
+        if (!plan.image().Write(DiscFolder(set, disc), set.stamp, result->discImages.back(), error, written))
+            return false;
     }
+    set.progress->End(kWritingImages);
     return true;
 }
 
 bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const ImageStamp& stamp,
-                     uint64_t* bytes, std::wstring* error) {
+                     uint64_t* bytes, std::wstring* error, ProgressReport* progress) {
     std::wstring root, image;
     if (!FullPath(folder, &root) || !FullPath(imagePath, &image))
         return Fail(error, L"a path given on the command line cannot be resolved");
@@ -573,7 +599,13 @@ bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, 
     if (named.label.empty())
         named.label = DefaultVolumeLabel(root + L"\\setup.ini", fallback.empty() ? kFallbackLabel : fallback);
     *bytes = layout.Bytes();
-    return layout.Write(root, named, image, error);
+    ProgressReport silent(true);
+    if (!progress) progress = &silent;
+    progress->Begin(kWritingImage, *bytes);
+    if (!layout.Write(root, named, image, error, [&](uint64_t written) { progress->Add(kWritingImage, written); }))
+        return false;
+    progress->End(kWritingImage);
+    return true;
 }
 
 std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise) {
