@@ -570,12 +570,15 @@ TEST(Mkdisc, ProgressLines) {
         {'A', L"compressing", 1000000, 15000, nullptr},
         {'B', L"copying", 50000000, 15000, nullptr},  // taking turns: each phase counts its own time
         {'A', L"copying", 25000000, 17673, L"mkdisc: copying  50%  25.0 of 50.0 MB  9.4 MB/s  3 s left"},
-        {'E', L"copying", 0, 20000, L"mkdisc: copying done  25.0 MB in 5 s  5.0 MB/s"},
+        {'A', L"copying", 20000000, 19673,
+         L"mkdisc: copying  90%  45.0 of 50.0 MB  10.0 MB/s  1 s left"},  // since the last
+        {'E', L"copying", 0, 20000, L"mkdisc: copying done  45.0 MB in 5 s  9.0 MB/s"},
         {'E', L"compressing", 0, 20000, L"mkdisc: compressing done  413.3 MB in 15 s  27.6 MB/s"},
         {'B', L"scanning", 0, 20000, nullptr},  // the total found as it goes
-        {'A', L"scanning", 5000000, 22000, L"mkdisc: scanning  5.0 MB  2.5 MB/s"},
-        {'B', L"writing images", 8000000000, 22000, nullptr},
-        {'A', L"writing images", 200000000, 32000,
+        {'A', L"scanning", 5000000, 22000, L"mkdisc: scanning  5.0 MB found"},
+        {'E', L"scanning", 0, 22100, L"mkdisc: scanning done  5.0 MB in 2 s"},
+        {'B', L"writing images", 8000000000, 22100, nullptr},
+        {'A', L"writing images", 200000000, 32100,
          L"mkdisc: writing images  2%  200.0 of 8000.0 MB  20.0 MB/s  6 min 30 s left"},
         {'E', L"checking", 0, 40000, nullptr},  // never begun
     };

@@ -455,23 +455,25 @@ bool BeginDisc(DiscSet* set, int disc, std::wstring* error) {
     return true;
 }
 
-// Compressing and copying take turns file by file, each a phase of its own bytes.
-void BeginFilling(const DiscSet& set) {
+// Compressing and copying take turns file by file, each a phase of its own bytes that ends with
+// its last file; *lastCompressed and *lastCopied are those files (null: none).
+void BeginFilling(const DiscSet& set, const PlannedFile** lastCompressed, const PlannedFile** lastCopied) {
     uint64_t compressed = 0, copied = 0;
-    bool compressing = false, copying = false;
+    *lastCompressed = *lastCopied = nullptr;
     for (const PlannedFile& file : set.files) {
         (file.compress ? compressed : copied) += file.size;
-        (file.compress ? compressing : copying) = true;
+        *(file.compress ? lastCompressed : lastCopied) = &file;
     }
-    if (compressing) set.progress->Begin(kCompressing, compressed);
-    if (copying) set.progress->Begin(kCopying, copied);
+    if (*lastCompressed) set.progress->Begin(kCompressing, compressed);
+    if (*lastCopied) set.progress->Begin(kCopying, copied);
 }
 
 // Stores every game file in list order, each on the disc the plan chooses once its stored size
 // is known: plain files before they are copied, compressed ones after (moved on when needed).
 bool FillDiscs(DiscSet* set, DiscSetResult* result, std::wstring* error) {
     if (!CreateFolderTree(DiscFolder(*set, 0) + L"\\data", error)) return false;
-    BeginFilling(*set);
+    const PlannedFile *lastCompressed, *lastCopied;
+    BeginFilling(*set, &lastCompressed, &lastCopied);
     for (const PlannedFile& file : set->files) {
         int disc = static_cast<int>(set->plans.size()) - 1;
         if (!file.compress) {
@@ -508,9 +510,8 @@ bool FillDiscs(DiscSet* set, DiscSetResult* result, std::wstring* error) {
         authored.crc = digest.crc;
         authored.compressed = file.compress;
         result->files.push_back(authored);
+        if (&file == lastCompressed || &file == lastCopied) set->progress->End(file.compress ? kCompressing : kCopying);
     }
-    set->progress->End(kCompressing);
-    set->progress->End(kCopying);
     return true;
 }
 

@@ -56,15 +56,17 @@ void ProgressReport::Add(const std::wstring& name, uint64_t bytes) {
     lastEvent_ = now;
     if (now - lastLine_ < kLineEveryMilliseconds) return;
     lastLine_ = now;
-    const double rate = Rate(phase->done, phase->milliseconds);
+    const double rate = Rate(phase->done - phase->shownDone, phase->milliseconds - phase->shownMilliseconds);
+    phase->shownDone = phase->done;
+    phase->shownMilliseconds = phase->milliseconds;
     const uint64_t done = phase->total && phase->done > phase->total ? phase->total : phase->done;
     std::wstring text = L"mkdisc: " + phase->name;
     if (phase->total)
         text += FormatText(L"  %d%%  %ls of %ls MB", static_cast<int>(done * 100 / phase->total),
                            Megabytes(done).c_str(), Megabytes(phase->total).c_str());
     else
-        text += L"  " + Megabytes(done) + L" MB";
-    text += FormatText(L"  %.1f MB/s", rate);
+        text += L"  " + Megabytes(done) + L" MB found";
+    if (phase->total) text += FormatText(L"  %.1f MB/s", rate);
     if (phase->total && rate > 0)
         text += L"  " +
                 Duration(
@@ -78,9 +80,11 @@ void ProgressReport::End(const std::wstring& name) {
     if (!phase) return;
     phase->milliseconds += clock_() - lastEvent_;
     lastEvent_ = clock_();
+    // A rate means little for a phase that only finds its bytes, or over less than a second.
+    const bool rated = phase->total && phase->milliseconds >= 1000;
     Show(L"mkdisc: " + phase->name + L" done  " + Megabytes(phase->done) + L" MB in " +
          Duration((phase->milliseconds + 500) / 1000) +
-         FormatText(L"  %.1f MB/s", Rate(phase->done, phase->milliseconds)));
+         (rated ? FormatText(L"  %.1f MB/s", Rate(phase->done, phase->milliseconds)) : std::wstring()));
     lastLine_ = lastEvent_;
 }
 

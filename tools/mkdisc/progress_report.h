@@ -1,6 +1,7 @@
 // Progress lines for mkdisc's long work: each phase (scanning, compressing, writing an image,
 // checking, ...) counts its bytes, and the publisher sees at most one line every two seconds with
-// the phase, how far it is, its rate and the time left, and a last line per phase with its time.
+// the phase, how far it is, its rate since its previous line and the time left at that rate, and a
+// last line per phase with its time and average rate.
 // Phases may take turns (compressing and copying alternate file by file); each keeps its own
 // bytes and the time spent on it.
 #pragma once
@@ -31,6 +32,9 @@ private:
         uint64_t total = 0;
         uint64_t done = 0;
         uint64_t milliseconds = 0;
+        // At its last line: the rate and time left shown are those since then.
+        uint64_t shownDone = 0;
+        uint64_t shownMilliseconds = 0;
     };
 
     Phase* Find(const std::wstring& name);
