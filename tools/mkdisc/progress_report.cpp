@@ -8,6 +8,8 @@
 namespace {
 
 constexpr uint64_t kLineEveryMilliseconds = 2000;
+// How much the rate since the previous line counts in the rate shown: about the last 10 seconds.
+constexpr double kRecentWeight = 0.3;
 
 std::wstring Megabytes(uint64_t bytes) { return FormatText(L"%.1f", static_cast<double>(bytes) / 1000000.0); }
 
@@ -56,9 +58,11 @@ void ProgressReport::Add(const std::wstring& name, uint64_t bytes) {
     lastEvent_ = now;
     if (now - lastLine_ < kLineEveryMilliseconds) return;
     lastLine_ = now;
-    const double rate = Rate(phase->done - phase->shownDone, phase->milliseconds - phase->shownMilliseconds);
+    const double recent = Rate(phase->done - phase->shownDone, phase->milliseconds - phase->shownMilliseconds);
+    const double rate = phase->shownRate > 0 ? kRecentWeight * recent + (1 - kRecentWeight) * phase->shownRate : recent;
     phase->shownDone = phase->done;
     phase->shownMilliseconds = phase->milliseconds;
+    phase->shownRate = rate;
     const uint64_t done = phase->total && phase->done > phase->total ? phase->total : phase->done;
     std::wstring text = L"mkdisc: " + phase->name;
     if (phase->total)

@@ -1,7 +1,7 @@
 // Progress lines for mkdisc's long work: each phase (scanning, compressing, writing an image,
 // checking, ...) counts its bytes, and the publisher sees at most one line every two seconds with
-// the phase, how far it is, its rate since its previous line and the time left at that rate, and a
-// last line per phase with its time and average rate.
+// the phase, how far it is, its recent rate and the time left at that rate, and a last line per
+// phase with its time and average rate.
 // Phases may take turns (compressing and copying alternate file by file); each keeps its own
 // bytes and the time spent on it.
 #pragma once
@@ -32,9 +32,11 @@ private:
         uint64_t total = 0;
         uint64_t done = 0;
         uint64_t milliseconds = 0;
-        // At its last line: the rate and time left shown are those since then.
+        // At its last line. The rate shown leans on the rate since then: work reported in bursts
+        // (a compressed piece at a time) makes that jump, the average from the start lags.
         uint64_t shownDone = 0;
         uint64_t shownMilliseconds = 0;
+        double shownRate = 0;
     };
 
     Phase* Find(const std::wstring& name);
