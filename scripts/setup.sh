@@ -14,6 +14,7 @@ packages=(
   patch xz-utils util-linux
   gcc libc6-dev
   fuse3 python3-fusepy
+  osslsigncode openssl
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -5,7 +5,8 @@
 # never below it and at most 1% above. Compressed files must be single standard bzip2 streams that
 # bzip2 and Python read back as the game file. The images mkdisc writes itself (--iso, image) are
 # read back by xorriso and isoinfo and must be exactly their planned size (mkdisc_readers.sh reads
-# their UDF trees and checks the refusals).
+# their UDF trees and checks the refusals). The installer of the images, signed with osslsigncode
+# beforehand as a publisher signs it, must still carry a signature that verifies once read back.
 #   mkdisc_images.sh <Wine runner> <mkdisc.exe>     (under scripts/test.sh: INSTALLER_SCRATCH is T:)
 set -euo pipefail -f  # no globbing: the --compress patterns pass through as words
 runner=$1
@@ -224,8 +225,22 @@ else
 fi
 
 # An image exactly filling the disc: a capacity of its size keeps one disc, one byte less makes two.
+# Its installer is the shipped i686 build's (mkdisc takes no other), signed with a throwaway
+# self-signed certificate as a publisher signs it before making the discs: the copy read back from
+# the image must still verify.
 layout=one-file
+shipped=$(dirname "$tool")/../../../i686/installer.exe
+[ -f "$shipped" ] || fail "no i686 installer.exe beside this build: build both targets first"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$base/key.pem" -out "$base/cert.pem" -days 2 \
+  -subj "/CN=Example Publisher" >/dev/null 2>&1 || fail "openssl cannot make a certificate"
+rm -f "$base/$layout/installer.exe"  # osslsigncode writes only new files
+osslsigncode sign -certs "$base/cert.pem" -key "$base/key.pem" -n "Sample Game" \
+  -in "$shipped" -out "$base/$layout/installer.exe" >/dev/null || fail "osslsigncode cannot sign"
 if plan=$(make_discs "$layout" cd700 --iso); then
+  LC_ALL=C.UTF-8 xorriso -osirrox on -indev "$base/$layout/out/disc1.iso" -extract /installer.exe "$base/read.exe" \
+    >/dev/null 2>&1 || fail "$layout: xorriso cannot read installer.exe from disc1.iso"
+  osslsigncode verify -CAfile "$base/cert.pem" -in "$base/read.exe" >"$base/signature.txt" 2>&1 ||
+    fail "$layout: the installer read back from disc1.iso has no valid signature: $(tail -3 "$base/signature.txt")"
   exact=${plan#* }
   for capacity in "$exact" "$((exact - 1))"; do
     if plan=$(make_discs "$layout" "$capacity" --iso); then

@@ -14,6 +14,7 @@
 #include "disc_verify.h"
 #include "image_layout.h"
 #include "install/progress_state.h"
+#include "progress_report.h"
 #include "records/list_format.h"
 #include "support/bzip2_bytes.h"
 #include "support/scripted_interaction.h"
@@ -113,6 +114,23 @@ std::string Expand(const std::string& compressed, size_t expectedSize) {
     out.resize(length);
     return out;
 }
+
+// An environment variable set for a while, then restored.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
+        wchar_t old[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableW(name, old, MAX_PATH);
+        had_ = length > 0 && length < MAX_PATH;
+        if (had_) old_ = old;
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+
+private:
+    std::wstring name_, old_;
+    bool had_ = false;
+};
 
 bool Make(const DiscSetOptions& options, DiscSetResult* result, std::wstring* error) {
     return MakeDiscSet(options, nullptr, result, error);
@@ -524,21 +542,85 @@ TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
     };
     std::string flipped = intact, cut = intact.substr(0, intact.size() - 2048);
     flipped[data + 30000] ^= 0x04;
+    std::string packed;
+    ASSERT_TRUE(ReadFileBytes(game.Disc(0) + L"\\data\\シナリオ.dat.bz2", &packed));
+    std::string damaged = intact;
+    const size_t stream = intact.find(packed);
+    ASSERT_NE(stream, std::string::npos);
+    damaged[stream + packed.size() / 2] ^= 0x20;
     const Case cases[] = {
         {"intact", intact, nullptr, 2},
         {"a flipped byte in a file", flipped, L"CRC-32", 2},
+        {"damaged compressed data", damaged, L"解凍元ファイルが破損しています。", 2},
         {"cut short", cut, L"cut short", 0},
         {"another name in the UDF tree", renamed, L"in its Joliet tree but not in its UDF tree", 0},
         {"a damaged UDF file entry", lengthened, L"damaged UDF file entry", 0},
     };
+    // Files are read inside the image: there is no temporary folder to copy them to.
+    const std::wstring missing = game.root / L"no such folder";
+    ScopedEnvironment tmp(L"TMP", missing.c_str()), temp(L"TEMP", missing.c_str());
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFileBytes(image, c.bytes));
         VerifyReport report;
-        EXPECT_EQ(VerifyDiscSet({image}, nullptr, &report), c.problem == nullptr) << c.what;
+        uint64_t now = 0;
+        std::vector<std::wstring> lines;
+        ProgressReport progress(
+            false, [&] { return now += 2000; }, [&](const std::wstring& l) { lines.push_back(l); });
+        EXPECT_EQ(VerifyDiscSet({image}, &progress, &report), c.problem == nullptr) << c.what;
         EXPECT_EQ(report.filesChecked, c.checked) << c.what;
+        if (!c.problem) {  // bytes inside the files, the expanded ones too, not just files
+            EXPECT_GT(lines.size(), 3u);
+            EXPECT_EQ(lines.back().find(L"mkdisc: checking done  0.2 MB in "), 0u) << Utf8(lines.back());
+        }
         for (const std::wstring& problem : report.problems) {
             EXPECT_TRUE(c.problem && problem.find(c.problem) != std::wstring::npos) << c.what << ": " << Utf8(problem);
             EXPECT_NE(problem.find(image), std::wstring::npos) << "named by the image: " << Utf8(problem);
+        }
+    }
+}
+
+TEST(Mkdisc, ProgressLines) {
+    struct Step {
+        char what;  // Begin, Add or End
+        const wchar_t* phase;
+        uint64_t bytes;
+        uint64_t at;          // milliseconds
+        const wchar_t* line;  // null: none
+    };
+    const Step steps[] = {
+        {'B', L"compressing", 1114000000, 0, nullptr},
+        {'A', L"compressing", 100000000, 1999, nullptr},  // two seconds pass before the first line
+        {'A', L"compressing", 312300000, 14673, L"mkdisc: compressing  37%  412.3 of 1114.0 MB  28.1 MB/s  25 s left"},
+        {'A', L"compressing", 1000000, 15000, nullptr},
+        {'B', L"copying", 50000000, 15000, nullptr},  // taking turns: each phase counts its own time
+        {'A', L"copying", 25000000, 17673, L"mkdisc: copying  50%  25.0 of 50.0 MB  9.4 MB/s  3 s left"},
+        {'A', L"copying", 20000000, 19673,
+         L"mkdisc: copying  90%  45.0 of 50.0 MB  9.5 MB/s  1 s left"},  // leaning on 10.0 since the last
+        {'E', L"copying", 0, 20000, L"mkdisc: copying done  45.0 MB in 5 s  9.0 MB/s"},
+        {'E', L"compressing", 0, 20000, L"mkdisc: compressing done  413.3 MB in 15 s  27.6 MB/s"},
+        {'B', L"scanning", 0, 20000, nullptr},  // the total found as it goes
+        {'A', L"scanning", 5000000, 22000, L"mkdisc: scanning  5.0 MB found"},
+        {'E', L"scanning", 0, 22100, L"mkdisc: scanning done  5.0 MB in 2 s"},
+        {'B', L"writing images", 8000000000, 22100, nullptr},
+        {'A', L"writing images", 200000000, 32100,
+         L"mkdisc: writing images  2%  200.0 of 8000.0 MB  20.0 MB/s  6 min 30 s left"},
+        {'E', L"checking", 0, 40000, nullptr},  // never begun
+    };
+    for (const bool quiet : {false, true}) {
+        uint64_t now = 0;
+        std::vector<std::wstring> lines;
+        ProgressReport report(
+            quiet, [&] { return now; }, [&](const std::wstring& line) { lines.push_back(line); });
+        for (const Step& step : steps) {
+            const size_t before = lines.size();
+            now = step.at;
+            step.what == 'B'   ? report.Begin(step.phase, step.bytes)
+            : step.what == 'A' ? report.Add(step.phase, step.bytes)
+                               : report.End(step.phase);
+            ASSERT_EQ(lines.size(), before + (step.line && !quiet ? 1 : 0)) << Utf8(step.phase) << " at " << step.at;
+            if (lines.size() > before) {
+                EXPECT_EQ(lines.back(), step.line);
+            }
         }
     }
 }

@@ -71,8 +71,8 @@ void ReportExpandFailure(HWND owner, const wchar_t* sourcePath, const wchar_t* r
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, uint64_t fileBytes, bool readAhead)
-        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, kSourcePieces) {
+    CompressedSource(HANDLE file, uint64_t fileBytes, uint64_t limit, bool readAhead)
+        : reader_(file, limit, readAhead, kSourcePieceBytes, kSourcePieces) {
         bytes_.reserve(static_cast<size_t>(std::min<uint64_t>(fileBytes, kSourceRoomBytes)));
     }
 
@@ -150,7 +150,8 @@ private:
 // abort question and counted before it is written, across block and stream boundaries.
 class ChunkWriter {
 public:
-    ChunkWriter(FILE* file, ProgressSink& progress) : file_(file), progress_(progress) {}
+    ChunkWriter(FILE* file, const ExpandedBytes* output, ProgressSink& progress)
+        : file_(file), output_(output), progress_(progress) {}
 
     // False when the user confirmed the abort (the chunks before are written) or a write failed.
     bool Add(const uint8_t* bytes, size_t count) {
@@ -199,11 +200,12 @@ private:
 
     bool Write(const uint8_t* bytes, size_t count) {
         if (count == 0) return true;
-        writeFailed_ = fwrite(bytes, 1, count, file_) != count;
+        writeFailed_ = output_ ? !(*output_)(bytes, count) : fwrite(bytes, 1, count, file_) != count;
         return !writeFailed_;
     }
 
     FILE* file_;
+    const ExpandedBytes* output_;  // instead of the file when not null
     ProgressSink& progress_;
     uint8_t carry_[kExpandChunkBytes];
     size_t carried_ = 0;
@@ -221,9 +223,11 @@ class Expansion {
 public:
     // One block per thread is in flight and one more, so that a thread that finishes early
     // finds the next block while the oldest is still being decoded.
-    Expansion(HANDLE source, uint64_t sourceBytes, FILE* output, ProgressSink& progress, unsigned threads)
-        : source_(source, sourceBytes, threads > 1),
-          writer_(output, progress),
+    // The source is read up to limit bytes or its end; expanded bytes go to file, or to output when it is not null.
+    Expansion(HANDLE source, uint64_t sourceBytes, uint64_t limit, FILE* file, const ExpandedBytes* output,
+              ProgressSink& progress, unsigned threads)
+        : source_(source, sourceBytes, limit, threads > 1),
+          writer_(file, output, progress),
           mostJobs_(threads > 1 ? threads + 1 : 1),
           keepBytes_(kHeldOutputBytes / mostJobs_),
           hooks_(*expansionHooks.load()) {
@@ -493,6 +497,23 @@ bool CloseOutput(StdioFile& output) {
     return flushed && closed;
 }
 
+// True for a complete expansion; otherwise false, after the message the outcome calls for.
+bool Reported(Outcome outcome, const wchar_t* sourceName, ProgressSink& progress) {
+    switch (outcome) {
+        case Outcome::Cancelled:
+            return false;
+        case Outcome::Damaged:
+            ReportExpandFailure(progress.Owner(), sourceName, kSourceDamaged);
+            return false;
+        case Outcome::WriteFailed:
+            ReportExpandFailure(progress.Owner(), sourceName, kDestinationFailure);
+            return false;
+        case Outcome::Complete:
+            break;
+    }
+    return true;
+}
+
 }  // namespace
 
 void SetExpansionThreads(unsigned count) { expansionThreads = count; }
@@ -525,24 +546,25 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
     {
         const unsigned threads = static_cast<uint64_t>(size.QuadPart) >= kParallelFromBytes ? DecodingThreads() : 1;
         // Ends every thread it started before any message is shown.
-        Expansion expansion(source.get(), static_cast<uint64_t>(size.QuadPart), output.get(), progress, threads);
+        Expansion expansion(source.get(), static_cast<uint64_t>(size.QuadPart), UINT64_MAX, output.get(), nullptr,
+                            progress, threads);
         outcome = expansion.Run();
     }
-    switch (outcome) {
-        case Outcome::Cancelled:
-            return false;
-        case Outcome::Damaged:
-            ReportExpandFailure(progress.Owner(), sourcePath, kSourceDamaged);
-            return false;
-        case Outcome::WriteFailed:
-            ReportExpandFailure(progress.Owner(), sourcePath, kDestinationFailure);
-            return false;
-        case Outcome::Complete:
-            break;
-    }
+    if (!Reported(outcome, sourcePath, progress)) return false;
     if (!CloseOutput(output)) {
         ReportExpandFailure(progress.Owner(), sourcePath, kDestinationFailure);
         return false;
     }
     return true;
+}
+
+bool ExpandBz2Stream(HANDLE source, uint64_t sourceBytes, const wchar_t* sourceName, const ExpandedBytes& output,
+                     ProgressSink& progress) {
+    Outcome outcome;
+    {
+        const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
+        Expansion expansion(source, sourceBytes, sourceBytes, nullptr, &output, progress, threads);
+        outcome = expansion.Run();
+    }
+    return Reported(outcome, sourceName, progress);
 }

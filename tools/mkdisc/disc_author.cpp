@@ -23,6 +23,12 @@ constexpr size_t kMaxLineCharacters = kListLineCapacity - 1;  // the line feed t
 const char kMarkerLineEnd[] = "\r\n";
 const wchar_t* const kControlFileNames[] = {L"installer.exe", L"setup.ini", L"uninst.dat"};
 const wchar_t kFallbackLabel[] = L"GAME";
+// The phases of making discs as progress lines name them.
+const wchar_t kScanning[] = L"scanning";
+const wchar_t kCompressing[] = L"compressing";
+const wchar_t kCopying[] = L"copying";
+const wchar_t kWritingImages[] = L"writing images";
+const wchar_t kWritingImage[] = L"writing the image";
 
 struct PlannedFile {
     std::wstring relative;  // inside the game folder
@@ -302,6 +308,7 @@ struct DiscSet {
     uint64_t cluster = 4096;      // of the output's volume: every file takes whole ones
     std::vector<DiscPlan> plans;  // one per disc begun
     const std::atomic<bool>* stop = nullptr;
+    ProgressReport* progress = nullptr;
 };
 
 std::wstring DiscFolder(const DiscSet& set, int disc) { return set.work + L"\\" + DiscFolderName(disc); }
@@ -482,6 +489,7 @@ bool CollectGameFiles(const DiscSetOptions& options, DiscSet* set, std::vector<s
         set->listBytes += lineBytes.size() + 2;  // CR LF
         set->totalBytes += file.size;
         set->files.push_back(file);
+        set->progress->Add(kScanning, file.size);
     }
     return true;
 }
@@ -719,22 +727,28 @@ private:
     FileHandle marker_;
 };
 
+// The bytes of the game files to be compressed, or of those to be copied as they are.
+uint64_t BytesOf(const DiscSet& set, bool compressed) {
+    uint64_t bytes = 0;
+    for (const PlannedFile& file : set.files) bytes += file.compress == compressed ? file.size : 0;
+    return bytes;
+}
+
 // Compresses every file to be compressed into the scratch folder, where it waits for its disc.
 // Sizes that a disc cannot hold are listed.
-bool CompressFiles(DiscSet* set, const AuthorProgress& progress, uint64_t* doneBytes,
-                   std::vector<std::wstring>* problems, std::wstring* error) {
+bool CompressFiles(DiscSet* set, std::vector<std::wstring>* problems, std::wstring* error) {
+    const uint64_t total = BytesOf(*set, true);
+    if (total > 0) set->progress->Begin(kCompressing, total);
+    const ByteProgress step = [&](uint64_t bytes) {
+        ThrowIfStopped(*set);
+        set->progress->Add(kCompressing, bytes);
+    };
     for (PlannedFile& file : set->files) {
         if (!file.compress) continue;
         ThrowIfStopped(*set);
         const std::wstring source = set->game + L"\\" + file.relative;
         const std::wstring target = set->packed + L"\\" + file.listPath;
         if (!CreateParentOf(target, error)) return false;
-        if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
-        ByteProgress step = [&](uint64_t bytes) {
-            ThrowIfStopped(*set);
-            *doneBytes += bytes;
-            if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
-        };
         if (!CompressWithDigest(source, target, &file.digest, error, step)) return false;
         if (file.digest.size != file.size)
             return Fail(error, Quoted(file.relative) + L" changed its size while it was being written; try again");
@@ -743,6 +757,7 @@ bool CompressFiles(DiscSet* set, const AuthorProgress& progress, uint64_t* doneB
         if (!set->images && file.stored > kLargestFolderFile)
             problems->push_back(Quoted(file.relative) + L": compressed, " + FolderFileRefusal(file.stored));
     }
+    set->progress->End(kCompressing);
     return true;
 }
 
@@ -768,7 +783,11 @@ bool PlaceFiles(DiscSet* set, std::vector<std::wstring>* problems) {
 
 // The files of one disc into its folder: plain ones copied from the game, compressed ones moved
 // from where they wait.
-bool FillDisc(DiscSet* set, int disc, const AuthorProgress& progress, uint64_t* doneBytes, std::wstring* error) {
+bool FillDisc(DiscSet* set, int disc, std::wstring* error) {
+    const ByteProgress step = [&](uint64_t bytes) {
+        ThrowIfStopped(*set);
+        set->progress->Add(kCopying, bytes);
+    };
     if (!CreateFolderTree(DiscFolder(*set, disc) + L"\\data", error)) return false;
     for (PlannedFile& file : set->files) {
         if (file.disc != disc) continue;
@@ -781,12 +800,6 @@ bool FillDisc(DiscSet* set, int disc, const AuthorProgress& progress, uint64_t* 
                                        SystemErrorText(GetLastError()) + L")");
             continue;
         }
-        if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
-        ByteProgress step = [&](uint64_t bytes) {
-            ThrowIfStopped(*set);
-            *doneBytes += bytes;
-            if (progress) progress(*doneBytes, set->totalBytes, file.listPath);
-        };
         const std::wstring source = set->game + L"\\" + file.relative;
         if (!CopyWithDigest(source, target, &file.digest, error, step)) return false;
         if (file.digest.size != file.size)
@@ -838,20 +851,30 @@ bool WriteControlFiles(const DiscSet& set, const DiscSetResult& result, std::wst
 
 // Writes the discs last to first, so that the first, whose setup.lst names every file's CRC-32,
 // comes when all are known; each image follows its folder, which goes with imagesOnly.
-bool WriteDiscs(DiscSet* set, const AuthorProgress& progress, uint64_t* doneBytes, DiscSetResult* result,
-                std::wstring* error) {
+bool WriteDiscs(DiscSet* set, DiscSetResult* result, std::wstring* error) {
+    const uint64_t copied = BytesOf(*set, false);
+    if (copied > 0) set->progress->Begin(kCopying, copied);
+    uint64_t imageBytes = 0;
+    for (const DiscPlan& plan : set->plans) imageBytes += plan.Bytes();
+    if (set->images) set->progress->Begin(kWritingImages, imageBytes);
+    const ByteProgress written = [&](uint64_t bytes) {
+        ThrowIfStopped(*set);
+        set->progress->Add(kWritingImages, bytes);
+    };
     for (int disc = static_cast<int>(set->plans.size()) - 1; disc >= 0; --disc) {
-        if (!FillDisc(set, disc, progress, doneBytes, error)) return false;
+        if (!FillDisc(set, disc, error)) return false;
         if (disc == 0) {
             ListFiles(*set, result);
             if (!WriteControlFiles(*set, *result, error)) return false;
         }
         ThrowIfStopped(*set);
         if (set->images && !set->plans[static_cast<size_t>(disc)].image().Write(
-                               DiscFolder(*set, disc), set->stamp, DiscFolder(*set, disc) + L".iso", error))
+                               DiscFolder(*set, disc), set->stamp, DiscFolder(*set, disc) + L".iso", error, written))
             return false;
         if (set->imagesOnly) RemoveFolderTree(DiscFolder(*set, disc));
     }
+    set->progress->End(kCopying);
+    set->progress->End(kWritingImages);
     return true;
 }
 
@@ -861,33 +884,33 @@ std::wstring Joined(const std::vector<std::wstring>& lines) {
     return text;
 }
 
-bool MakeInScratch(DiscSet* set, ScratchFolder* scratch, const AuthorProgress& progress, DiscSetResult* result,
-                   std::wstring* error) {
+bool MakeInScratch(DiscSet* set, ScratchFolder* scratch, DiscSetResult* result, std::wstring* error) {
     set->work = scratch->Discs();
     set->packed = scratch->Packed();
-    uint64_t doneBytes = 0;
     std::vector<std::wstring> problems;
-    if (!CompressFiles(set, progress, &doneBytes, &problems, error)) return false;
+    if (!CompressFiles(set, &problems, error)) return false;
     if (!problems.empty() || !PlaceFiles(set, &problems)) return Fail(error, Joined(problems));
-    return CheckFreeSpace(set, NeedExactly, L"the discs", error) &&
-           WriteDiscs(set, progress, &doneBytes, result, error);
+    return CheckFreeSpace(set, NeedExactly, L"the discs", error) && WriteDiscs(set, result, error);
 }
 
 }  // namespace
 
 std::wstring ScratchFolderOf(const std::wstring& outFolder) { return outFolder + kScratchSuffix; }
 
-bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
-                 std::wstring* error) {
+bool MakeDiscSet(const DiscSetOptions& options, ProgressReport* progress, DiscSetResult* result, std::wstring* error) {
     *result = DiscSetResult();
     DiscSet set;
+    ProgressReport silent(true);
+    set.progress = progress ? progress : &silent;
     std::vector<std::wstring> problems;
+    set.progress->Begin(kScanning, 0);
     if (!PlanDiscSet(options, &set, &problems)) return Fail(error, Joined(problems));
+    set.progress->End(kScanning);
     if (!CheckFreeSpace(&set, NeedAtMost, L"the discs, compressed files counted at their largest,", error))
         return false;
     ScratchFolder scratch;
     try {
-        if (!scratch.Begin(set.out, &result->notes, error) || !MakeInScratch(&set, &scratch, progress, result, error))
+        if (!scratch.Begin(set.out, &result->notes, error) || !MakeInScratch(&set, &scratch, result, error))
             return false;
     } catch (const Stopped&) {
         return Fail(error, L"stopped; nothing was written to " + Quoted(set.out));
@@ -903,7 +926,7 @@ bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, 
 }
 
 bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const ImageStamp& stamp,
-                     uint64_t* bytes, std::wstring* error) {
+                     uint64_t* bytes, std::wstring* error, ProgressReport* progress) {
     std::wstring root, image;
     if (!FullPath(folder, &root) || !FullPath(imagePath, &image))
         return Fail(error, L"a path given on the command line cannot be resolved");
@@ -931,7 +954,13 @@ bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, 
     if (named.label.empty())
         named.label = DefaultVolumeLabel(root + L"\\setup.ini", fallback.empty() ? kFallbackLabel : fallback);
     *bytes = layout.Bytes();
-    return layout.Write(root, named, image, error);
+    ProgressReport silent(true);
+    if (!progress) progress = &silent;
+    progress->Begin(kWritingImage, *bytes);
+    if (!layout.Write(root, named, image, error, [&](uint64_t written) { progress->Add(kWritingImage, written); }))
+        return false;
+    progress->End(kWritingImage);
+    return true;
 }
 
 std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise) {

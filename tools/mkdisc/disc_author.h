@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image_layout.h"
+#include "progress_report.h"
 
 // Capacities are the size of the medium; each disc is planned as the ISO 9660 image with
 // Joliet names that a burner writes of its folder.
@@ -59,23 +60,20 @@ struct DiscSetResult {
     std::vector<std::wstring> notes;       // worth telling, also when the run fails
 };
 
-// done and total count source bytes; item names the file being worked on.
-using AuthorProgress = std::function<void(uint64_t done, uint64_t total, const std::wstring& item)>;
-
 // False with a message in *error, one line per problem, when an input holds something the
 // installer would refuse or mishandle or a disc cannot hold, when the volume of the output folder
 // has too little free space, when writing fails or when stopped. Every refusal comes before the
-// output folder is touched, and a run that fails leaves it as it was.
-bool MakeDiscSet(const DiscSetOptions& options, const AuthorProgress& progress, DiscSetResult* result,
-                 std::wstring* error);
+// output folder is touched, and a run that fails leaves it as it was. progress (may be null)
+// hears of scanning, compressing, copying and writing images.
+bool MakeDiscSet(const DiscSetOptions& options, ProgressReport* progress, DiscSetResult* result, std::wstring* error);
 
 // Writes the image of one disc folder (its files in path order) into imagePath, labelled with
 // label or else with a label made from the folder's setup.ini or its own name; *bytes is the
 // image's size. False with a message when the folder holds what an image cannot hold (checked
 // before anything is written) or when writing fails.
-// stamp's label, when empty, is made as described.
+// stamp's label, when empty, is made as described. progress (may be null) hears of the writing.
 bool MakeFolderImage(const std::wstring& folder, const std::wstring& imagePath, const ImageStamp& stamp,
-                     uint64_t* bytes, std::wstring* error);
+                     uint64_t* bytes, std::wstring* error, ProgressReport* progress = nullptr);
 
 // The label setup.ini's AppName gives a disc (see VolumeLabelFrom), or otherwise when it gives none.
 std::wstring DefaultVolumeLabel(const std::wstring& iniPath, const std::wstring& otherwise);

@@ -1,7 +1,6 @@
 #include "disc_verify.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -17,15 +16,18 @@
 #include "disc_author.h"
 #include "file_digest.h"
 #include "input_checks.h"
-#include "install/progress_state.h"
 #include "iso_reader.h"
 #include "records/list_format.h"
 #include "tool_text.h"
+#include "transfer/crc32.h"
 #include "transfer/expand.h"
 
 namespace {
 
 constexpr size_t kMaxLineCharacters = kListLineCapacity - 1;  // the line feed takes one
+// drvno.dat and setup.lst read from an image are held whole; setup.lst of 10,000 files is about 1 MB.
+constexpr uint64_t kLargestControlFile = 64u << 20;
+const wchar_t kChecking[] = L"checking";
 
 // While a set is verified, the boxes the installer's own transfer code would show are
 // collected as text: nobody sits at a console tool to answer them.
@@ -60,39 +62,46 @@ private:
     std::vector<std::wstring> texts_;
 };
 
-// A file in the temporary folder, removed when the object goes.
-class TemporaryFile {
+// What the installer's own expansion reports while verify reads: the expanded bytes, as progress.
+class CountingSink final : public ProgressSink {
 public:
-    TemporaryFile() {
-        wchar_t folder[MAX_PATH + 1], name[MAX_PATH + 1];
-        DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-        if (length > 0 && length <= MAX_PATH && GetTempFileNameW(folder, L"mkd", 0, name)) path_ = name;
+    explicit CountingSink(const ByteProgress& progress) : progress_(progress) {}
+    void CountSourceBytes(uint64_t) override {}
+    void CountWrittenBytes(uint64_t bytes) override {
+        if (progress_) progress_(bytes);
     }
-    ~TemporaryFile() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::wstring& path() const { return path_; }
+    bool ShouldStop() override { return false; }
+    HWND Owner() const override { return nullptr; }
 
 private:
-    std::wstring path_;
+    const ByteProgress& progress_;
 };
 
-// Expands a .bz2 file of the disc exactly as the installer does, then measures what came out.
-bool ExpandAsInstaller(const std::wstring& path, CollectedMessages* messages, FileDigest* digest, std::wstring* error) {
-    TemporaryFile expanded;
-    if (expanded.path().empty()) {
-        *error = L"no temporary file to expand into (" + SystemErrorText(GetLastError()) + L")";
-        return false;
-    }
-    ProgressState progress;  // an installation's record, on which nobody presses cancel
-    if (!ExpandBz2File(path.c_str(), expanded.path().c_str(), progress)) {
+// Expands sourceBytes of compressed data at the open file's position exactly as the installer
+// does, measuring what comes out without writing it anywhere.
+bool ExpandInPlace(HANDLE source, uint64_t sourceBytes, const std::wstring& name, CollectedMessages* messages,
+                   const ByteProgress& progress, FileDigest* digest, std::wstring* error) {
+    CMakeCRC32 crc;
+    uint64_t size = 0;
+    CountingSink sink(progress);
+    const bool expanded = ExpandBz2Stream(
+        source, sourceBytes, name.c_str(),
+        [&](const uint8_t* bytes, size_t count) {
+            crc.Update(bytes, count);
+            size += count;
+            return true;
+        },
+        sink);
+    if (!expanded) {
         const std::wstring shown = messages->Take();
-        *error = L"the installer stops at \"" + path + L"\": " + (shown.empty() ? L"expansion failed" : shown);
+        *error = L"the installer stops at \"" + name + L"\": " + (shown.empty() ? L"expansion failed" : shown);
         return false;
     }
-    return CopyWithDigest(expanded.path(), std::wstring(), digest, error, nullptr);
+    char text[16] = {};
+    crc.HexDigest(text);
+    digest->size = size;
+    digest->crc = text;
+    return true;
 }
 
 // The Joliet and the UDF tree name the same folders and files, with the same bytes.
@@ -140,54 +149,7 @@ bool SameData(const ImageSource& image, const std::vector<ImageEntry>& joliet, c
     return true;
 }
 
-// An image's Joliet tree copied into a temporary folder, which goes with the object.
-class ExtractedImage {
-public:
-    ExtractedImage() = default;
-    ExtractedImage(const ExtractedImage&) = delete;
-    ExtractedImage& operator=(const ExtractedImage&) = delete;
-    ~ExtractedImage() {
-        if (folder_.empty()) return;
-        std::wstring from = folder_ + L'\0';  // the list of paths ends in two nulls
-        SHFILEOPSTRUCTW remove = {};
-        remove.wFunc = FO_DELETE;
-        remove.pFrom = from.c_str();
-        remove.fFlags = FOF_NO_UI;
-        SHFileOperationW(&remove);
-    }
-
-    // Copies the image's Joliet tree, once its ISO 9660 and UDF trees are found to hold the same.
-    bool Extract(const std::wstring& image, std::vector<std::wstring>* notes, std::wstring* error) {
-        TemporaryFile name;
-        if (name.path().empty() || !DeleteFileW(name.path().c_str()) ||
-            !CreateDirectoryW(name.path().c_str(), nullptr)) {
-            *error = L"no temporary folder to read \"" + image + L"\" into (" + SystemErrorText(GetLastError()) + L")";
-            return false;
-        }
-        folder_ = name.path();
-        ImageSource source;
-        std::vector<ImageEntry> joliet, iso, udf;
-        bool hasUdf = false;
-        if (!source.Open(image, error) || !ReadEcma119Tree(source, true, &joliet, error) ||
-            !ReadEcma119Tree(source, false, &iso, error) || !ReadUdfTree(source, &hasUdf, &udf, error))
-            return false;
-        if (!hasUdf)
-            notes->push_back(L"\"" + image + L"\" has no UDF tree: Windows reads its Joliet tree, files up to 4 GiB");
-        if (!SameTrees(source, joliet, udf, hasUdf, error) || !SameData(source, joliet, iso, error)) return false;
-        return ExtractEntries(source, joliet, folder_, error);
-    }
-    const std::wstring& folder() const { return folder_; }
-
-private:
-    std::wstring folder_;
-};
-
 bool IsImage(const std::wstring& path) { return lstrcmpiW(PathFindExtensionW(path.c_str()), L".iso") == 0; }
-
-void Replace(std::wstring* text, const std::wstring& from, const std::wstring& to) {
-    for (size_t at = text->find(from); at != std::wstring::npos; at = text->find(from, at + to.size()))
-        text->replace(at, from.size(), to);
-}
 
 bool IsHexCrc(const std::wstring& text) {
     if (text.size() != 8) return false;
@@ -224,12 +186,107 @@ void CollectData(const std::wstring& root, const std::wstring& relative, std::ve
     } while (FindNextFileW(find.get(), &data));
 }
 
-}  // namespace
+// A disc as verify reads it: a folder, or an image read in place through its Joliet tree, as
+// Windows reads the disc.
+class DiscReader {
+public:
+    // For an image, its ISO 9660 and UDF trees must hold what its Joliet tree holds.
+    bool Open(const std::wstring& disc, std::vector<std::wstring>* notes, std::wstring* error) {
+        name_ = disc;
+        if (!IsImage(disc)) {
+            while (name_.size() > 3 && IsPathSeparator(name_.back())) name_.pop_back();
+            return true;
+        }
+        image_ = std::make_unique<ImageSource>();
+        std::vector<ImageEntry> joliet, iso, udf;
+        bool hasUdf = false;
+        if (!image_->Open(disc, error) || !ReadEcma119Tree(*image_, true, &joliet, error) ||
+            !ReadEcma119Tree(*image_, false, &iso, error) || !ReadUdfTree(*image_, &hasUdf, &udf, error))
+            return false;
+        if (!hasUdf)
+            notes->push_back(L"\"" + disc + L"\" has no UDF tree: Windows reads its Joliet tree, files up to 4 GiB");
+        if (!SameTrees(*image_, joliet, udf, hasUdf, error) || !SameData(*image_, joliet, iso, error)) return false;
+        for (ImageEntry& entry : joliet)
+            if (!entry.folder) files_.emplace(UpperCase(entry.path), std::move(entry));
+        return true;
+    }
 
-int ReadDiscNumber(const std::wstring& discFolder) {
-    std::string bytes;
-    std::wstring error;
-    if (!ReadWholeFile(discFolder + L"\\drvno.dat", &bytes, &error)) return -1;
+    // The folder, or the image's path.
+    const std::wstring& name() const { return name_; }
+    std::wstring PathOf(const std::wstring& path) const { return name_ + L"\\" + path; }
+    bool FromImage() const { return image_ != nullptr; }
+
+    // path: relative to the disc's root, '\' between its parts; a file, not a folder.
+    bool Has(const std::wstring& path) const {
+        if (image_) return files_.count(UpperCase(path)) != 0;
+        const DWORD attributes = GetFileAttributesW(PathOf(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    bool ReadSmall(const std::wstring& path, std::string* bytes, std::wstring* error) const {
+        if (!image_) return ReadWholeFile(PathOf(path), bytes, error);
+        const auto found = files_.find(UpperCase(path));
+        if (found == files_.end() || found->second.size > kLargestControlFile || found->second.extents.size() != 1) {
+            *error = L"\"" + PathOf(path) + L"\" cannot be read";
+            return false;
+        }
+        bytes->resize(static_cast<size_t>(found->second.size));
+        return image_->Read(found->second.extents[0].offset, bytes->data(), bytes->size()) ||
+               image_->Fail(L"cannot be read (" + SystemErrorText(GetLastError()) + L")", error);
+    }
+
+    // The size and CRC-32 of a file as the installer writes it: expanded by the installer's own
+    // code when it is compressed. progress hears of the bytes as they come.
+    bool Digest(const std::wstring& path, bool compressed, CollectedMessages* messages, const ByteProgress& progress,
+                FileDigest* digest, std::wstring* error) const {
+        if (!image_) {
+            if (!compressed) return CopyWithDigest(PathOf(path), std::wstring(), digest, error, progress);
+            FileHandle file(CreateFileW(PathOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            LARGE_INTEGER size{};
+            if (!file || !GetFileSizeEx(file.get(), &size)) return CannotRead(path, error);
+            return ExpandInPlace(file.get(), static_cast<uint64_t>(size.QuadPart), PathOf(path), messages, progress,
+                                 digest, error);
+        }
+        const ImageEntry& entry = files_.at(UpperCase(path));
+        if (!compressed) return DigestEntry(*image_, entry, progress, digest) || CannotRead(path, error);
+        for (size_t i = 1; i < entry.extents.size(); ++i)
+            if (entry.extents[i].offset != entry.extents[i - 1].offset + entry.extents[i - 1].bytes) {
+                *error = L"\"" + PathOf(path) + L"\" lies in pieces that do not follow each other";
+                return false;
+            }
+        FileHandle file(CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER start{};
+        start.QuadPart = static_cast<LONGLONG>(entry.extents.empty() ? 0 : entry.extents[0].offset);
+        if (!file || !SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return CannotRead(path, error);
+        return ExpandInPlace(file.get(), entry.size, PathOf(path), messages, progress, digest, error);
+    }
+
+    // The files in the data folder, relative to it.
+    std::vector<std::wstring> DataFiles() const {
+        std::vector<std::wstring> files;
+        if (!image_) {
+            CollectData(PathOf(L"data"), L"", &files);
+            return files;
+        }
+        for (const auto& [key, entry] : files_)
+            if (key.compare(0, 5, L"DATA\\") == 0) files.push_back(entry.path.substr(5));
+        return files;
+    }
+
+private:
+    bool CannotRead(const std::wstring& path, std::wstring* error) const {
+        *error = L"\"" + PathOf(path) + L"\" cannot be read (" + SystemErrorText(GetLastError()) + L")";
+        return false;
+    }
+
+    std::wstring name_;
+    std::unique_ptr<ImageSource> image_;        // none for a folder
+    std::map<std::wstring, ImageEntry> files_;  // an image's, by upper-cased path
+};
+
+int ParseDiscNumber(const std::string& bytes) {
     size_t start = bytes.find_first_not_of(" \t\r\n\v\f");
     if (start == std::string::npos) return -1;
     const std::string word = bytes.substr(start, bytes.find_first_of(" \t\r\n\v\f", start) - start);
@@ -237,23 +294,73 @@ int ReadDiscNumber(const std::wstring& discFolder) {
     return word[6] - '0';
 }
 
+}  // namespace
+
+int ReadDiscNumber(const std::wstring& discFolder) {
+    std::string bytes;
+    std::wstring error;
+    return ReadWholeFile(discFolder + L"\\drvno.dat", &bytes, &error) ? ParseDiscNumber(bytes) : -1;
+}
+
 namespace {
 
-bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const VerifyProgress& progress,
-                       VerifyReport* report) {
+// The sum of the sizes setup.lst lists: what checking reads, in installed bytes.
+uint64_t ListedBytes(const std::vector<std::wstring>& lines) {
+    uint64_t total = 0;
+    for (const std::wstring& line : lines) {
+        FileEntry entry = {};
+        if (line.size() <= kMaxLineCharacters && ParseFileListLine(line.c_str(), L"C:\\", &entry) && entry.size > 0)
+            total += static_cast<uint64_t>(entry.size);
+    }
+    return total;
+}
+
+// The first disc's setup.ini held against what the installer accepts. The installer reads it as
+// a file, so from an image it is checked through a small copy in the temporary folder; where none
+// can be made, a note says it went unchecked.
+void CheckFirstSetupIni(const DiscReader& disc, const std::vector<std::wstring>& installed, VerifyReport* report) {
+    const std::wstring shown = disc.PathOf(L"setup.ini");
+    if (!disc.FromImage()) {
+        CheckSetupIni(shown, installed, kDefaultInstallRoom, &report->problems);
+        return;
+    }
+    std::string bytes;
+    std::wstring error;
+    if (!disc.ReadSmall(L"setup.ini", &bytes, &error)) {
+        report->problems.push_back(error);
+        return;
+    }
+    wchar_t folder[MAX_PATH], copy[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH || !GetTempFileNameW(folder, L"ini", 0, copy) ||
+        !WriteWholeFile(copy, bytes, &error)) {
+        report->notes.push_back(L"\"" + shown + L"\" was not checked: no copy of it could be made in the temporary folder");
+        return;
+    }
+    std::vector<std::wstring> problems;
+    CheckSetupIni(copy, installed, kDefaultInstallRoom, &problems);
+    DeleteFileW(copy);
+    for (std::wstring& problem : problems) {
+        for (size_t at = problem.find(copy); at != std::wstring::npos; at = problem.find(copy, at + shown.size()))
+            problem.replace(at, wcslen(copy), shown);
+        report->problems.push_back(problem);
+    }
+}
+
+bool VerifyDiscs(const std::vector<DiscReader>& readers, ProgressReport* progress, VerifyReport* report) {
     auto problem = [&](const std::wstring& text) { report->problems.push_back(text); };
 
-    std::map<int, std::wstring> discs;
-    for (const std::wstring& given : discFolders) {
-        std::wstring folder = given;
-        while (folder.size() > 3 && IsPathSeparator(folder.back())) folder.pop_back();
-        const int number = ReadDiscNumber(folder);
+    std::map<int, const DiscReader*> discs;
+    for (const DiscReader& reader : readers) {
+        std::string marker;
+        std::wstring ignored;
+        const int number = reader.ReadSmall(L"drvno.dat", &marker, &ignored) ? ParseDiscNumber(marker) : -1;
         if (number < 0) {
-            problem(L"\"" + folder + L"\" has no drvno.dat naming a disc (drvno:0 to drvno:9)");
+            problem(L"\"" + reader.name() + L"\" has no drvno.dat naming a disc (drvno:0 to drvno:9)");
             continue;
         }
-        if (!discs.emplace(number, folder).second)
-            problem(L"\"" + folder + L"\" and \"" + discs[number] + L"\" both say they are disc " +
+        if (!discs.emplace(number, &reader).second)
+            problem(L"\"" + reader.name() + L"\" and \"" + discs[number]->name() + L"\" both say they are disc " +
                     std::to_wstring(number + 1));
     }
     auto first = discs.find(0);
@@ -262,13 +369,12 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
         return false;
     }
     for (const wchar_t* control : {L"installer.exe", L"setup.ini", L"setup.lst", L"uninst.dat"}) {
-        DWORD attributes = GetFileAttributesW((first->second + L"\\" + control).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (!first->second->Has(control))
             problem(std::wstring(control) + L" is missing from the first disc; the installer cannot start without it");
     }
     std::string bytes;
     std::wstring readError;
-    if (!ReadWholeFile(first->second + L"\\setup.lst", &bytes, &readError)) {
+    if (!first->second->ReadSmall(L"setup.lst", &bytes, &readError)) {
         problem(readError);
         return false;
     }
@@ -280,6 +386,8 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
 
     const std::vector<std::wstring> lines = SplitLines(text);
     CollectedMessages messages;
+    progress->Begin(kChecking, ListedBytes(lines));
+    const ByteProgress checked = [&](uint64_t bytes) { progress->Add(kChecking, bytes); };
 
     std::map<int, std::set<std::wstring>> listed;  // upper-cased source paths per disc
     std::set<int> missingDiscs;
@@ -287,7 +395,6 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::wstring& line = lines[i];
         const std::wstring where = L"setup.lst line " + std::to_wstring(i + 1) + L": ";
-        if (progress) progress(i, lines.size(), line);
         if (line.empty()) continue;  // the installer passes over blank lines too
         if (line.size() > kMaxLineCharacters) {
             problem(where + L"longer than the " + std::to_wstring(kMaxLineCharacters) +
@@ -318,16 +425,15 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
             continue;
         }
         listed[entry.disc].insert(UpperCase(entry.sourcePath));
-        const std::wstring path = disc->second + L"\\" + entry.sourcePath;
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring path = disc->second->PathOf(entry.sourcePath);
+        if (!disc->second->Has(entry.sourcePath)) {
             problem(where + L"\"" + path + L"\" is missing");
             continue;
         }
         FileDigest digest;
         std::wstring error;
         const bool compressed = wcscmp(PathFindExtensionW(entry.sourcePath), L".bz2") == 0;
-        const bool read = compressed ? ExpandAsInstaller(path, &messages, &digest, &error)
-                                     : CopyWithDigest(path, std::wstring(), &digest, &error, nullptr);
+        const bool read = disc->second->Digest(entry.sourcePath, compressed, &messages, checked, &digest, &error);
         ++report->filesChecked;
         if (!read) {
             problem(where + error);
@@ -341,44 +447,27 @@ bool VerifyDiscFolders(const std::vector<std::wstring>& discFolders, const Verif
             problem(where + L"\"" + path + L"\" has the CRC-32 " + crc + L", the list says " + entry.crcText);
     }
 
-    if (GetFileAttributesW((first->second + L"\\setup.ini").c_str()) != INVALID_FILE_ATTRIBUTES)
-        CheckSetupIni(first->second + L"\\setup.ini", installed, kDefaultInstallRoom, &report->problems);
-    for (const auto& [number, folder] : discs) {
-        std::vector<std::wstring> files;
-        CollectData(folder + L"\\data", L"", &files);
-        for (const std::wstring& file : files)
+    progress->End(kChecking);
+    if (first->second->Has(L"setup.ini")) CheckFirstSetupIni(*first->second, installed, report);
+    for (const auto& [number, disc] : discs)
+        for (const std::wstring& file : disc->DataFiles())
             if (!listed[number].count(UpperCase(L"data\\" + file)))
-                report->notes.push_back(L"\"" + folder + L"\\data\\" + file + L"\" is not in setup.lst");
-    }
+                report->notes.push_back(L"\"" + disc->PathOf(L"data\\" + file) + L"\" is not in setup.lst");
     return report->problems.empty();
 }
 
 }  // namespace
 
-bool VerifyDiscSet(const std::vector<std::wstring>& discs, const VerifyProgress& progress, VerifyReport* report) {
+bool VerifyDiscSet(const std::vector<std::wstring>& discs, ProgressReport* progress, VerifyReport* report) {
     *report = VerifyReport();
-    std::vector<std::unique_ptr<ExtractedImage>> images;
-    std::vector<std::wstring> folders;
-    for (const std::wstring& disc : discs) {
-        if (!IsImage(disc)) {
-            folders.push_back(disc);
-            continue;
-        }
-        images.push_back(std::make_unique<ExtractedImage>());
+    std::vector<DiscReader> readers(discs.size());
+    for (size_t i = 0; i < discs.size(); ++i) {
         std::wstring error;
-        if (!images.back()->Extract(disc, &report->notes, &error)) {
+        if (!readers[i].Open(discs[i], &report->notes, &error)) {
             report->problems.push_back(error);
             return false;
         }
-        folders.push_back(images.back()->folder());
     }
-    const bool sound = VerifyDiscFolders(folders, progress, report);
-    // What was found inside an image is named by the image.
-    for (size_t i = 0, image = 0; i < discs.size(); ++i) {
-        if (!IsImage(discs[i])) continue;
-        for (std::vector<std::wstring>* texts : {&report->problems, &report->notes})
-            for (std::wstring& text : *texts) Replace(&text, images[image]->folder(), discs[i]);
-        ++image;
-    }
-    return sound;
+    ProgressReport silent(true);
+    return VerifyDiscs(readers, progress ? progress : &silent, report);
 }

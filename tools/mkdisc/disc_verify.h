@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "progress_report.h"
 
 struct VerifyReport {
     size_t filesChecked = 0;
@@ -15,12 +16,11 @@ struct VerifyReport {
     std::vector<std::wstring> notes;     // worth knowing, harmless to the installation
 };
 
-using VerifyProgress = std::function<void(size_t fileIndex, size_t fileCount, const std::wstring& item)>;
-
 // discs are disc folders or images (.iso). An image's ISO 9660, Joliet and UDF trees must hold
 // the same files with the same bytes; it is then read through its Joliet tree. True when no
-// problem was found.
-bool VerifyDiscSet(const std::vector<std::wstring>& discs, const VerifyProgress& progress, VerifyReport* report);
+// problem was found. Every file is read where it lies, an image's inside the image; progress (may
+// be null) hears of the bytes checked.
+bool VerifyDiscSet(const std::vector<std::wstring>& discs, ProgressReport* progress, VerifyReport* report);
 
 // The disc number that the drvno.dat in the folder names (its first word "drvno:N"), or -1.
 int ReadDiscNumber(const std::wstring& discFolder);

@@ -136,5 +136,6 @@ void ImageFile::Flush() {
         (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &done, nullptr) ||
          done != buffer_.size()))
         failed_ = true, failure_ = GetLastError();
+    if (writtenProgress_ && !buffer_.empty()) writtenProgress_(buffer_.size());
     buffer_.clear();
 }

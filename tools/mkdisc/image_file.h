@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/handles.h"
+#include "file_digest.h"
 
 constexpr uint64_t kImageSector = 2048;
 
@@ -43,6 +44,8 @@ private:
 class ImageFile {
 public:
     bool Open(const std::wstring& path, std::wstring* error);
+    // Told the bytes of each write to the file.
+    void OnWritten(ByteProgress written) { writtenProgress_ = std::move(written); }
     void Put(const char* data, size_t length);
     void Put(const std::string& bytes) { Put(bytes.data(), bytes.size()); }
     void PadSector();
@@ -62,4 +65,5 @@ private:
     uint64_t written_ = 0;
     bool failed_ = false;
     unsigned long failure_ = 0;
+    ByteProgress writtenProgress_;
 };

@@ -141,7 +141,7 @@ std::string VolumeSetId(const ImageTree& tree, const ImageData& data, bool repro
 }  // namespace
 
 bool ImageLayout::Write(const std::wstring& root, const ImageStamp& stamp, const std::wstring& imagePath,
-                        std::wstring* error) const {
+                        std::wstring* error, const ByteProgress& written) const {
     Iso9660Tree iso = iso_;
     JolietTree joliet = joliet_;
     const ImageClock clock(stamp.reproducible ? &stamp.time : nullptr);
@@ -168,6 +168,7 @@ bool ImageLayout::Write(const std::wstring& root, const ImageStamp& stamp, const
 
     ImageFile image;
     if (!image.Open(imagePath, error)) return false;
+    image.OnWritten(written);
     image.PadTo(kSystemAreaSectors);
     image.Put(iso.VolumeDescriptor(data));
     image.Put(joliet.VolumeDescriptor(data));

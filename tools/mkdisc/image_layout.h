@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "file_digest.h"
 #include "image_tree.h"
 #include "iso9660_tree.h"
 #include "joliet_tree.h"
@@ -56,9 +57,9 @@ public:
 
     // Writes the image of the files under root, each found at the path it was added with and
     // stamped with its own last-write time. False with a message when a file cannot be read or
-    // no longer has the size it was added with.
-    bool Write(const std::wstring& root, const ImageStamp& stamp, const std::wstring& imagePath,
-               std::wstring* error) const;
+    // no longer has the size it was added with. written is told the bytes as they are written.
+    bool Write(const std::wstring& root, const ImageStamp& stamp, const std::wstring& imagePath, std::wstring* error,
+               const ByteProgress& written = nullptr) const;
 
 private:
     void Add(const std::wstring& path, bool folder, uint64_t size);

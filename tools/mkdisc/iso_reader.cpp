@@ -131,41 +131,6 @@ private:
     std::set<uint64_t> visited_;
 };
 
-bool ExtractFile(const ImageSource& image, const ImageEntry& entry, const std::wstring& path, std::wstring* error) {
-    FileHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out)
-        return image.Fail(L"cannot be copied to \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")", error);
-    std::vector<unsigned char> buffer(kCopyChunk);
-    for (const ImageExtent& extent : entry.extents) {
-        for (uint64_t done = 0; done < extent.bytes;) {
-            const size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), extent.bytes - done));
-            DWORD written = 0;
-            if (!image.Read(extent.offset + done, buffer.data(), piece) ||
-                !WriteFile(out.get(), buffer.data(), static_cast<DWORD>(piece), &written, nullptr) || written != piece)
-                return image.Fail(L"cannot be copied to \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")",
-                                  error);
-            done += piece;
-        }
-    }
-    return true;
-}
-
-std::string CrcOf(const ImageSource& image, const ImageEntry& entry, bool* read) {
-    CMakeCRC32 crc;
-    std::vector<unsigned char> buffer(kCopyChunk);
-    for (const ImageExtent& extent : entry.extents) {
-        for (uint64_t done = 0; done < extent.bytes;) {
-            const size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), extent.bytes - done));
-            if (!image.Read(extent.offset + done, buffer.data(), piece)) *read = false;
-            crc.Update(buffer.data(), piece);
-            done += piece;
-        }
-    }
-    char text[16] = {};
-    crc.HexDigest(text);
-    return text;
-}
-
 }  // namespace
 
 bool ImageSource::Open(const std::wstring& path, std::wstring* error) {
@@ -204,14 +169,24 @@ bool ReadEcma119Tree(const ImageSource& image, bool joliet, std::vector<ImageEnt
     return Ecma119Walker(image, joliet, entries, error).Run();
 }
 
-bool ExtractEntries(const ImageSource& image, const std::vector<ImageEntry>& entries, const std::wstring& folder,
-                    std::wstring* error) {
-    for (const ImageEntry& entry : entries) {
-        const std::wstring path = folder + L"\\" + entry.path;
-        if (entry.folder ? !CreateDirectoryW(path.c_str(), nullptr) : !ExtractFile(image, entry, path, error))
-            return entry.folder ? image.Fail(L"cannot make \"" + path + L"\"", error) : false;
+bool DigestEntry(const ImageSource& image, const ImageEntry& entry, const ByteProgress& progress, FileDigest* digest) {
+    CMakeCRC32 crc;
+    std::vector<unsigned char> buffer(kCopyChunk);
+    bool read = true;
+    for (const ImageExtent& extent : entry.extents) {
+        for (uint64_t done = 0; done < extent.bytes && read;) {
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), extent.bytes - done));
+            read = image.Read(extent.offset + done, buffer.data(), piece);
+            crc.Update(buffer.data(), piece);
+            done += piece;
+            if (progress) progress(piece);
+        }
     }
-    return true;
+    char text[16] = {};
+    crc.HexDigest(text);
+    digest->size = entry.size;
+    digest->crc = text;
+    return read;
 }
 
 bool SameImageBytes(const ImageSource& image, const ImageEntry& a, const ImageEntry& b) {
@@ -220,6 +195,6 @@ bool SameImageBytes(const ImageSource& image, const ImageEntry& a, const ImageEn
     for (size_t i = 0; same && i < a.extents.size(); ++i)
         same = a.extents[i].offset == b.extents[i].offset && a.extents[i].bytes == b.extents[i].bytes;
     if (same) return true;
-    bool read = true;
-    return CrcOf(image, a, &read) == CrcOf(image, b, &read) && read;
+    FileDigest first, second;
+    return DigestEntry(image, a, nullptr, &first) && DigestEntry(image, b, nullptr, &second) && first.crc == second.crc;
 }

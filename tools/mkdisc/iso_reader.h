@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "file_digest.h"
 
 // What both readers hold an image to: sectors of 2,048 bytes, folders no deeper and no larger
 // than any disc's.
@@ -60,9 +61,9 @@ bool ReadEcma119Tree(const ImageSource& image, bool joliet, std::vector<ImageEnt
 // folders that loop.
 bool ReadUdfTree(const ImageSource& image, bool* present, std::vector<ImageEntry>* entries, std::wstring* error);
 
-// Copies the entries into folder, which must exist.
-bool ExtractEntries(const ImageSource& image, const std::vector<ImageEntry>& entries, const std::wstring& folder,
-                    std::wstring* error);
+// The size and CRC-32 of a file entry's bytes, read in place; progress hears of each piece.
+// False when a read fails.
+bool DigestEntry(const ImageSource& image, const ImageEntry& entry, const ByteProgress& progress, FileDigest* digest);
 
 // True when the two extent lists hold the same bytes.
 bool SameImageBytes(const ImageSource& image, const ImageEntry& a, const ImageEntry& b);

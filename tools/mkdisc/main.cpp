@@ -21,7 +21,7 @@ const wchar_t kUsage[] =
     L"              [--template <uninst.dat>] [--capacity <size>] [--compress <pattern>]...\n"
     L"              [--order <file>] [--install-room <characters>]\n"
     L"              [--iso | --iso-only [--label <label>] [--date <time>]] [--quiet]\n"
-    L"  mkdisc image <disc folder> <file.iso> [--label <label>] [--date <time>]\n"
+    L"  mkdisc image <disc folder> <file.iso> [--label <label>] [--date <time>] [--quiet]\n"
     L"  mkdisc verify <disc folder or image> [<disc folder or image>...] [--quiet]\n"
     L"  mkdisc --help\n"
     L"  mkdisc --version\n"
@@ -74,7 +74,9 @@ const wchar_t kUsage[] =
     L"verify   reads drvno.dat of each disc and setup.lst of the first, and checks that every\n"
     L"         listed file is there and has the listed size and CRC-32 after expansion by\n"
     L"         the installer's own code (every bzip2 stream of a file). Images (.iso) are\n"
-    L"         read through their Joliet names, as Windows reads a disc.\n"
+    L"         read in place through their Joliet names, as Windows reads a disc.\n"
+    L"--quiet  no progress lines (on standard error: every long phase, at most one line\n"
+    L"         every 2 seconds with its rate and time left, and its time at the end).\n"
     L"\n"
     L"Exit status: 0 done, 1 refused or problems found, 2 wrong command line.\n";
 
@@ -143,23 +145,6 @@ int UsageError(const std::wstring& text) {
 
 std::wstring Megabytes(uint64_t bytes) { return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0); }
 
-// Progress for long work: at most one line every two seconds.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool quiet) : quiet_(quiet), last_(GetTickCount64()) {}
-    void Show(const std::wstring& text) {
-        if (quiet_) return;
-        const ULONGLONG now = GetTickCount64();
-        if (now - last_ < 2000) return;
-        last_ = now;
-        PrintErrorLine(text);
-    }
-
-private:
-    bool quiet_;
-    ULONGLONG last_;
-};
-
 // The options of make that take one text each.
 struct TextOptionName {
     const wchar_t* name;
@@ -219,19 +204,12 @@ int RunMake(const std::vector<std::wstring>& args) {
     if (!options.reproducible) options.reproducible = SourceDateEpoch(&options.sourceDate, &malformed);
     if (malformed) return UsageError(L"cannot read SOURCE_DATE_EPOCH (seconds since 1970)");
 
-    ProgressLine line(quiet);
+    ProgressReport progress(quiet);
     options.stop = &stopRequested;
     SetConsoleCtrlHandler(RequestStop, TRUE);
     DiscSetResult result;
     std::wstring error;
-    const bool made = MakeDiscSet(
-        options,
-        [&](uint64_t done, uint64_t total, const std::wstring& item) {
-            const int percent = total ? static_cast<int>(done * 100 / total) : 100;
-            line.Show(FormatText(L"mkdisc: %3d%%  %ls of %ls  %ls", percent, Megabytes(done).c_str(),
-                                 Megabytes(total).c_str(), item.c_str()));
-        },
-        &result, &error);
+    const bool made = MakeDiscSet(options, &progress, &result, &error);
     for (const std::wstring& note : result.notes) PrintErrorLine(L"mkdisc: note: " + note);
     if (!made) {
         PrintRefusal(error);
@@ -258,8 +236,11 @@ int RunMake(const std::vector<std::wstring>& args) {
 int RunImage(const std::vector<std::wstring>& args) {
     std::vector<std::wstring> paths;
     ImageStamp stamp;
+    bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == L"--label") {
+        if (args[i] == L"--quiet") {
+            quiet = true;
+        } else if (args[i] == L"--label") {
             if (i + 1 >= args.size() || !ReadVolumeLabel(args[i + 1], &stamp.label))
                 return UsageError(L"--label needs a label" + std::wstring(kLabelRule));
             ++i;
@@ -278,7 +259,8 @@ int RunImage(const std::vector<std::wstring>& args) {
     if (malformed) return UsageError(L"cannot read SOURCE_DATE_EPOCH (seconds since 1970)");
     uint64_t bytes = 0;
     std::wstring error;
-    if (!MakeFolderImage(paths[0], paths[1], stamp, &bytes, &error)) {
+    ProgressReport progress(quiet);
+    if (!MakeFolderImage(paths[0], paths[1], stamp, &bytes, &error, &progress)) {
         PrintErrorLine(L"mkdisc: refused: " + error);
         return 1;
     }
@@ -298,15 +280,9 @@ int RunVerify(const std::vector<std::wstring>& args) {
             folders.push_back(arg);
     }
     if (folders.empty()) return UsageError(L"verify needs at least one disc folder or image");
-    ProgressLine line(quiet);
+    ProgressReport progress(quiet);
     VerifyReport report;
-    const bool sound = VerifyDiscSet(
-        folders,
-        [&](size_t index, size_t count, const std::wstring& item) {
-            line.Show(L"mkdisc: checking " + std::to_wstring(index + 1) + L" of " + std::to_wstring(count) + L"  " +
-                      item);
-        },
-        &report);
+    const bool sound = VerifyDiscSet(folders, &progress, &report);
     for (const std::wstring& note : report.notes) PrintLine(L"note: " + note);
     for (const std::wstring& problem : report.problems) PrintLine(L"PROBLEM: " + problem);
     PrintLine(std::to_wstring(report.filesChecked) + L" files checked, " + std::to_wstring(report.problems.size()) +
