@@ -71,8 +71,7 @@ void ReportExpandFailure(HWND owner, const wchar_t* sourcePath, const wchar_t* r
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, uint64_t fileBytes, bool readAhead)
-        : reader_(file, UINT64_MAX, readAhead, kSourcePieceBytes, kSourcePieces) {
+    CompressedSource(SourcePieces& reader, uint64_t fileBytes) : reader_(reader) {
         bytes_.reserve(static_cast<size_t>(std::min<uint64_t>(fileBytes, kSourceRoomBytes)));
     }
 
@@ -138,7 +137,7 @@ private:
         return count > 0;
     }
 
-    ReadAhead reader_;
+    SourcePieces& reader_;
     std::vector<uint8_t> bytes_;
     uint64_t firstByte_ = 0;
     size_t scanned_ = 0;
@@ -221,8 +220,8 @@ class Expansion {
 public:
     // One block per thread is in flight and one more, so that a thread that finishes early
     // finds the next block while the oldest is still being decoded.
-    Expansion(HANDLE source, uint64_t sourceBytes, FILE* output, ProgressSink& progress, unsigned threads)
-        : source_(source, sourceBytes, threads > 1),
+    Expansion(SourcePieces& source, uint64_t sourceBytes, FILE* output, ProgressSink& progress, unsigned threads)
+        : source_(source, sourceBytes),
           writer_(output, progress),
           mostJobs_(threads > 1 ? threads + 1 : 1),
           keepBytes_(kHeldOutputBytes / mostJobs_),
@@ -499,7 +498,8 @@ void SetExpansionThreads(unsigned count) { expansionThreads = count; }
 
 void SetExpansionHooks(ExpansionHooks* hooks) { expansionHooks = hooks ? hooks : &noExpansionHooks; }
 
-bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress) {
+bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
+                   const OpenedSource* opened) {
     if (wcscmp(PathFindExtensionW(sourcePath), L".bz2") != 0) return false;
 
     wchar_t destination[kPathCapacity];
@@ -512,20 +512,31 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
     // Whole runs of chunks go to the system directly.
     setvbuf(output.get(), nullptr, _IONBF, 0);
 
-    // Opened by its wide path, so any name the file system holds can be expanded.
-    FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    if (!source || !GetFileSizeEx(source.get(), &size)) {
-        ReportExpandFailure(progress.Owner(), sourcePath, kSourceUnopenable);
-        return false;
+    FileHandle source;
+    uint64_t sourceBytes = opened ? opened->size : 0;
+    if (!opened) {
+        // Opened by its wide path, so any name the file system holds can be expanded.
+        source.reset(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size{};
+        if (!source || !GetFileSizeEx(source.get(), &size)) {
+            ReportExpandFailure(progress.Owner(), sourcePath, kSourceUnopenable);
+            return false;
+        }
+        sourceBytes = static_cast<uint64_t>(size.QuadPart);
     }
 
     Outcome outcome;
     {
-        const unsigned threads = static_cast<uint64_t>(size.QuadPart) >= kParallelFromBytes ? DecodingThreads() : 1;
+        const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
+        std::unique_ptr<ReadAhead> ownReader;
+        SourcePieces* reader = opened ? opened->pieces : nullptr;
+        if (!reader) {
+            ownReader.reset(new ReadAhead(source.get(), UINT64_MAX, threads > 1, kSourcePieceBytes, kSourcePieces));
+            reader = ownReader.get();
+        }
         // Ends every thread it started before any message is shown.
-        Expansion expansion(source.get(), static_cast<uint64_t>(size.QuadPart), output.get(), progress, threads);
+        Expansion expansion(*reader, sourceBytes, output.get(), progress, threads);
         outcome = expansion.Run();
     }
     switch (outcome) {
