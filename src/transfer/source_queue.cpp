@@ -7,6 +7,7 @@
 
 SourceQueue::SourceQueue(std::vector<std::wstring> paths, size_t aheadBytes)
     : paths_(std::move(paths)), aheadBytes_(std::max(aheadBytes, 2 * kPieceBytes)) {
+    opener_ = std::thread([this] { OpenAll(); });
     reader_ = std::thread([this] { ReadAll(); });
 }
 
@@ -16,6 +17,39 @@ SourceQueue::~SourceQueue() {
     ReleaseSRWLockExclusive(&lock_);
     WakeAllConditionVariable(&changed_);
     reader_.join();
+    opener_.join();
+}
+
+// Opening and closing a file costs the file system a few round trips but the drive nothing, so
+// they are done on a thread of their own, a few files ahead of the reading.
+void SourceQueue::OpenAll() {
+    size_t next = 0;
+    for (;;) {
+        std::vector<FileHandle> closing;
+        AcquireSRWLockExclusive(&lock_);
+        while (!stopping_ && !readerDone_ && toClose_.empty() &&
+               (next == paths_.size() || openedAhead_.size() >= kMostOpenAhead)) {
+            SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        }
+        const bool end = stopping_ || readerDone_;
+        const bool open = !end && next < paths_.size() && openedAhead_.size() < kMostOpenAhead;
+        closing.swap(toClose_);
+        ReleaseSRWLockExclusive(&lock_);
+        closing.clear();
+        if (end) return;
+        if (!open) continue;
+        OpenedFile opened;
+        opened.file.reset(CreateFileW(paths_[next].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size{};
+        opened.opened = opened.file && GetFileSizeEx(opened.file.get(), &size) && size.QuadPart >= 0;
+        opened.size = opened.opened ? static_cast<uint64_t>(size.QuadPart) : 0;
+        ++next;
+        AcquireSRWLockExclusive(&lock_);
+        openedAhead_.push_back(std::move(opened));
+        ReleaseSRWLockExclusive(&lock_);
+        WakeAllConditionVariable(&changed_);
+    }
 }
 
 void SourceQueue::ReadAll() {
@@ -31,20 +65,27 @@ void SourceQueue::ReadAll() {
 // False when the reading is to end: it was stopped, or a read failed (the drive gave up there,
 // and the installation stops at that file).
 bool SourceQueue::ReadOne(size_t index) {
-    FileHandle file(CreateFileW(paths_[index].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    Opened opened;
-    opened.opened = file && GetFileSizeEx(file.get(), &size) && size.QuadPart >= 0;
-    opened.size = opened.opened ? static_cast<uint64_t>(size.QuadPart) : 0;
     AcquireSRWLockExclusive(&lock_);
-    const bool stop = stopping_;
-    if (!stop) opened_.push_back(opened);
+    while (!stopping_ && openedAhead_.empty()) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    if (stopping_) {
+        ReleaseSRWLockExclusive(&lock_);
+        return false;
+    }
+    OpenedFile file = std::move(openedAhead_.front());
+    openedAhead_.pop_front();
+    opened_.push_back(Opened{file.opened, file.size});
     ReleaseSRWLockExclusive(&lock_);
     WakeAllConditionVariable(&changed_);
-    if (stop) return false;
-    if (!opened.opened) return true;  // its transfer opens it and reports what it finds
+    // Its transfer opens a file that did not open here, and reports what it finds.
+    const bool go = !file.opened || ReadPieces(index, file);
+    AcquireSRWLockExclusive(&lock_);
+    toClose_.push_back(std::move(file.file));
+    ReleaseSRWLockExclusive(&lock_);
+    WakeAllConditionVariable(&changed_);
+    return go;
+}
 
+bool SourceQueue::ReadPieces(size_t index, OpenedFile& opened) {
     // Never past the size measured, so a file that grows meanwhile is read only as far as that.
     uint64_t left = opened.size;
     for (;;) {
@@ -55,7 +96,7 @@ bool SourceQueue::ReadOne(size_t index) {
         DWORD got = 0;
         if (wanted > 0) {
             piece.bytes.reset(new uint8_t[wanted]);
-            piece.failed = !ReadFile(file.get(), piece.bytes.get(), static_cast<DWORD>(wanted), &got, nullptr);
+            piece.failed = !ReadFile(opened.file.get(), piece.bytes.get(), static_cast<DWORD>(wanted), &got, nullptr);
         }
         piece.count = piece.failed ? 0 : got;
         left -= piece.count;

@@ -14,11 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/handles.h"
 #include "transfer/read_ahead.h"
 
 class SourceQueue {
 public:
     static constexpr size_t kPieceBytes = 256 * 1024;
+    static constexpr size_t kMostOpenAhead = 16;
 
     // Starts reading the files at paths, in order, holding at most aheadBytes (at least two
     // pieces) that no transfer has taken yet.
@@ -44,6 +46,9 @@ private:
         bool opened = false;
         uint64_t size = 0;
     };
+    struct OpenedFile : Opened {
+        FileHandle file;
+    };
 
     // The pieces of the file taken last, for its transfer.
     class TakenPieces final : public SourcePieces {
@@ -56,8 +61,10 @@ private:
         SourceQueue& queue_;
     };
 
+    void OpenAll();
     void ReadAll();
     bool ReadOne(size_t index);
+    bool ReadPieces(size_t index, OpenedFile& opened);
     bool WaitForRoom(size_t bytes);
     void Push(Piece piece, size_t reserved);
     size_t NextPiece(const uint8_t** bytes);
@@ -70,6 +77,8 @@ private:
     CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
     std::deque<Piece> pieces_;
     std::vector<Opened> opened_;  // one per file the reader has come to, in order
+    std::deque<OpenedFile> openedAhead_;  // opened for the reader, in order
+    std::vector<FileHandle> toClose_;     // read, for the opener to close
     size_t heldBytes_ = 0;
     bool readerDone_ = false;
     bool stopping_ = false;
@@ -78,5 +87,6 @@ private:
     bool takenEnded_ = true;
     bool takenFailed_ = false;
     TakenPieces takenPieces_{*this};
+    std::thread opener_;
     std::thread reader_;
 };
