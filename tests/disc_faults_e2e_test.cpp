@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "disc_author.h"
+#include "support/bzip2_bytes.h"
 #include "support/disc_drive.h"
 #include "support/e2e_journey.h"
 #include "support/expected_outcomes.h"
@@ -149,19 +150,29 @@ TEST_F(DiscFault, AnUnreadableSectorInAPlainFile) {
     ExpectStopped(run);
 }
 
+// The sector lies in the second of the file's three blocks: the first block, read whole before
+// it, is expanded and written, nothing after it, and the installation goes no further.
 TEST_F(DiscFault, AnUnreadableSectorInACompressedFile) {
     const std::vector<DiscFile> files = {{0, L"game.exe", PatternBytes(5000, 3)},
-                                         {0, L"data\\voice.dat.bz2", PatternBytes(2500000, 4)}};
+                                         {0, L"data\\voice.dat.bz2", PatternBytes(2500000, 4)},
+                                         {0, L"data\\after.bin", PatternBytes(3000, 5)}};
+    constexpr uint64_t kUnreadableAt = 1800000;
+    // A level-9 block of bytes without runs holds 900,000 less bzip2's 19 bytes of slack.
+    constexpr size_t kFirstBlockBytes = 899981;
+    const std::vector<uint64_t> blocks = FindBits48(journey::Bzip2(files[1].bytes), 0x314159265359ULL);
+    ASSERT_EQ(blocks.size(), 3u);
+    ASSERT_TRUE(blocks[1] / 8 < kUnreadableAt && kUnreadableAt < blocks[2] / 8);
     ASSERT_NO_FATAL_FAILURE(
-        Insert(L'R', MakeImage(0, files), Unreadable(L"\\data\\data\\voice.dat.bz2", 1800000, 2048)));
+        Insert(L'R', MakeImage(0, files), Unreadable(L"\\data\\data\\voice.dat.bz2", kUnreadableAt, 2048)));
     InstallerRun run(game_);
     ASSERT_NO_FATAL_FAILURE(StartInstallation(run));
     std::wstring message;
     ASSERT_TRUE(run.AnswerBox(L"エラー", IDOK, &message)) << Log(run);
     EXPECT_EQ(message, L"「R:\\data\\data\\voice.dat.bz2」\n\n解凍元ファイルが破損しています。");
     const std::string written = ReadAll(installPath() + L"data\\voice.dat");
-    EXPECT_LT(written.size(), files[1].bytes.size());
-    EXPECT_EQ(written, files[1].bytes.substr(0, written.size())) << "only blocks read whole are written";
+    EXPECT_EQ(written.size(), kFirstBlockBytes) << "the blocks read whole are written";
+    EXPECT_TRUE(written == files[1].bytes.substr(0, written.size()));
+    EXPECT_FALSE(FileExists(installPath() + L"data\\after.bin"));
     ExpectStopped(run);
 }
 

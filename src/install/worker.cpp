@@ -4,8 +4,10 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/handles.h"
 #include "base/interaction.h"
@@ -19,11 +21,15 @@
 #include "transfer/crc32.h"
 #include "transfer/expand.h"
 #include "transfer/folders.h"
+#include "transfer/source_queue.h"
 
 namespace {
 
 constexpr uint16_t kNoDisc = 65535;
 constexpr uint64_t kBytesPerUnit = 1000000;
+// How far the sources on a disc are read ahead of the file being installed: enough for the
+// drive to go on reading through an expansion or a check of some seconds.
+constexpr size_t kSourcesAheadBytes = 32 * 1024 * 1024;
 
 const wchar_t kDamagedFileText[] =
     L"\n\nファイルが破損している可能性があります。以下の原因が考えられます。\n\n"
@@ -70,15 +76,15 @@ void ShowWrongSize(const FileEntry& entry, const std::wstring& sourcePath, bool 
 // Expands or copies the entry's source and checks the result's size. False after the failure was
 // shown. readBack, when given, receives the copy's destination left open for its check.
 bool TransferEntry(const FileEntry& entry, const std::wstring& sourcePath, ProgressState& progress,
-                   FileHandle* readBack) {
+                   FileHandle* readBack, const OpenedSource* opened) {
     const bool compressed = IsCompressedSource(sourcePath.c_str());
     const wchar_t* failedStatus = compressed ? L"%ls ファイルの解凍に失敗" : L"%ls ファイルのコピーに失敗";
     bool transferred = false;
     if (compressed) {
         progress.SetStatusFileText(L"%ls ファイルの解凍中です。", entry.name);
-        transferred = ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progress);
+        transferred = ExpandBz2File(sourcePath.c_str(), entry.destinationPath, progress, opened);
     } else {
-        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress, readBack);
+        transferred = CopyFileChunked(sourcePath.c_str(), entry.destinationPath, progress, readBack, opened);
     }
     if (transferred && !HasListedSize(entry, progress)) {
         ShowWrongSize(entry, sourcePath, compressed, progress);
@@ -112,7 +118,28 @@ struct ListPass {
     uint16_t disc = kNoDisc;  // the disc the last file came from
     std::wstring folder;      // the destination folder made or found last
     bool verify = false;
+    std::unique_ptr<SourceQueue> sources;  // reading ahead on the disc in the drive
+    size_t sourcesFrom = 0;                // the list index of the queue's first file
 };
+
+std::wstring SourcePathOf(const wchar_t* sourceFolder, const FileEntry& entry) {
+    return FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
+}
+
+// From a disc in a drive (not a fixed disk, whose reads come from the system's cache), the
+// sources of the file at first and of those after it on the same disc are read ahead in list
+// order while each file is installed.
+void StartReadingAhead(const Installation& installation, size_t first, ListPass& pass) {
+    const wchar_t* sourceFolder = installation.settings.SourceFolder;
+    if (OnFixedDisk(sourceFolder)) return;
+    const std::vector<FileEntry>& files = installation.files;
+    std::vector<std::wstring> paths;
+    for (size_t i = first; i < files.size() && files[i].disc == files[first].disc; ++i) {
+        paths.push_back(SourcePathOf(sourceFolder, files[i]));
+    }
+    pass.sources.reset(new SourceQueue(std::move(paths), kSourcesAheadBytes));
+    pass.sourcesFrom = first;
+}
 
 // The folder part of a destination path, without its final backslash.
 std::wstring ParentFolderOf(const wchar_t* path) {
@@ -135,21 +162,31 @@ bool MakeDestinationFolder(ListPass& pass, const FileEntry& entry, ProgressState
 
 // One listed file: disc, folders, transfer and, with verification on, its check, all before the
 // next file is touched. False ends the installation.
-bool InstallEntry(Installation& installation, const FileEntry& entry, ListPass& pass) {
+bool InstallEntry(Installation& installation, size_t index, ListPass& pass) {
+    const FileEntry& entry = installation.files[index];
     ProgressState& progress = installation.progress;
     wchar_t(&sourceFolder)[kPathCapacity] = installation.settings.SourceFolder;
-    if (entry.disc != pass.disc && !LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
+    if (entry.disc != pass.disc) {
+        // Nothing is read from a disc before it has been found to be the right one.
+        pass.sources.reset();
+        if (!LocateDisc(entry.disc, progress.Owner(), sourceFolder)) return false;
+        StartReadingAhead(installation, index, pass);
+    }
 
     // The source folder may have just been replaced by the disc search.
-    std::wstring sourcePath = FormatText(L"%ls\\%ls", sourceFolder, entry.sourcePath);
+    std::wstring sourcePath = SourcePathOf(sourceFolder, entry);
     if (!MakeDestinationFolder(pass, entry, progress)) return false;
 
     progress.SetStatusFileText(L"%ls ファイルをコピー中", entry.name);
     progress.fileBytes = static_cast<uint64_t>(entry.size);
     progress.fileDoneBytes = 0;
 
+    OpenedSource opened;
+    const bool readAhead = pass.sources && pass.sources->Take(index - pass.sourcesFrom, &opened);
     FileHandle readBack;
-    if (!TransferEntry(entry, sourcePath, progress, pass.verify ? &readBack : nullptr)) return false;
+    if (!TransferEntry(entry, sourcePath, progress, pass.verify ? &readBack : nullptr, readAhead ? &opened : nullptr)) {
+        return false;
+    }
     if (pass.verify && !VerifyEntry(entry, std::move(readBack), progress)) return false;
     pass.disc = entry.disc;
     return true;
@@ -189,9 +226,10 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
 
     ListPass pass;
     pass.verify = installation.settings.VerifyFiles == 1;
-    for (const FileEntry& entry : installation.files) {
-        if (!InstallEntry(installation, entry, pass)) return 0;
+    for (size_t index = 0; index < installation.files.size(); ++index) {
+        if (!InstallEntry(installation, index, pass)) return 0;
     }
+    pass.sources.reset();
 
     SetStatus(progress, L"ショートカットの作成中");
     CreateShortcuts(installation.settings, progress.Owner());

@@ -41,15 +41,6 @@ constexpr uint64_t kReadAheadFromBytes = kCopyChunkBytes;
 constexpr size_t kAheadPieceBytes = 256 * 1024;
 constexpr size_t kPieceBytes = 64 * 1024;
 
-bool OnFixedDisk(const wchar_t* path) {
-    wchar_t root[MAX_PATH];
-    if (!CopyText(root, path)) return true;
-    PathStripToRootW(root);
-    if (!PathAddBackslashW(root)) return true;
-    const UINT type = GetDriveTypeW(root);
-    return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
-}
-
 void ReportChunkFailure(HWND owner, const wchar_t* path, const wchar_t* reason, uint64_t stored, uint64_t fileSize) {
     ShowErrorBox(owner, FormatText(L"%ls%ls = %llu/%llu byte", path, reason, static_cast<unsigned long long>(stored),
                                    static_cast<unsigned long long>(fileSize))
@@ -100,22 +91,25 @@ bool CloseDestination(FileHandle& destination) { return CloseHandle(destination.
 }  // namespace
 
 bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
-                     FileHandle* readBack) {
-    FileHandle source = OpenSource(sourcePath);
-    if (!source) {
-        ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
-        return false;
+                     FileHandle* readBack, const OpenedSource* opened) {
+    FileHandle source;
+    uint64_t fileSize = opened ? opened->size : 0;
+    if (!opened) {
+        source = OpenSource(sourcePath);
+        if (!source) {
+            ShowErrorBox(progress.Owner(), FormatText(L"%ls%ls", sourcePath, kSourceUnreadableText).c_str());
+            return false;
+        }
+        // The size of the opened file itself, so that what is read and what is measured are the
+        // same file whatever its directory entry says.
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(source.get(), &size) || size.QuadPart < 0) {
+            ShowErrorBox(progress.Owner(),
+                         FormatText(L"%ls\n\nファイルサイズの取得に失敗しました。\n%lld", sourcePath, 0LL).c_str());
+            return false;
+        }
+        fileSize = static_cast<uint64_t>(size.QuadPart);
     }
-
-    // The size of the opened file itself, so that what is read and what is measured are the
-    // same file whatever its directory entry says.
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(source.get(), &size) || size.QuadPart < 0) {
-        ShowErrorBox(progress.Owner(),
-                     FormatText(L"%ls\n\nファイルサイズの取得に失敗しました。\n%lld", sourcePath, 0LL).c_str());
-        return false;
-    }
-    const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
     progress.CountSourceBytes(fileSize);
 
     bool readable = false;
@@ -125,9 +119,14 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, 
         return false;
     }
 
-    const bool readAhead = fileSize > kReadAheadFromBytes && !OnFixedDisk(sourcePath);
-    ReadAhead reader(source.get(), fileSize, readAhead, readAhead ? kAheadPieceBytes : kPieceBytes,
-                     ReadAhead::kMostPieces);
+    std::unique_ptr<ReadAhead> ownReader;
+    SourcePieces* reader = opened ? opened->pieces : nullptr;
+    if (!reader) {
+        const bool readAhead = fileSize > kReadAheadFromBytes && !OnFixedDisk(sourcePath);
+        ownReader.reset(new ReadAhead(source.get(), fileSize, readAhead, readAhead ? kAheadPieceBytes : kPieceBytes,
+                                      ReadAhead::kMostPieces));
+        reader = ownReader.get();
+    }
     // The piece read last and how much of it is still to be written: a piece may straddle a
     // chunk boundary, and then its rest goes into the next chunk.
     const uint8_t* piece = nullptr;
@@ -139,7 +138,7 @@ bool CopyFileChunked(const wchar_t* sourcePath, const wchar_t* destinationPath, 
         size_t chunkDone = 0;
         while (chunkDone < chunkBytes) {
             if (pieceLeft == 0) {
-                pieceLeft = reader.Next(&piece);
+                pieceLeft = reader->Next(&piece);
                 if (pieceLeft == 0) {
                     progress.CountWrittenBytes(chunkDone);
                     ShowCopySourceFault(progress.Owner(), sourcePath, written + chunkDone, fileSize);

@@ -71,8 +71,7 @@ void ReportExpandFailure(HWND owner, const wchar_t* sourcePath, const wchar_t* r
 // block marks found in them.
 class CompressedSource {
 public:
-    CompressedSource(HANDLE file, uint64_t fileBytes, uint64_t limit, bool readAhead)
-        : reader_(file, limit, readAhead, kSourcePieceBytes, kSourcePieces) {
+    CompressedSource(SourcePieces& reader, uint64_t fileBytes) : reader_(reader) {
         bytes_.reserve(static_cast<size_t>(std::min<uint64_t>(fileBytes, kSourceRoomBytes)));
     }
 
@@ -138,7 +137,7 @@ private:
         return count > 0;
     }
 
-    ReadAhead reader_;
+    SourcePieces& reader_;
     std::vector<uint8_t> bytes_;
     uint64_t firstByte_ = 0;
     size_t scanned_ = 0;
@@ -223,10 +222,10 @@ class Expansion {
 public:
     // One block per thread is in flight and one more, so that a thread that finishes early
     // finds the next block while the oldest is still being decoded.
-    // The source is read up to limit bytes or its end; expanded bytes go to file, or to output when it is not null.
-    Expansion(HANDLE source, uint64_t sourceBytes, uint64_t limit, FILE* file, const ExpandedBytes* output,
+    // Expanded bytes go to file, or to output when it is not null.
+    Expansion(SourcePieces& source, uint64_t sourceBytes, FILE* file, const ExpandedBytes* output,
               ProgressSink& progress, unsigned threads)
-        : source_(source, sourceBytes, limit, threads > 1),
+        : source_(source, sourceBytes),
           writer_(file, output, progress),
           mostJobs_(threads > 1 ? threads + 1 : 1),
           keepBytes_(kHeldOutputBytes / mostJobs_),
@@ -520,7 +519,8 @@ void SetExpansionThreads(unsigned count) { expansionThreads = count; }
 
 void SetExpansionHooks(ExpansionHooks* hooks) { expansionHooks = hooks ? hooks : &noExpansionHooks; }
 
-bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress) {
+bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
+                   const OpenedSource* opened) {
     if (wcscmp(PathFindExtensionW(sourcePath), L".bz2") != 0) return false;
 
     wchar_t destination[kPathCapacity];
@@ -533,21 +533,31 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
     // Whole runs of chunks go to the system directly.
     setvbuf(output.get(), nullptr, _IONBF, 0);
 
-    // Opened by its wide path, so any name the file system holds can be expanded.
-    FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    if (!source || !GetFileSizeEx(source.get(), &size)) {
-        ReportExpandFailure(progress.Owner(), sourcePath, kSourceUnopenable);
-        return false;
+    FileHandle source;
+    uint64_t sourceBytes = opened ? opened->size : 0;
+    if (!opened) {
+        // Opened by its wide path, so any name the file system holds can be expanded.
+        source.reset(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size{};
+        if (!source || !GetFileSizeEx(source.get(), &size)) {
+            ReportExpandFailure(progress.Owner(), sourcePath, kSourceUnopenable);
+            return false;
+        }
+        sourceBytes = static_cast<uint64_t>(size.QuadPart);
     }
 
     Outcome outcome;
     {
-        const unsigned threads = static_cast<uint64_t>(size.QuadPart) >= kParallelFromBytes ? DecodingThreads() : 1;
+        const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
+        std::unique_ptr<ReadAhead> ownReader;
+        SourcePieces* reader = opened ? opened->pieces : nullptr;
+        if (!reader) {
+            ownReader.reset(new ReadAhead(source.get(), UINT64_MAX, threads > 1, kSourcePieceBytes, kSourcePieces));
+            reader = ownReader.get();
+        }
         // Ends every thread it started before any message is shown.
-        Expansion expansion(source.get(), static_cast<uint64_t>(size.QuadPart), UINT64_MAX, output.get(), nullptr,
-                            progress, threads);
+        Expansion expansion(*reader, sourceBytes, output.get(), nullptr, progress, threads);
         outcome = expansion.Run();
     }
     if (!Reported(outcome, sourcePath, progress)) return false;
@@ -563,7 +573,8 @@ bool ExpandBz2Stream(HANDLE source, uint64_t sourceBytes, const wchar_t* sourceN
     Outcome outcome;
     {
         const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
-        Expansion expansion(source, sourceBytes, sourceBytes, nullptr, &output, progress, threads);
+        ReadAhead reader(source, sourceBytes, threads > 1, kSourcePieceBytes, kSourcePieces);
+        Expansion expansion(reader, sourceBytes, nullptr, &output, progress, threads);
         outcome = expansion.Run();
     }
     return Reported(outcome, sourceName, progress);

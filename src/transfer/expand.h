@@ -6,12 +6,15 @@
 #include <functional>
 
 #include "base/progress_sink.h"
+#include "transfer/read_ahead.h"
 
 constexpr unsigned kExpandChunkBytes = 4096;
 
 // True when the whole compressed data expanded; false after a message or when the sink said stop
-// before a chunk.
-bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress);
+// before a chunk. With opened, the source's size and bytes come from there instead of the
+// expansion's own reading.
+bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, ProgressSink& progress,
+                   const OpenedSource* opened = nullptr);
 
 // Takes expanded bytes that go to no file; false makes the expansion fail as a failed write.
 using ExpandedBytes = std::function<bool(const uint8_t* bytes, size_t count)>;

@@ -1,6 +1,19 @@
 #include "transfer/read_ahead.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
+
+#include "base/text.h"
+
+bool OnFixedDisk(const wchar_t* path) {
+    wchar_t root[MAX_PATH];
+    if (!CopyText(root, path)) return true;
+    PathStripToRootW(root);
+    if (!PathAddBackslashW(root)) return true;
+    const UINT type = GetDriveTypeW(root);
+    return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
+}
 
 ReadAhead::ReadAhead(HANDLE file, uint64_t limit, bool threaded, size_t pieceBytes, int pieces)
     : file_(file),

@@ -10,7 +10,30 @@
 #include <memory>
 #include <thread>
 
-class ReadAhead {
+// The bytes of one source file from its start, piece by piece in order.
+class SourcePieces {
+public:
+    // The next piece; its bytes stay valid until the next call. 0 bytes: the end of the file,
+    // the limit, or a failed read (Failed() tells).
+    virtual size_t Next(const uint8_t** bytes) = 0;
+    virtual bool Failed() const = 0;
+
+protected:
+    ~SourcePieces() = default;
+};
+
+// A source that was opened (and perhaps partly read) before its transfer began: its size when
+// opened, and its bytes.
+struct OpenedSource {
+    uint64_t size = 0;
+    SourcePieces* pieces = nullptr;
+};
+
+// True for a path on a fixed disk (or one that cannot be told), whose reads mostly come from the
+// system's cache.
+bool OnFixedDisk(const wchar_t* path);
+
+class ReadAhead final : public SourcePieces {
 public:
     static constexpr int kMostPieces = 4;
 
@@ -22,10 +45,8 @@ public:
     // Waits for a read in progress, so that nothing reads the file after this returns.
     ~ReadAhead();
 
-    // The next piece; its bytes stay valid until the next call. 0 bytes: the end of the file,
-    // the limit, or a failed read (Failed() tells).
-    size_t Next(const uint8_t** bytes);
-    bool Failed() const { return failed_; }
+    size_t Next(const uint8_t** bytes) override;
+    bool Failed() const override { return failed_; }
 
 private:
     struct Piece {

@@ -20,7 +20,8 @@ The file MOUNTPOINT/control takes one command per write, as lines "key=value" (U
         [taken_out_at=LOCATION]             the disc leaves the drive when a read covers it
         action=insert                       (last: the line action=... carries the command out)
     drive=r  action=eject
-DISC_DRIVE_TRACE=1 in the environment logs every read to stderr.
+DISC_DRIVE_TRACE=1 in the environment logs every read to stderr, and for a drive with a profile the
+monotonic time it ended and how its wait split into spin-up, seek, transfer and idle seconds.
 A LOCATION is a byte of the image, or PATH@OFFSET, a byte of a file of the served tree
 ("/data/data/big.bin@123456"). The write fails (EINVAL) when the command does; reading the file
 then tells why. Each command is carried out before its write returns.
@@ -40,6 +41,7 @@ import pycdlib
 SECTOR = 2048
 READ_THROUGH = 256 * 1024  # a gap the drive reads through rather than seeking over it
 READ_BUFFER = 2 * 1024 * 1024  # what the drive reads ahead while the host does not ask
+TRACE = bool(os.environ.get('DISC_DRIVE_TRACE'))
 
 
 class Profile:
@@ -193,33 +195,44 @@ class Drive:
                 disc.out = True  # it leaves the drive: this and every later read fail
                 self.disc = None
                 raise fusepy.FuseOSError(errno.EIO)
-            self.wait_for_head(disc.profile, offset, size)
+            split = self.wait_for_head(disc.profile, offset, size)
+            if TRACE and split:
+                print('  at %.3f %s' % (time.monotonic(), ' '.join('%s %.3f' % kv for kv in split)),
+                      file=sys.stderr, flush=True)
             if any(start < end and offset < stop for start, stop in disc.unreadable):
                 time.sleep(disc.retry_s)  # the drive retries the sector before it gives up
                 raise fusepy.FuseOSError(errno.EIO)
             return os.pread(disc.fd, size, offset)
 
     def wait_for_head(self, profile, offset, size):
+        """Waits as long as the head takes; returns how that time splits, for the trace: spin-up,
+        seek, transfer, and idle (how long the drive stood with its buffer full, or waited for
+        the host after a seek)."""
         if profile is None:
-            return
+            return None
         now = time.monotonic()
-        start, seconds = now, 0.0
+        start, seconds, spin, seek = now, 0.0, 0.0, 0.0
+        idle = now - self.idle_since if self.idle_since is not None else 0.0
         gap = offset - self.head
         if self.idle_since is None or now - self.idle_since > profile.idle_s:
-            seconds += profile.spin_up_s
+            spin = profile.spin_up_s
         elif 0 <= gap <= READ_THROUGH:
             # The drive reads on into its buffer while the host does not ask, so a read that
             # follows on starts where the last one ended, as far back as the buffer reaches.
             start = max(self.idle_since, now - READ_BUFFER / profile.rate(offset))
+            idle = start - self.idle_since
         if 0 <= gap <= READ_THROUGH:
-            seconds += profile.transfer_s(self.head, gap)
+            transfer = profile.transfer_s(self.head, gap)
         else:
-            seconds += profile.seek_s(abs(gap))
-        seconds += profile.transfer_s(offset, size)
+            seek = profile.seek_s(abs(gap))
+            transfer = 0.0
+        transfer += profile.transfer_s(offset, size)
+        seconds = spin + seek + transfer
         done = start + seconds
         time.sleep(max(0.0, done - time.monotonic()))
         self.head = offset + size
         self.idle_since = done
+        return (('spin', spin), ('seek', seek), ('transfer', transfer), ('idle', idle))
 
 
 class DriveBox(fusepy.Operations):
@@ -297,7 +310,7 @@ class DriveBox(fusepy.Operations):
             self.pending.pop(fh, None)
 
     def read(self, path, size, offset, fh):
-        if os.environ.get('DISC_DRIVE_TRACE'):
+        if TRACE:
             print('read %s %d+%d' % (path, offset, size), file=sys.stderr, flush=True)
         kind, drive, disc, node = self.resolve(path)
         if kind == 'control':
