@@ -5,6 +5,7 @@
 #include <bzlib.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -556,6 +557,19 @@ TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
         {"another name in the UDF tree", renamed, L"in its Joliet tree but not in its UDF tree", 0},
         {"a damaged UDF file entry", lengthened, L"damaged UDF file entry", 0},
     };
+    // The first disc's setup.ini is held against the list from inside the image, named by the image.
+    {
+        std::string named = intact;
+        const size_t appExe = named.find("AppExe=");
+        ASSERT_NE(appExe, std::string::npos);
+        named[named.find("\r\n", appExe) - 1] = 'h';  // ".ogg" becomes ".ogh"
+        ASSERT_TRUE(WriteFileBytes(image, named));
+        VerifyReport report;
+        EXPECT_FALSE(VerifyDiscSet({image}, nullptr, &report));
+        ASSERT_EQ(report.problems.size(), 1u);
+        EXPECT_EQ(report.problems[0].find(L"\"" + image + L"\\setup.ini\" line 5: AppExe \""), 0u)
+            << Utf8(report.problems[0]);
+    }
     // Files are read inside the image: there is no temporary folder to copy them to.
     const std::wstring missing = game.root / L"no such folder";
     ScopedEnvironment tmp(L"TMP", missing.c_str()), temp(L"TEMP", missing.c_str());
@@ -569,6 +583,9 @@ TEST(Mkdisc, VerifyReadsImagesThroughTheirJolietTree) {
         EXPECT_EQ(VerifyDiscSet({image}, &progress, &report), c.problem == nullptr) << c.what;
         EXPECT_EQ(report.filesChecked, c.checked) << c.what;
         if (!c.problem) {  // bytes inside the files, the expanded ones too, not just files
+            EXPECT_TRUE(std::any_of(report.notes.begin(), report.notes.end(), [](const std::wstring& note) {
+                return note.find(L"setup.ini\" was not checked") != std::wstring::npos;
+            })) << "setup.ini, which needs a copy, is told to be unchecked";
             EXPECT_GT(lines.size(), 3u);
             EXPECT_EQ(lines.back().find(L"mkdisc: checking done  0.2 MB in "), 0u) << Utf8(lines.back());
         }
