@@ -8,6 +8,12 @@ tree Windows reads from that disc (UDF where the image has it, its Joliet tree o
 <letter>.image, the image itself read through the same drive. A Wine CD-ROM drive is linked to
 MOUNTPOINT/<letter>: while no disc is in, that folder does not exist and the drive is empty.
 
+<letter> and <letter>.image are symbolic links to <letter>.<n> and <letter>.<n>.image, names of the
+n-th disc put into that drive, which are never used again. So the kernel may keep every name and
+attribute it has looked up (looking them up again for each file opened would cost the reader more
+than a drive takes to read a small file), and a disc that goes still shows at once: the link is
+read on every path walk, and nothing is cached of a name that is not there.
+
 The tree is read by pycdlib, a reader that shares nothing with the program that wrote the image,
 and every file's bytes come from its extent in the image, so that the drive reads the layout the
 publisher burns.
@@ -154,6 +160,7 @@ class Disc:
             self.unreadable.append((start // SECTOR * SECTOR, start + int(length)))
         self.taken_out_at = self.locate(settings['taken_out_at'][0]) if 'taken_out_at' in settings else None
         self.out = False
+        self.serial, self.name = 0, ''  # which disc of its drive: set when it goes in
 
     def find(self, path):
         node = self.root
@@ -182,6 +189,7 @@ class Drive:
     def __init__(self):
         self.lock = threading.Lock()
         self.disc = None
+        self.discs = 0  # how many discs have been put in
         self.head = 0  # the byte after the last one read
         self.idle_since = None  # None: the disc has not spun up since it went in
 
@@ -236,10 +244,14 @@ class Drive:
 
 
 class DriveBox(fusepy.Operations):
+    # Left to the kernel: told that the file system has no such operation, it stops asking.
+    getxattr = listxattr = flush = opendir = releasedir = access = None
+
     def __init__(self):
         self.drives = {}
-        self.guard = threading.Lock()  # over the table of drives and the control handles
+        self.guard = threading.Lock()  # over the table of drives, the open files and the control handles
         self.pending = {}  # control handle -> the lines written to it since its last command
+        self.files = {}  # handle -> (drive, disc, node) of an open file of a disc; node None: the image
         self.handles = 0
         self.last_result = b'ok\n'
         self.started = time.time()
@@ -255,12 +267,17 @@ class DriveBox(fusepy.Operations):
             return 'root', None, None, None
         if parts == ['control']:
             return 'control', None, None, None
-        letter = parts[0][:-len('.image')] if parts[0].endswith('.image') else parts[0]
+        name, image = (parts[0][:-len('.image')], True) if parts[0].endswith('.image') else (parts[0], False)
+        letter, dot, serial = name.partition('.')
         drive = self.drives.get(letter)
         disc = drive.disc if drive is not None else None
-        if disc is None or len(letter) != 1:
+        if disc is None or (dot and serial != str(disc.serial)):
             raise fusepy.FuseOSError(errno.ENOENT)
-        if parts[0].endswith('.image'):
+        if not dot:
+            if len(parts) > 1:  # the kernel follows the link itself
+                raise fusepy.FuseOSError(errno.ENOENT)
+            return 'link', drive, disc, None
+        if image:
             if len(parts) > 1:
                 raise fusepy.FuseOSError(errno.ENOTDIR)
             return 'image', drive, disc, None
@@ -277,6 +294,8 @@ class DriveBox(fusepy.Operations):
             return dict(base, st_mode=stat.S_IFDIR | 0o755, st_nlink=2)
         if kind == 'control':
             return dict(base, st_mode=stat.S_IFREG | 0o644, st_size=len(self.last_result))
+        if kind == 'link':
+            return dict(base, st_mode=stat.S_IFLNK | 0o777, st_size=len(self.readlink(path)))
         if kind == 'image':
             return dict(base, st_mode=stat.S_IFREG | 0o444, st_size=disc.size)
         times = dict(st_atime=node.mtime, st_ctime=node.mtime, st_mtime=node.mtime)
@@ -285,37 +304,46 @@ class DriveBox(fusepy.Operations):
         return dict(base, st_mode=stat.S_IFREG | 0o444, st_size=node.size, st_blocks=(node.size + 511) // 512,
                     **times)
 
+    def readlink(self, path):
+        kind, _, disc, _ = self.resolve(path)
+        if kind != 'link':
+            raise fusepy.FuseOSError(errno.EINVAL)
+        return disc.name + ('.image' if path.endswith('.image') else '')
+
     def readdir(self, path, fh):
         kind, _, _, node = self.resolve(path)
         if kind == 'root':
             with self.guard:
-                letters = [k for k, d in self.drives.items() if d.disc is not None]
-            return ['.', '..', 'control'] + letters + [k + '.image' for k in letters]
+                names = [(k, d.disc.name) for k, d in self.drives.items() if d.disc is not None]
+            return ['.', '..', 'control'] + [n + suffix for pair in names for n in pair for suffix in ('', '.image')]
         if kind != 'tree' or not node.is_dir:
             raise fusepy.FuseOSError(errno.ENOTDIR)
         return ['.', '..'] + list(node.children)
 
     def open(self, path, flags):
-        kind, _, _, node = self.resolve(path)
+        kind, drive, disc, node = self.resolve(path)
         if kind != 'control' and (flags & os.O_ACCMODE) != os.O_RDONLY:
             raise fusepy.FuseOSError(errno.EROFS)
         if kind == 'tree' and node.is_dir:
             raise fusepy.FuseOSError(errno.EISDIR)
         with self.guard:
             self.handles += 1
+            if kind in ('tree', 'image'):
+                self.files[self.handles] = (drive, disc, node)
             return self.handles
 
     def release(self, path, fh):
         with self.guard:
             self.pending.pop(fh, None)
+            self.files.pop(fh, None)
 
     def read(self, path, size, offset, fh):
         if TRACE:
             print('read %s %d+%d' % (path, offset, size), file=sys.stderr, flush=True)
-        kind, drive, disc, node = self.resolve(path)
-        if kind == 'control':
-            return self.last_result[offset:offset + size]
-        if kind == 'image':
+        if fh not in self.files:
+            return self.last_result[offset:offset + size]  # the control file
+        drive, disc, node = self.files[fh]
+        if node is None:
             return drive.read(disc, offset, size)
         size = max(0, min(size, node.size - offset))
         return drive.read(disc, node.extent + offset, size) if size else b''
@@ -355,6 +383,8 @@ class DriveBox(fusepy.Operations):
             disc = Disc(settings)
             with drive.lock:
                 self.take_out(drive)
+                drive.discs += 1
+                disc.serial, disc.name = drive.discs, '%s.%d' % (letter, drive.discs)
                 drive.disc, drive.head, drive.idle_since = disc, 0, None
         elif action == 'eject':
             with drive.lock:
@@ -376,10 +406,10 @@ class DriveBox(fusepy.Operations):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    # No attribute or entry caching and no page cache: every look-up and read reaches the drive,
-    # so a disc that goes shows at once and every read pays the drive's time.
-    fusepy.FUSE(DriveBox(), sys.argv[1], foreground=True, allow_other=True, direct_io=True, entry_timeout=0,
-                attr_timeout=0, negative_timeout=0, fsname='disc_drive', max_read=131072)
+    # No page cache: every read reaches the drive, pays its time and meets its faults. Names and
+    # attributes are kept (a disc's names are never used again), but not the absence of a name.
+    fusepy.FUSE(DriveBox(), sys.argv[1], foreground=True, allow_other=True, direct_io=True, entry_timeout=3600,
+                attr_timeout=3600, negative_timeout=0, fsname='disc_drive', max_read=131072)
 
 
 if __name__ == '__main__':
