@@ -3,11 +3,15 @@
 #include <windows.h>
 
 #include <locale.h>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "install/progress_state.h"
 #include "support/progress_state_test.h"
@@ -16,6 +20,7 @@
 #include "transfer/copy.h"
 #include "transfer/crc32.h"
 #include "transfer/folders.h"
+#include "transfer/source_queue.h"
 
 namespace {
 
@@ -309,6 +314,79 @@ TEST_F(TransferTest, SizeIsTakenFromTheOpenedSource) {
     ExpectCancelQuestion(shown[0]);
     EXPECT_EQ(progress_.sourceBytes.load(), 0xFFFFFFFFull);
     EXPECT_TRUE(FileExists(destination));
+}
+
+// ---- reading ahead across files ----
+
+// What a transfer takes of one source through the queue, up to mostBytes.
+std::string TakeFromQueue(SourceQueue& queue, size_t index, size_t mostBytes, uint64_t* size) {
+    OpenedSource source;
+    if (!queue.Take(index, &source)) return "(not opened ahead)";
+    *size = source.size;
+    std::string taken;
+    const uint8_t* bytes = nullptr;
+    while (taken.size() < mostBytes) {
+        const size_t count = source.pieces->Next(&bytes);
+        if (count == 0) break;
+        taken.append(reinterpret_cast<const char*>(bytes), count);
+    }
+    if (source.pieces->Failed()) taken += "(failed)";
+    return taken;
+}
+
+TEST_F(TransferTest, QueuedSourcesComeWholeAndInTheirOwnOrder) {
+    constexpr size_t kPiece = SourceQueue::kPieceBytes;
+    constexpr size_t kAll = SIZE_MAX, kNotTaken = 0;
+    struct Row {
+        const wchar_t* name;
+        size_t size;   // SIZE_MAX: no such file
+        size_t taken;  // how much its transfer takes
+    };
+    // Held to two pieces ahead, the reader waits for room in the large files, and goes on only
+    // when a transfer that ended early or was passed by lets the rest go.
+    const Row rows[] = {
+        {L"empty.bin", 0, kAll},
+        {L"one.bin", 1, kAll},
+        {L"short-of-a-piece.bin", kPiece - 1, kAll},
+        {L"ended-early.bin", 3 * kPiece + 5, kPiece},
+        {L"a-piece.bin", kPiece, kAll},
+        {L"passed-by.bin", kPiece + 1, kNotTaken},
+        {L"missing.bin", SIZE_MAX, kAll},
+        {L"last.bin", 2 * kPiece + 7, kAll},
+    };
+    std::vector<std::wstring> paths;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        paths.push_back(folder_ / rows[i].name);
+        if (rows[i].size == SIZE_MAX) continue;
+        ASSERT_TRUE(WriteFileBytes(paths.back(), PatternBytes(rows[i].size, static_cast<uint32_t>(i + 1))));
+    }
+    SourceQueue queue(paths, 2 * kPiece);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        if (rows[i].taken == kNotTaken) continue;
+        SCOPED_TRACE(testing::Message() << "file " << i);
+        uint64_t size = 0;
+        const std::string taken = TakeFromQueue(queue, i, rows[i].taken, &size);
+        if (rows[i].size == SIZE_MAX) {
+            EXPECT_EQ(taken, "(not opened ahead)");
+            continue;
+        }
+        EXPECT_EQ(size, rows[i].size);
+        const std::string expected = PatternBytes(rows[i].size, static_cast<uint32_t>(i + 1));
+        EXPECT_TRUE(taken == expected.substr(0, std::min(rows[i].taken, expected.size())))
+            << taken.size() << " bytes taken of " << expected.size();
+    }
+}
+
+TEST_F(TransferTest, QueueStopsWhileItsReaderWaitsForRoom) {
+    std::vector<std::wstring> paths;
+    for (const wchar_t* name : {L"first.bin", L"second.bin"}) {
+        paths.push_back(folder_ / name);
+        ASSERT_TRUE(WriteFileBytes(paths.back(), PatternBytes(4 * SourceQueue::kPieceBytes)));
+    }
+    auto queue = std::make_unique<SourceQueue>(paths, 0);
+    uint64_t size = 0;
+    EXPECT_EQ(TakeFromQueue(*queue, 0, 1, &size).size(), SourceQueue::kPieceBytes);
+    queue.reset();  // returns, with the reader held at its room and the opener a file ahead
 }
 
 // ---- CRC-32 ----
