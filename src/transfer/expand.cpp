@@ -496,6 +496,21 @@ bool CloseOutput(StdioFile& output) {
     return flushed && closed;
 }
 
+// One expansion of sourceBytes from pieces read ahead by the caller, or, when pieces is null, read
+// here from source up to limit; into file, or to output when it is not null. Every thread it
+// started has ended when it returns, so before any message is shown.
+Outcome RunExpansion(SourcePieces* pieces, HANDLE source, uint64_t limit, uint64_t sourceBytes, FILE* file,
+                     const ExpandedBytes* output, ProgressSink& progress) {
+    const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
+    std::unique_ptr<ReadAhead> ownReader;
+    if (!pieces) {
+        ownReader.reset(new ReadAhead(source, limit, threads > 1, kSourcePieceBytes, kSourcePieces));
+        pieces = ownReader.get();
+    }
+    Expansion expansion(*pieces, sourceBytes, file, output, progress, threads);
+    return expansion.Run();
+}
+
 // True for a complete expansion; otherwise false, after the message the outcome calls for.
 bool Reported(Outcome outcome, const wchar_t* sourceName, ProgressSink& progress) {
     switch (outcome) {
@@ -547,19 +562,8 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
         sourceBytes = static_cast<uint64_t>(size.QuadPart);
     }
 
-    Outcome outcome;
-    {
-        const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
-        std::unique_ptr<ReadAhead> ownReader;
-        SourcePieces* reader = opened ? opened->pieces : nullptr;
-        if (!reader) {
-            ownReader.reset(new ReadAhead(source.get(), UINT64_MAX, threads > 1, kSourcePieceBytes, kSourcePieces));
-            reader = ownReader.get();
-        }
-        // Ends every thread it started before any message is shown.
-        Expansion expansion(*reader, sourceBytes, output.get(), nullptr, progress, threads);
-        outcome = expansion.Run();
-    }
+    const Outcome outcome = RunExpansion(opened ? opened->pieces : nullptr, source.get(), UINT64_MAX, sourceBytes,
+                                         output.get(), nullptr, progress);
     if (!Reported(outcome, sourcePath, progress)) return false;
     if (!CloseOutput(output)) {
         ReportExpandFailure(progress.Owner(), sourcePath, kDestinationFailure);
@@ -570,12 +574,6 @@ bool ExpandBz2File(const wchar_t* sourcePath, const wchar_t* destinationPath, Pr
 
 bool ExpandBz2Stream(HANDLE source, uint64_t sourceBytes, const wchar_t* sourceName, const ExpandedBytes& output,
                      ProgressSink& progress) {
-    Outcome outcome;
-    {
-        const unsigned threads = sourceBytes >= kParallelFromBytes ? DecodingThreads() : 1;
-        ReadAhead reader(source, sourceBytes, threads > 1, kSourcePieceBytes, kSourcePieces);
-        Expansion expansion(reader, sourceBytes, nullptr, &output, progress, threads);
-        outcome = expansion.Run();
-    }
+    const Outcome outcome = RunExpansion(nullptr, source, sourceBytes, sourceBytes, nullptr, &output, progress);
     return Reported(outcome, sourceName, progress);
 }
