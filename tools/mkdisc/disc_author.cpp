@@ -60,12 +60,6 @@ bool FullPath(const std::wstring& path, std::wstring* full) {
     return true;
 }
 
-std::wstring UpperCase(const std::wstring& text) {
-    std::wstring upper = text;
-    if (!upper.empty()) CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    return upper;
-}
-
 std::wstring LastComponent(const std::wstring& path) {
     size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -109,8 +103,10 @@ bool CreateFolderTree(const std::wstring& folder, std::wstring* error) {
     return Fail(error, L"cannot create the folder " + Quoted(folder) + L" (" + SystemErrorText(result) + L")");
 }
 
+std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
 bool CreateParentOf(const std::wstring& path, std::wstring* error) {
-    return CreateFolderTree(path.substr(0, path.find_last_of(L'\\')), error);
+    return CreateFolderTree(ParentOf(path), error);
 }
 
 // The publisher's order file: one list path per line, UTF-8 or code page 932, blank lines and
@@ -407,8 +403,8 @@ void CheckOutFolder(const DiscSet& set, std::vector<std::wstring>* problems) {
     const DWORD attributes = GetFileAttributesW(out.c_str());
     if (PathIsRootW(out.c_str()))
         problems->push_back(L"the output folder " + Quoted(out) + L" is a drive's root; give a folder on it");
-    else if (attributes == INVALID_FILE_ATTRIBUTES && !PathIsDirectoryW(out.substr(0, out.find_last_of(L'\\')).c_str()))
-        problems->push_back(L"the folder " + Quoted(out.substr(0, out.find_last_of(L'\\'))) +
+    else if (attributes == INVALID_FILE_ATTRIBUTES && !PathIsDirectoryW(ParentOf(out).c_str()))
+        problems->push_back(L"the folder " + Quoted(ParentOf(out)) +
                             L", in which the output folder is to be made, does not exist");
     else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         problems->push_back(L"the output folder " + Quoted(out) + L" is a file");
@@ -583,9 +579,6 @@ bool QueryVolume(const std::wstring& folder, Volume* volume, std::wstring* error
     return true;
 }
 
-std::wstring MegabytesText(uint64_t bytes) { return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0); }
-
-std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 uint64_t Clusters(const DiscSet& set, uint64_t bytes) { return (bytes + set.cluster - 1) / set.cluster * set.cluster; }
 
@@ -597,11 +590,11 @@ bool CheckFreeSpace(DiscSet* set, uint64_t (*needOf)(const DiscSet&), const wcha
     const uint64_t need = needOf(*set);
     if (need <= volume.freeBytes) return true;
     return Fail(error,
-                FormatText(L"not enough free space on %ls (the volume of \"%ls\"): %ls need %llu bytes (%ls), "
-                           L"%llu bytes (%ls) are free",
+                FormatText(L"not enough free space on %ls (the volume of \"%ls\"): %ls need %llu bytes (%ls MB), "
+                           L"%llu bytes (%ls MB) are free",
                            volume.root.c_str(), ParentOf(set->out).c_str(), what, static_cast<unsigned long long>(need),
-                           MegabytesText(need).c_str(), static_cast<unsigned long long>(volume.freeBytes),
-                           MegabytesText(volume.freeBytes).c_str()));
+                           Megabytes(need).c_str(), static_cast<unsigned long long>(volume.freeBytes),
+                           Megabytes(volume.freeBytes).c_str()));
 }
 
 // What the control files and markers take on the first disc's folder, in whole clusters.

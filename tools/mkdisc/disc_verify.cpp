@@ -164,11 +164,6 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
-std::wstring UpperCase(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
 void CollectData(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* files) {
     const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
     WIN32_FIND_DATAW data;

@@ -143,7 +143,6 @@ int UsageError(const std::wstring& text) {
     return 2;
 }
 
-std::wstring Megabytes(uint64_t bytes) { return FormatText(L"%.1f MB", static_cast<double>(bytes) / 1000000.0); }
 
 // The options of make that take one text each.
 struct TextOptionName {
@@ -228,7 +227,7 @@ int RunMake(const std::vector<std::wstring>& args) {
                   FormatText(L" (%.1f%%)",
                              100.0 * static_cast<double>(result.discBytes[d]) / static_cast<double>(options.capacity)));
     for (const std::wstring& image : result.discImages) PrintLine(image + L": written");
-    PrintLine(std::to_wstring(result.files.size()) + L" files, " + Megabytes(installed) + L" installed, on " +
+    PrintLine(std::to_wstring(result.files.size()) + L" files, " + Megabytes(installed) + L" MB installed, on " +
               std::to_wstring(discs.size()) + L" disc(s)");
     return 0;
 }

@@ -11,8 +11,6 @@ constexpr uint64_t kLineEveryMilliseconds = 2000;
 // How much the rate since the previous line counts in the rate shown: about the last 10 seconds.
 constexpr double kRecentWeight = 0.3;
 
-std::wstring Megabytes(uint64_t bytes) { return FormatText(L"%.1f", static_cast<double>(bytes) / 1000000.0); }
-
 std::wstring Duration(uint64_t seconds) {
     if (seconds < 120) return FormatText(L"%llu s", static_cast<unsigned long long>(seconds));
     return FormatText(L"%llu min %02llu s", static_cast<unsigned long long>(seconds / 60),

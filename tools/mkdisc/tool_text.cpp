@@ -6,6 +6,7 @@
 
 #include "base/code_page.h"
 #include "base/handles.h"
+#include "base/text.h"
 
 bool ToCodePage932Strict(const std::wstring& text, std::string* bytes) {
     return ToCodePageExact(kCodePage932, text, bytes);
@@ -85,6 +86,15 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wst
         return true;
     *error = L"cannot write \"" + path + L"\" (" + SystemErrorText(GetLastError()) + L")";
     return false;
+}
+
+std::wstring UpperCase(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::wstring Megabytes(unsigned long long bytes) {
+    return FormatText(L"%.1f", static_cast<double>(bytes) / 1000000.0);
 }
 
 std::vector<std::wstring> SplitLines(const std::wstring& text) {

@@ -25,5 +25,11 @@ std::wstring SystemErrorText(unsigned long code);
 bool ReadWholeFile(const std::wstring& path, std::string* bytes, std::wstring* error);
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring* error);
 
+// The text in capitals, as Windows compares names that differ only in case.
+std::wstring UpperCase(std::wstring text);
+
+// A byte count in decimal megabytes with one decimal, without the unit: "655.6".
+std::wstring Megabytes(unsigned long long bytes);
+
 // The lines of a text without their line ends (LF or CR LF); a final line end starts no line.
 std::vector<std::wstring> SplitLines(const std::wstring& text);
